@@ -1,0 +1,18 @@
+// Product texts and enumerations shared across the engine.
+#pragma once
+#include <cstdint>
+
+namespace ksconst {
+inline constexpr const char* ProductName = "Pagewright";
+inline constexpr const char* ProducerText = "Kestrine Pagewright V2.5";
+inline constexpr const char* ComponentVersion = "2.5";
+inline constexpr const char* ComponentAbout = "Kestrine Pagewright PDF engine";
+}  // namespace ksconst
+
+enum TksPDFVersion : uint8_t {
+  pvPDF10 = 0, pvPDF11, pvPDF12, pvPDF13, pvPDF14, pvPDF15, pvPDF16, pvPDF17, pvPDF20
+};
+inline const char* PDFVersionText(TksPDFVersion v) {
+  static const char* const texts[] = {"1.0", "1.1", "1.2", "1.3", "1.4", "1.5", "1.6", "1.7", "2.0"};
+  return v <= pvPDF20 ? texts[v] : "1.4";
+}

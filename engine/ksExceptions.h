@@ -1,0 +1,72 @@
+// The engine's exception family. Classes and their message texts are part of the
+// component's contract; the texts live in ksPDFResStrs.
+#pragma once
+#include <cstdarg>
+#include <stdexcept>
+#include <string>
+
+// printf-style formatting of the message table's "%s"/"%d" texts. Locale-free for
+// the conversions used here.
+std::string ksFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The framework's base exception class: everything the engine raises derives from it.
+class Exception : public std::runtime_error {
+ public:
+  explicit Exception(const std::string& msg) : std::runtime_error(msg) {}
+  std::string Message() const { return what(); }
+};
+
+class TksException : public Exception { public: using Exception::Exception; };
+class EPDFException : public Exception { public: using Exception::Exception; };
+
+#define KS_DECLARE_EXCEPTION(Name, Base) \
+  class Name : public Base { public: using Base::Base; }
+
+// Parser family and other classes derived directly from the base class.
+KS_DECLARE_EXCEPTION(EStringReadError, Exception);
+KS_DECLARE_EXCEPTION(EArrayReadError, Exception);
+KS_DECLARE_EXCEPTION(ENameReadError, Exception);
+KS_DECLARE_EXCEPTION(EDictionaryReadError, Exception);
+KS_DECLARE_EXCEPTION(EBooleanError, Exception);
+KS_DECLARE_EXCEPTION(ENullObjectError, Exception);
+KS_DECLARE_EXCEPTION(EStreamReadError, Exception);
+KS_DECLARE_EXCEPTION(EEndStreamError, Exception);
+KS_DECLARE_EXCEPTION(EInvalidObjectNo, Exception);
+KS_DECLARE_EXCEPTION(ETrailerError, Exception);
+KS_DECLARE_EXCEPTION(EOffsetError, Exception);
+KS_DECLARE_EXCEPTION(EInvalidHeader, Exception);
+KS_DECLARE_EXCEPTION(EUnsupportedVersion, Exception);
+KS_DECLARE_EXCEPTION(EInvalidPermission, Exception);
+KS_DECLARE_EXCEPTION(EUnexpectedObjectError, Exception);
+KS_DECLARE_EXCEPTION(EUnsupportedFilterError, Exception);
+KS_DECLARE_EXCEPTION(EUnexpectedFilterObject, Exception);
+KS_DECLARE_EXCEPTION(EInvalidIndex, Exception);
+KS_DECLARE_EXCEPTION(EUnexpectedError, Exception);
+KS_DECLARE_EXCEPTION(EImproperPNGAlgorithm, Exception);
+KS_DECLARE_EXCEPTION(EFileNotFound, Exception);
+
+// Derived from EPDFException.
+KS_DECLARE_EXCEPTION(ECrossReferenceError, EPDFException);
+KS_DECLARE_EXCEPTION(EPDFFileCorruptedError, EPDFException);
+KS_DECLARE_EXCEPTION(EInvalidPageError, EPDFException);
+KS_DECLARE_EXCEPTION(EUnsupportedImageError, EPDFException);
+KS_DECLARE_EXCEPTION(EUnsupportedFontError, EPDFException);
+
+// The document unit has its own class of this name, raised by the save-time
+// re-filtering; it lives beside the parser family's class under the unit's name.
+namespace ksCstPDFDoc {
+KS_DECLARE_EXCEPTION(EUnexpectedObjectError, EPDFException);
+}
+
+// Derived from TksException.
+KS_DECLARE_EXCEPTION(EInvalidID, TksException);
+KS_DECLARE_EXCEPTION(EInvalidStream, TksException);
+KS_DECLARE_EXCEPTION(EReadError, TksException);
+
+// zlib layer.
+KS_DECLARE_EXCEPTION(EZLibError, Exception);
+KS_DECLARE_EXCEPTION(EZCompressionError, EZLibError);
+KS_DECLARE_EXCEPTION(EZDecompressionError, EZLibError);
+
+// A decoder's output would pass its cap (decompression bombs).
+KS_DECLARE_EXCEPTION(EDecodedSizeError, Exception);

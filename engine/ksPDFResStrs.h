@@ -1,0 +1,67 @@
+// Every user-visible text of the engine, looked up by identifier where it is used.
+#pragma once
+
+namespace ksres {
+// Object values and lists
+inline constexpr const char* SInvalidID = "Invalid unique ID (%d)";
+inline constexpr const char* SListIndexError = "List index out of bounds (%d)";
+inline constexpr const char* SIndexOutOfBounds = "Index Out Of Bounds!";
+
+// Tokenizer and parser
+inline constexpr const char* SStringReadError = "Error reading PDF string (%s)";
+inline constexpr const char* SArrayReadError = "Error reading PDF array (%s)";
+inline constexpr const char* SNameReadError = "Error reading PDF name string (%s)";
+inline constexpr const char* SDictionaryReadError = "Error reading PDF dictionary (%s)";
+inline constexpr const char* SBooleanError = "Expected boolean (%s) object";
+inline constexpr const char* SNullObjectError = "Expected PDF null object";
+inline constexpr const char* SStreamReadError = "Error reading PDF stream";
+inline constexpr const char* SEndStreamError = "Expected PDF endstream";
+inline constexpr const char* SInvalidObjectNo = "Invalid object number";
+inline constexpr const char* STrailerError = "Error reading PDF trailer";
+inline constexpr const char* SOffsetError = "Error reading document. Unable to read offset";
+inline constexpr const char* SInvalidHeader = "Invalid PDF Header (%s)";
+inline constexpr const char* SUnsupportedVersion = "Unsupported PDF Version (%s)";
+inline constexpr const char* SInvalidPDFFile = "Invalid PDF File";
+inline constexpr const char* SInvalidInteger = "'%s' is not a valid integer value";
+inline constexpr const char* SUnexpectedStreamType = "Unexpected Stream Type";
+
+// Store, cross-reference data, structure walk
+inline constexpr const char* SUnexpectedObject = "Unexpected PDF object encountered";
+inline constexpr const char* SFileCorrupted = "File is corrupted";
+inline constexpr const char* SUnexpectedError = "Unexpected Error";
+inline constexpr const char* SImproperPNG = "Improper PNG algorithm tag in stream";
+inline constexpr const char* SFileNotFound = "%s File Not Found";
+inline constexpr const char* SInvalidPage = "Invalid page number (%d)";
+
+// Stream adapters and filters
+inline constexpr const char* SInvalidStream = "Invalid Stream! Cannot create with null stream";
+inline constexpr const char* SWriteOnlyRead = "A write-only filter cannot read";
+inline constexpr const char* SReadOnlyWrite = "A read-only filter cannot write";
+inline constexpr const char* SUnsupportedFilterName = "Unsupported filter (%s)";
+inline constexpr const char* SUnsupportedFilter = "Unsupported filter";
+inline constexpr const char* SUnexpectedFilterObject = "Unexpected filter object, found (%s)";
+inline constexpr const char* SEndOfDataMarkerWrong = "EndOfData marker is wrong";
+inline constexpr const char* SIllegalCharacter = "Illeagal character within stream";
+inline constexpr const char* SZInappropriate = "\"z\" found at inappropriate position";
+inline constexpr const char* SSingleFinalCharacter = "Single Final Character";
+inline constexpr const char* SRLEEndMarkerWrong = "EndOfData Marker is wrong";
+inline constexpr const char* SRLEPrematureEnd = "Premature EndOfData Marker found";
+inline constexpr const char* SRLEUnexpectedEOF = "Unexpected EndOfFile found";
+inline constexpr const char* SDecodedTooLarge = "Decoded data exceed the limit of %s bytes";
+
+// zlib
+inline constexpr const char* SInvalidZStreamOp = "Invalid ZStream operation!";
+
+// Status texts
+inline constexpr const char* SReadingXRefTable = "Reading Cross-Reference Table";
+inline constexpr const char* SReadingXRefStream = "Reading Cross-Reference Stream Table";
+inline constexpr const char* STraversingPages = "Traversing Pages...";
+inline constexpr const char* SProcessingDests = "Processing Destinations";
+inline constexpr const char* SProcessingAnnots = "Processing Annotations...";
+inline constexpr const char* SAcroFormsProcessed = "AcroForms Processed";
+inline constexpr const char* SDocumentReadComplete = "Document read complete. Pages read = %d";
+inline constexpr const char* SSavingFile = "Saving File %s";
+inline constexpr const char* SSaveComplete = "Save Complete";
+inline constexpr const char* SExpectedPageRefInOutline =
+    "Expected Page Indirect Reference in Outline Destination!";
+}  // namespace ksres
