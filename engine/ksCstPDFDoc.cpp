@@ -41,6 +41,7 @@ void TksCustomPDFDocument::Reset() {
   SourceFile.reset();
   DocumentID = NextDocumentID();
   IsLoaded = false;
+  StructureRead = false;
   WorkFileName.clear();
   PDFVersion = pvPDF14;
   PageMode = pmNone;

@@ -71,3 +71,17 @@ namespace ksres {
 inline constexpr const char* SStreamInsideArray = "Stream Object found inside Array!";
 inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number in PDF (%d)";
 }  // namespace ksres
+
+namespace ksres {
+// Saving
+inline constexpr const char* SBuildingOutlines = "Building Outlines...";
+inline constexpr const char* SBuildingObjects = "Building Objects...";
+inline constexpr const char* SWritingPages = "Writing Pages";
+inline constexpr const char* SWritingXRefTable = "Writing Cross-Reference Table";
+inline constexpr const char* SCannotCreateFile = "Cannot create file \"%s\". %s";
+inline constexpr const char* SCannotWriteFile = "Cannot write to file \"%s\". %s";
+inline constexpr const char* SDocumentIncomplete =
+    "The document was not read completely and cannot be saved";
+inline constexpr const char* SOffsetTooLarge =
+    "The output is too large: offset %s does not fit the ten digits of a cross-reference table";
+}  // namespace ksres
