@@ -294,7 +294,7 @@ void AppendRealText(std::string& out, double value) {
   const char* start = buf;
   // A tiny negative value rounds to zero in ten decimals: no "-0.0000000000".
   if (*start == '-' && std::all_of(buf + 1, r.ptr, [](char c) { return c == '0' || c == '.'; })) ++start;
-  out.append(start, r.ptr);
+  out.append(start, static_cast<size_t>(r.ptr - start));
 }
 
 void AppendEscapedLiteral(std::string& out, std::string_view content) {
