@@ -74,3 +74,9 @@ inline constexpr const char* SSaveComplete = "Save Complete";
 inline constexpr const char* SExpectedPageRefInOutline =
     "Expected Page Indirect Reference in Outline Destination!";
 }  // namespace ksres
+
+namespace ksres {
+// Structure walk warnings
+inline constexpr const char* SStreamInsideArray = "Stream Object found inside Array!";
+inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number in PDF (%d)";
+}  // namespace ksres

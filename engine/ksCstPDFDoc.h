@@ -1,0 +1,198 @@
+// The core document component: loading, structure walk, saving and the document's
+// settings. Implementation is split by concern over the ksCstPDFDoc*.cpp files.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ksClasses.h"
+#include "ksConsts.h"
+#include "ksPDFObjects.h"
+#include "ksPDFTypes.h"
+
+namespace ksplatform { class MappedFile; }
+class TksPDFStreamReader;
+class TksCustomPDFDocument;
+class TksPDFOutline;
+struct TksAcroFormField;
+
+enum TksPageMode : uint8_t { pmNone = 0, pmUseOutlines, pmUseThumbs, pmFullScreen, pmUseAttachments };
+enum TksPageLayout : uint8_t { plNone = 0, plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
+enum TksMeasurementUnit : uint8_t { muPixels = 0, muPoints, muInches, muMM, muTwips };
+enum TksMergeOption : uint8_t { moIncludeOutlines = 0, moIncludeFormFields, moRenameLikeNameFields };
+
+// The document information dictionary with cached, decoded properties.
+class TksPDFInfo {
+ public:
+  explicit TksPDFInfo(TksCustomPDFDocument* document = nullptr) : Document(document) {}
+  std::u16string Title() { return GetText("/Title", title_); }
+  std::u16string Author() { return GetText("/Author", author_); }
+  std::u16string Subject() { return GetText("/Subject", subject_); }
+  std::u16string Keywords() { return GetText("/Keywords", keywords_); }
+  std::u16string Creator() { return GetText("/Creator", creator_); }
+  std::u16string Producer() { return GetText("/Producer", producer_); }
+  std::string CreationDate() { return GetDate("/CreationDate", creationDate_); }
+  std::string ModDate() { return GetDate("/ModDate", modDate_); }
+  void SetTitle(const std::u16string& v) { SetText("/Title", title_, v); }
+  void SetAuthor(const std::u16string& v) { SetText("/Author", author_, v); }
+  void SetSubject(const std::u16string& v) { SetText("/Subject", subject_, v); }
+  void SetKeywords(const std::u16string& v) { SetText("/Keywords", keywords_, v); }
+  void SetCreator(const std::u16string& v) { SetText("/Creator", creator_, v); }
+  void SetProducer(const std::u16string& v) { SetText("/Producer", producer_, v); }
+  void SetCreationDate(const std::string& v);
+  void SetModDate(const std::string& v);
+  // Replaces the dictionary (loading) and forgets the cached values.
+  void SetDictionary(std::unique_ptr<TksPDFDictObject> dict);
+  TksPDFDictObject& Dictionary() { return *dict_; }
+  bool IsEmpty() const { return dict_->Count() == 0; }
+
+  // Decoding of a text string as stored in a file; empty for anything else.
+  static std::u16string DecodeTextString(const TksPDFObject* value);
+  // FE FF + UTF-16BE bytes of a text (before any encryption or escaping).
+  static std::string EncodeTextBytes(const std::u16string& text);
+
+  TksCustomPDFDocument* Document;
+
+ private:
+  std::u16string GetText(const char* key, std::u16string& cache);
+  std::string GetDate(const char* key, std::string& cache);
+  void SetText(const char* key, std::u16string& cache, const std::u16string& value);
+  std::unique_ptr<TksPDFDictObject> dict_ = std::make_unique<TksPDFDictObject>();
+  std::u16string title_, author_, subject_, keywords_, creator_, producer_;
+  std::string creationDate_, modDate_;
+};
+
+// The catalog's "/ViewerPreferences" dictionary.
+class TksPDFViewerPreferences {
+ public:
+  bool HideToolbar() const { return GetFlag("/HideToolbar"); }
+  bool HideMenubar() const { return GetFlag("/HideMenubar"); }
+  bool HideWindowUI() const { return GetFlag("/HideWindowUI"); }
+  bool FitWindow() const { return GetFlag("/FitWindow"); }
+  bool CenterWindow() const { return GetFlag("/CenterWindow"); }
+  bool DisplayDocTitle() const { return GetFlag("/DisplayDocTitle"); }
+  void SetHideToolbar(bool v) { SetFlag("/HideToolbar", v); }
+  void SetHideMenubar(bool v) { SetFlag("/HideMenubar", v); }
+  void SetHideWindowUI(bool v) { SetFlag("/HideWindowUI", v); }
+  void SetFitWindow(bool v) { SetFlag("/FitWindow", v); }
+  void SetCenterWindow(bool v) { SetFlag("/CenterWindow", v); }
+  void SetDisplayDocTitle(bool v) { SetFlag("/DisplayDocTitle", v); }
+  void SetDictionary(std::unique_ptr<TksPDFDictObject> dict) {
+    dict_ = dict ? std::move(dict) : std::make_unique<TksPDFDictObject>();
+  }
+  TksPDFDictObject& Dictionary() { return *dict_; }
+  // The "<< ... >>" text the catalog embeds; empty when no line results.
+  std::string CatalogText() const;
+
+ private:
+  bool GetFlag(const char* key) const;
+  void SetFlag(const char* key, bool value);
+  std::unique_ptr<TksPDFDictObject> dict_ = std::make_unique<TksPDFDictObject>();
+};
+
+// Catalog values the walk keeps and the writer rebuilds the catalog from.
+struct TksPDFCatalog {
+  TksPDFViewerPreferences ViewerPreferences;
+  TksPDFObjectPtr Names, Outlines, OpenAction, AcroForm, Metadata, AA;
+  // Entries the catalog does not rebuild (structure tree, language, page labels,
+  // layers, ...): kept so a conversion loses none of them.
+  std::unique_ptr<TksPDFDictObject> OtherEntries = std::make_unique<TksPDFDictObject>();
+};
+
+class TksCustomPDFDocument : public TksComponent {
+ public:
+  TksCustomPDFDocument();
+  ~TksCustomPDFDocument() override;
+  TksCustomPDFDocument(const TksCustomPDFDocument&) = delete;
+  TksCustomPDFDocument& operator=(const TksCustomPDFDocument&) = delete;
+
+  // ---- events (an empty function is skipped) ----
+  std::function<void(TksCustomPDFDocument* sender, const std::string& statMsg)> OnStatusMessage;
+  std::function<void(TksCustomPDFDocument* sender, int percentage)> OnIOProgress;
+  std::function<void(TksCustomPDFDocument* sender, const std::string& warning)> OnWarning;
+  std::function<void(TksCustomPDFDocument* sender, std::string& password, bool& cont, int tries)> OnPassword;
+  std::function<void(TksCustomPDFDocument* sender)> OnBeginRead;
+  std::function<void(TksCustomPDFDocument* sender)> OnEndRead;
+
+  // ---- life cycle and properties ----
+  void Reset();
+  int32_t DocumentID = 0;
+  std::string WorkFileName;
+  std::string Filename;
+  bool IsLoaded = false;
+  bool IsEncrypted = false;
+  TksPDFVersion PDFVersion = pvPDF14;
+  TksPageMode PageMode = pmNone;
+  TksPageLayout PageLayout = plNone;
+  TksMeasurementUnit MeasurementUnit = muPixels;
+  std::vector<TksMergeOption> MergeOptions;
+  bool ShowSetupDialog = true;
+  bool OpenAfterSave = false;
+  int32_t PageCount() const { return static_cast<int32_t>(Pages.size()); }
+  TksPDFInfo& Info() { return *Info_; }
+  TksPDFViewerPreferences& ViewerPreferences() { return Catalog->ViewerPreferences; }
+
+  // ---- object store, cross-reference data, reading objects ----
+  std::unique_ptr<TksPDFObjectStore> Store;
+  // Indexed by object number; empty slots where no entry was read.
+  std::vector<std::optional<TksXRefItem>> XRefEntries;
+  std::vector<std::optional<TksXRefStmItem>> XRefStreamEntries;
+  TksPDFTrailer Trailer;
+  // Over the source file while it is being read; released when the walk ends.
+  std::unique_ptr<TksPDFStreamReader> Reader;
+  // The mapped source file; kept while the document lives, as stream data may borrow its bytes.
+  std::unique_ptr<ksplatform::MappedFile> SourceFile;
+
+  int64_t FindObjectOffset(int32_t objectNumber) const;
+  // The indirect object at the reader's position (none at position 0), with its stream data.
+  std::unique_ptr<TksPDFIndirectObject> ReadObjectAt();
+  std::unique_ptr<TksPDFIndirectObject> ReadObject(int32_t objectNumber);
+  // The loaded object for a number: by its exact generation, else the one stored as generation 0
+  // or under the generation the file gave it (references and objects may disagree).
+  TksPDFIndirectObject* FindLoaded(int32_t objectNumber, int32_t generation) const;
+  // Stores an object read from the file, unless one with its identity is there already
+  // (then that one is returned and the new copy dropped).
+  TksPDFIndirectObject* AddLoaded(std::unique_ptr<TksPDFIndirectObject> object);
+  // Keeps an object read but not stored alive until the next reset.
+  TksPDFIndirectObject* KeepAside(std::unique_ptr<TksPDFIndirectObject> object);
+
+  // ---- loading ----
+  bool LoadFromFile(const std::string& fileName);
+  // ---- structure walk ----
+  // Reads the catalog, the page tree, destinations, annotations, the form and the
+  // outlines; releases the reader when it ends.
+  void ReadStructure();
+  std::unique_ptr<TksPDFCatalog> Catalog;
+  std::vector<TksPDFIndirectObject*> Pages;  // into Store
+  // Marks and loads everything a value refers to.
+  void MarkReachable(TksPDFObject* value);
+  // Each returns the value when it already has the kind (or is absent); follows references
+  // through the store or the file; keepInStore says whether an object read is stored.
+  TksPDFArrayObject* ResolveArray(TksPDFObject* value, bool keepInStore);
+  TksPDFStringObject* ResolveString(TksPDFObject* value, bool keepInStore);
+  TksPDFNameObject* ResolveName(TksPDFObject* value, bool keepInStore);
+  TksPDFDictObject* ResolveDictionary(TksPDFObject* value, bool keepInStore);
+  // Named destinations: (name, explicit destination or null), in reading order.
+  std::vector<std::pair<std::string, TksPDFObjectPtr>> Dests;
+  TksPDFObjectPtr FindDest(const std::string& name) const;
+
+  // ---- saving ----
+  // Turns the outline tree into new objects of the save-time store.
+  void BuildOutlines(TksPDFObjectStore& saveStore);
+
+ protected:
+  void StatusMessage(const std::string& text);
+  void IOProgress(int percentage);
+  void Warning(const std::string& text);
+
+ private:
+  template <class T, TksPDFObjectType K>
+  T* ResolveTyped(TksPDFObject* value, bool keepInStore);
+  // Objects read by Resolve* without being stored; they live until the next reset.
+  std::vector<std::unique_ptr<TksPDFIndirectObject>> unstored_;
+  std::unique_ptr<TksPDFInfo> Info_;
+};

@@ -1,0 +1,8 @@
+// Tokenizer and object parser over a contiguous view of PDF bytes.
+#pragma once
+#include <cstdint>
+
+class TksPDFStreamReader {
+ public:
+  virtual ~TksPDFStreamReader() = default;
+};

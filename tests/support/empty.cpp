@@ -1,1 +1,0 @@
-// keeps the support library non-empty until fixtures are added
