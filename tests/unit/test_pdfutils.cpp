@@ -251,7 +251,7 @@ struct SaveFixture {
   TksCompression flate{true, 0, 2};
   TksCompression rle{true, 1, 0};
 
-  // Stores value as object num 0 and returns a reference to it.
+  // Stores value as object (1, num, 0) and returns a reference to it.
   std::unique_ptr<TksPDFIndirectReference> Stored(int32_t num, TksPDFObjectPtr value) {
     auto* obj = store.Add(std::make_unique<TksPDFIndirectObject>(1, num, 0, std::move(value)));
     return obj->ReferenceTo();
