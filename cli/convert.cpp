@@ -56,6 +56,8 @@ int RunConvert(const TksCliOptions& options) {
       return 2;
     }
     if (!options.pdfVersion.empty()) document.PDFVersion = VersionFromText(options.pdfVersion);
+    if (!options.compress.empty())
+      document.SetCompression(options.compress == "flate" ? 0 : 1, static_cast<uint8_t>(options.compressionLevel));
     document.SaveToFile(options.output, 2);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pagewright-convert: %s\n", e.what());

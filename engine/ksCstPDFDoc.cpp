@@ -42,6 +42,7 @@ void TksCustomPDFDocument::Reset() {
   DocumentID = NextDocumentID();
   IsLoaded = false;
   StructureRead = false;
+  Compression = TksCompression();
   WorkFileName.clear();
   PDFVersion = pvPDF14;
   PageMode = pmNone;

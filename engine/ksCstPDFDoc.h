@@ -14,6 +14,7 @@
 #include "ksConsts.h"
 #include "ksPDFObjects.h"
 #include "ksPDFTypes.h"
+#include "ksPDFUtils.h"
 
 namespace ksplatform { class MappedFile; }
 class TksPDFStreamReader;
@@ -198,6 +199,11 @@ class TksCustomPDFDocument : public TksComponent {
   std::function<bool(TksCustomPDFDocument& document)> SetupDialogHook;
   // Opens the saved file when OpenAfterSave is true; its failures are ignored.
   std::function<void(const std::string& fileName)> OpenFileHook;
+
+  // Save-time re-filtering of stream data: method 0 Flate, 1 RunLength; level 0 none,
+  // 1 fastest, 2 default, 3 maximum. Off after every reset.
+  void SetCompression(uint8_t method, uint8_t level) { Compression = {true, method, level}; }
+  TksCompression Compression;
 
   // Serialisation during a save. WriteValue works outside a save as well (references
   // then resolve through the document's store only).

@@ -147,6 +147,12 @@ void TksCustomPDFDocument::PrepareStream(int32_t context, const TksPDFStreamObje
   dict = stream.Dict ? stream.Dict->CloneDict() : std::make_unique<TksPDFDictObject>();
   bytes = stream.Data ? stream.Data->View() : std::string_view();
 
+  if (Compression.Enabled) {
+    // Works on copies: the stream keeps the bytes it was read with for a later save.
+    owned = ApplyCompressionOnSave(Compression, *Store, *dict, std::string(bytes));
+    bytes = owned;
+  }
+
   std::string encrypted;
   if (context != -1 && EncryptBytesForSave(context, bytes, encrypted)) {
     owned = std::move(encrypted);

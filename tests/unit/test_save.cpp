@@ -14,6 +14,7 @@
 
 #include "ksCstPDFDoc.h"
 #include "ksFixture.h"
+#include "ksPDFUtils.h"
 
 namespace fs = std::filesystem;
 using testing::StrEq;
@@ -442,6 +443,85 @@ TEST_F(SaveTest, StreamsKeepTheirBytesAndGetAMatchingLength) {
     // The document's own stream is untouched by the save.
     EXPECT_EQ(ObjectToText(original->Dict.get()), before) << c.name;
   }
+}
+
+TEST_F(SaveTest, StreamsWithCompressionOn) {
+  const std::string data = "q 1 0 0 1 0 0 cm BT /F1 12 Tf (compress me, compress me, compress me) Tj ET Q";
+  const struct {
+    const char* name;
+    uint8_t method;
+    std::function<void(TksPDFDictObject&)> entries;
+    const char* filterAndParms;  // expected entries after /Length ("" = as before)
+    bool recoded;
+  } cases[] = {
+      {"no filter, Flate", 0, [](TksPDFDictObject&) {}, "/Filter /FlateDecode\r\n", true},
+      {"no filter, RunLength", 1, [](TksPDFDictObject&) {}, "/Filter /RunLengthDecode\r\n", true},
+      {"already Flate", 0, [](TksPDFDictObject& d) { d.AddName("/Filter", "/FlateDecode"); },
+       "/Filter /FlateDecode\r\n", false},
+      {"DCT is left alone", 0, [](TksPDFDictObject& d) { d.AddName("/Filter", "/DCTDecode"); },
+       "/Filter /DCTDecode\r\n", false},
+      {"ASCII85 with parameters", 0,
+       [](TksPDFDictObject& d) {
+         d.AddName("/Filter", "/ASCII85Decode");
+         auto parms = std::make_unique<TksPDFDictObject>();
+         parms->AddInteger("/Predictor", 12);
+         d.AddObject("/DecodeParms", std::move(parms));
+       },
+       "/Filter [ /FlateDecode /ASCII85Decode ]\r\n/DecodeParms [ null <<\r\n/Predictor 12\r\n>> ]\r\n", true},
+  };
+  for (const auto& c : cases) {
+    TksCustomPDFDocument doc;
+    doc.ShowSetupDialog = false;
+    auto stream = std::make_unique<TksPDFStreamObject>();
+    stream->Dict->AddInteger("/Length", static_cast<int32_t>(data.size()));
+    c.entries(*stream->Dict);
+    stream->Data->LoadFromBytes(data);
+    TksPDFStreamObject* original = stream.get();
+    doc.Store->Add(std::make_unique<TksPDFIndirectObject>(doc.DocumentID, 5, 0, std::move(stream), 1));
+    const std::string before = ObjectToText(original->Dict.get());
+    doc.SetCompression(c.method, 3);
+    doc.SaveToFile(Path("c.pdf"), 2);
+    std::string body = ObjectBody(ksfixture::ReadFile(Path("c.pdf")), 4);
+    size_t start = body.find("\r\nstream\r\n") + 10;
+    size_t end = body.rfind("\r\nendstream");
+    std::string written = body.substr(start, end - start);
+    if (c.recoded) {
+      std::unique_ptr<TksFilter> codec = NewDecodeFilter(c.method == 0 ? ftFlateDecode : ftRunLengthDecode);
+      EXPECT_EQ(codec->DecodeString(written), data) << c.name;
+    } else {
+      EXPECT_EQ(written, data) << c.name;
+    }
+    // /Length is the count of the bytes written, whatever the re-filtering did.
+    std::string expectedDict = "<<\r\n/Length " + std::to_string(written.size()) + "\r\n" + c.filterAndParms + ">>";
+    EXPECT_EQ(body.substr(0, start - 10), expectedDict) << c.name;
+    // The document keeps its stream as read: a save without compression writes it unchanged.
+    EXPECT_EQ(ObjectToText(original->Dict.get()), before) << c.name;
+    EXPECT_EQ(original->Data->View(), data) << c.name;
+    doc.Compression.Enabled = false;
+    doc.SaveToFile(Path("c.pdf"), 2);
+    EXPECT_EQ(ObjectBody(ksfixture::ReadFile(Path("c.pdf")), 4), before + "\r\nstream\r\n" + data + "\r\nendstream")
+        << c.name;
+  }
+}
+
+TEST_F(SaveTest, CompressionMeetsAFilterOfTheWrongKind) {
+  auto stream = std::make_unique<TksPDFStreamObject>();
+  stream->Dict->AddInteger("/Filter", 5);
+  stream->Data->LoadFromBytes("abc");
+  Add(5, std::move(stream));
+  doc_.SetCompression(0, 2);
+  EXPECT_THAT([&] { doc_.SaveToFile(Path("bad.pdf"), 2); },
+              ThrowsMessage<ksCstPDFDoc::EUnexpectedObjectError>(StrEq("Unexpected filter object, found (5)")));
+  EXPECT_TRUE(FilesInDir().empty());
+}
+
+TEST_F(SaveTest, ResetSwitchesCompressionOff) {
+  doc_.SetCompression(1, 1);
+  EXPECT_TRUE(doc_.Compression.Enabled);
+  EXPECT_EQ(doc_.Compression.Method, 1);
+  EXPECT_EQ(doc_.Compression.Level, 1);
+  doc_.Reset();
+  EXPECT_FALSE(doc_.Compression.Enabled);
 }
 
 TEST_F(SaveTest, LargeStreamIsWrittenExactly) {
