@@ -1,5 +1,6 @@
 #include "ksPDFObjects.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -290,7 +291,10 @@ void AppendRealText(std::string& out, double value) {
   std::from_chars(buf, r.ptr, rounded);
   if (rounded == 0) rounded = 0;  // no "-0"
   r = std::to_chars(buf, buf + sizeof buf, rounded, std::chars_format::fixed, 10);
-  out.append(buf, r.ptr);
+  const char* start = buf;
+  // A tiny negative value rounds to zero in ten decimals: no "-0.0000000000".
+  if (*start == '-' && std::all_of(buf + 1, r.ptr, [](char c) { return c == '0' || c == '.'; })) ++start;
+  out.append(start, static_cast<size_t>(r.ptr - start));
 }
 
 void AppendEscapedLiteral(std::string& out, std::string_view content) {

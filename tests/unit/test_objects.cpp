@@ -1,0 +1,276 @@
+// Object values: operations, ownership and the exact text form.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ksCstPDFDoc.h"
+#include "ksPDFObjects.h"
+#include "ksPDFResStrs.h"
+
+using testing::StrEq;
+using testing::ThrowsMessage;
+
+namespace {
+
+std::unique_ptr<TksPDFStringObject> Lit(const std::string& bytes) {
+  return std::make_unique<TksPDFStringObject>("(" + bytes + ")");
+}
+
+}  // namespace
+
+TEST(TextForm, Reals) {
+  struct Case { double value; const char* text; } cases[] = {
+      {0.5, "0.5000000000"},     {612, "612.0000000000"},     {-0.25, "-0.2500000000"},
+      {1.0 / 3, "0.3333333333"}, {100, "100.0000000000"},     {2.0 / 3, "0.6666666667"},
+      {0, "0.0000000000"},       {-1e-12, "0.0000000000"},    {123456.7890123456, "123456.7890000000"},
+      {1e-7, "0.0000001000"},    {12345678901.5, "12345678900.0000000000"},
+  };
+  for (const auto& c : cases) {
+    TksPDFRealObject r(c.value);
+    EXPECT_EQ(ObjectToText(&r), c.text) << c.value;
+  }
+}
+
+TEST(TextForm, ScalarsAndContainers) {
+  TksPDFArrayObject box;
+  for (int v : {0, 0, 612, 792}) box.AddInteger(v);
+  TksPDFArrayObject empty;
+  TksPDFDictObject emptyDict;
+  TksPDFDictObject d;
+  d.AddName("/Type", "/Page");
+  d.AddObject("/Flag", std::make_unique<TksPDFBooleanObject>(false));
+  d.AddInt64("/Big", 3000000000LL);
+  d.AddObject("/Ref", std::make_unique<TksPDFIndirectReference>(1, 12, 0));
+  d.AddObject("/N", std::make_unique<TksPDFNullObject>());
+  TksPDFIntegerObject neg(-42);
+  TksPDFStringObject hex("<48656C6C6F>", true);
+
+  EXPECT_EQ(ObjectToText(&box), "[ 0 0 612 792 ]");
+  EXPECT_EQ(ObjectToText(&empty), "[ ]");
+  EXPECT_EQ(ObjectToText(&emptyDict), "<<\r\n>>");
+  EXPECT_EQ(ObjectToText(&d), "<<\r\n/Type /Page\r\n/Flag false\r\n/Big 3000000000\r\n/Ref 12 0 R\r\n/N null\r\n>>");
+  EXPECT_EQ(ObjectToText(&neg), "-42");
+  EXPECT_EQ(ObjectToText(&hex), "<48656C6C6F>");
+  EXPECT_EQ(ObjectToText(nullptr), "");
+}
+
+TEST(TextForm, ReferencesTakeTheWritersNumbers) {
+  struct Hooks : TksTextFormHooks {
+    int32_t SaveNumberOf(const TksPDFIndirectReference& ref) override { return ref.ObjectNumber == 7 ? 42 : 0; }
+  } hooks;
+  TksPDFArrayObject a;
+  a.Add(std::make_unique<TksPDFIndirectReference>(1, 7, 3));
+  a.Add(std::make_unique<TksPDFIndirectReference>(1, 8, 0));
+  EXPECT_EQ(ObjectToText(&a, &hooks), "[ 42 0 R null ]");
+}
+
+TEST(TextForm, LiteralEscapingNeverChangesAByte) {
+  struct Case { std::string content; std::string written; } cases[] = {
+      {"a(b)\\c", "(a\\(b\\)\\\\c)"},
+      {"\r\n", "(\\r\\n)"},
+      {std::string("\b\f\t\x01\x80\xff", 6), std::string("(\\b\\f\t\x01\x80\xff)", 10)},
+      {"", "()"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ObjectToText(Lit(c.content).get()), c.written);
+  // Every byte value survives escaping: unescape and compare.
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  std::string text = ObjectToText(Lit(all).get());
+  std::string back;
+  for (size_t i = 1; i + 1 < text.size(); ++i) {
+    if (text[i] != '\\') { back.push_back(text[i]); continue; }
+    char e = text[++i];
+    back.push_back(e == 'b' ? '\b' : e == 'f' ? '\f' : e == 'n' ? '\n' : e == 'r' ? '\r' : e);
+  }
+  EXPECT_EQ(back, all);
+}
+
+TEST(StringObject, ContentAndTextValue) {
+  struct Case { std::string text; bool hex; std::u16string value; } cases[] = {
+      {"(Hello)", false, u"Hello"},
+      {"<48656C6C6F>", true, u"Hello"},
+      {"<FEFF00410042>", true, u"AB"},
+      {"<feff0041FEFF0042>", true, u"AB"},
+      {"<FEFF0041.0042>", true, u"A.B"},
+      {"<48 65 6c>", true, u"Hel"},
+      {"<486>", true, u"H`"},
+      {"(\x80\xe9)", false, u"\u20ac\u00e9"},  // Windows-1252
+      {"", false, u""},
+  };
+  for (const auto& c : cases) {
+    TksPDFStringObject s(c.text, c.hex);
+    EXPECT_TRUE(s.TextValue() == c.value) << c.text;
+  }
+  EXPECT_EQ(TksPDFStringObject("(abc)").Content(), "abc");
+  EXPECT_EQ(TksPDFStringObject("").Content(), "");
+  EXPECT_EQ(TksPDFNameObject("/Type").NameValue(), "Type");
+}
+
+TEST(Dictionary, DuplicateKeysAndCaseSensitiveLookup) {
+  TksPDFDictObject d;
+  d.AddName("/Type", "/First");
+  d.AddName("/Type", "/Second");
+  d.AddName("/Empty", "");  // an empty name adds nothing
+  EXPECT_EQ(d.Count(), 2);
+  EXPECT_TRUE(IsName(d.Lookup("/Type"), "/First"));
+  EXPECT_EQ(d.Lookup("Type"), nullptr);
+  EXPECT_EQ(d.Lookup("/type"), nullptr);
+  d.SetName("/Type", "/Third");
+  EXPECT_TRUE(IsName(d.ValueAt(0), "/Third"));
+  EXPECT_TRUE(IsName(d.ValueAt(1), "/Second"));
+  d.SetInteger("/New", 5);
+  EXPECT_EQ(d.IndexOfKey("/New"), 2);
+  d.Remove("/Type");
+  EXPECT_EQ(d.Count(), 2);
+  EXPECT_TRUE(IsName(d.Lookup("/Type"), "/Second"));
+  d.Remove("/Missing");
+  EXPECT_EQ(d.Count(), 2);
+}
+
+TEST(Dictionary, PutValueAtAndMerge) {
+  TksPDFDictObject d;
+  d.AddInteger("/A", 1);
+  auto old = d.PutValueAt(0, std::make_unique<TksPDFIntegerObject>(2));
+  ASSERT_NE(old, nullptr);
+  EXPECT_EQ(static_cast<TksPDFIntegerObject*>(old.get())->Value, 1);
+  EXPECT_THAT([&] { d.PutValueAt(1, nullptr); }, ThrowsMessage<EInvalidIndex>(StrEq("Index Out Of Bounds!")));
+
+  TksPDFDictObject other;
+  other.AddInteger("/A", 9);
+  other.AddName("/B", "/X");
+  d.Merge(&other);
+  d.Merge(nullptr);
+  EXPECT_EQ(ObjectToText(&d), "<<\r\n/A 9\r\n/B /X\r\n>>");
+  // The merged values are copies.
+  other.SetInteger("/A", 10);
+  EXPECT_EQ(static_cast<TksPDFIntegerObject*>(d.Lookup("/A"))->Value, 9);
+}
+
+TEST(Array, Operations) {
+  TksPDFArrayObject a;
+  EXPECT_EQ(a.AddInteger(1), 0);
+  EXPECT_EQ(a.Add(std::make_unique<TksPDFNameObject>("/N")), 1);
+  a.Insert(0, std::make_unique<TksPDFNullObject>());
+  EXPECT_EQ(ObjectToText(&a), "[ null 1 /N ]");
+  EXPECT_EQ(a.GetItem(3), nullptr);
+  EXPECT_EQ(a.GetItem(-1), nullptr);
+  auto prev = a.PutItem(1, std::make_unique<TksPDFIntegerObject>(7));
+  EXPECT_EQ(ObjectToText(prev.get()), "1");
+  a.DeleteAt(0);
+  EXPECT_EQ(ObjectToText(&a), "[ 7 /N ]");
+}
+
+TEST(Clone, DeepAndIndependent) {
+  auto dict = std::make_unique<TksPDFDictObject>();
+  dict->AddName("/Filter", "/FlateDecode");
+  TksPDFStreamObject s(std::move(dict), std::make_unique<TksMemoryStream>("payload"));
+  s.Data->Seek(0, soEnd);  // a stream read to its end still clones whole
+  auto c = s.Clone();
+  auto* cs = AsStream(c.get());
+  ASSERT_NE(cs, nullptr);
+  EXPECT_EQ(cs->Data->ToString(), "payload");
+  s.Dict->SetName("/Filter", "/LZWDecode");
+  EXPECT_TRUE(IsName(cs->Dict->Lookup("/Filter"), "/FlateDecode"));
+
+  TksPDFIndirectObject io(3, 12, 1, std::make_unique<TksPDFIntegerObject>(5));
+  io.SaveNumber = 9;
+  io.MarkUsed();
+  auto ic = io.Clone();
+  auto* ico = AsIndirect(ic.get());
+  EXPECT_EQ(ico->DocumentID, 3);
+  EXPECT_EQ(ico->ObjectNumber, 12);
+  EXPECT_EQ(ico->Generation, 1);
+  EXPECT_EQ(ico->SaveNumber, 9);
+  EXPECT_EQ(ico->UseCount, 1);
+  EXPECT_NE(ico->Value.get(), io.Value.get());
+
+  TksPDFIndirectObject marked(1, 1, 0, nullptr, 1);
+  EXPECT_EQ(marked.UseCount, 1);
+  auto ref = marked.ReferenceTo();
+  EXPECT_EQ(ref->ObjectNumber, 1);
+}
+
+TEST(ObjectTypeName, Texts) {
+  EXPECT_EQ(ObjectTypeName(otBoolean), "Boolean Object");
+  EXPECT_EQ(ObjectTypeName(otDictionary), "Dictionary Object");
+  EXPECT_EQ(ObjectTypeName(otIndirectReference), "IndirectReference Object");
+  EXPECT_EQ(ObjectTypeName(otIndirectObject), "Indirect Object");
+}
+
+TEST(ResourceNames, PrefixAndRange) {
+  for (const auto& [name, prefix] : {std::pair{NewFontResourceName(), std::string("/VelFnt")},
+                                     std::pair{NewImageResourceName(), std::string("/VelImg")},
+                                     std::pair{NewExtGStateResourceName(), std::string("/GS")}}) {
+    ASSERT_EQ(name.rfind(prefix, 0), 0u) << name;
+    std::string digits = name.substr(prefix.size());
+    ASSERT_FALSE(digits.empty());
+    EXPECT_LE(std::stoll(digits), 2147483646LL);
+  }
+}
+
+TEST(ObjectList, GrowthStepsAndErrors) {
+  TksObjectList list;
+  std::vector<int32_t> capacities;
+  for (int i = 0; i < 77; ++i) {
+    list.Add(i, nullptr);
+    if (capacities.empty() || capacities.back() != list.Capacity()) capacities.push_back(list.Capacity());
+  }
+  EXPECT_EQ(capacities, (std::vector<int32_t>{4, 8, 12, 28, 44, 60, 76, 95}));
+  EXPECT_EQ(list.IndexOfID(10), 10);
+  EXPECT_EQ(list.IndexOfID(1000), -1);
+  EXPECT_THAT([&] { list.Insert(0, -1, nullptr); }, ThrowsMessage<EInvalidID>(StrEq("Invalid unique ID (-1)")));
+  EXPECT_EQ(list.Count(), 77);
+  EXPECT_THAT([&] { list.Items(77); }, ThrowsMessage<Exception>(StrEq("List index out of bounds (77)")));
+  list.Insert(0, 500, nullptr);
+  EXPECT_EQ(list.IDs(0), 500);
+  EXPECT_EQ(list.IDs(1), 0);
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(list.Capacity(), 0);
+}
+
+TEST(DocumentInfo, TextStringsAndCache) {
+  TksCustomPDFDocument doc;
+  TksPDFInfo& info = doc.Info();
+  info.SetTitle(u"A");
+  auto* title = AsName(info.Dictionary().Lookup("/Title"));
+  ASSERT_NE(title, nullptr);
+  EXPECT_EQ(title->Text, std::string("(\xFE\xFF\x00" "A)", 6));
+  EXPECT_TRUE(info.Title() == u"A");
+
+  auto dict = std::make_unique<TksPDFDictObject>();
+  dict->AddObject("/Title", std::make_unique<TksPDFStringObject>("<FEFF00C4>", true));
+  dict->AddObject("/Author", std::make_unique<TksPDFStringObject>(std::string("(\xFE\xFF\x00" "B)", 6)));
+  dict->AddObject("/Subject", std::make_unique<TksPDFStringObject>("(caf\xe9)"));
+  dict->AddObject("/Keywords", std::make_unique<TksPDFStringObject>("<>", true));
+  dict->AddObject("/Creator", std::make_unique<TksPDFIntegerObject>(1));
+  dict->AddObject("/CreationDate", std::make_unique<TksPDFStringObject>("<443A32303230>", true));
+  dict->AddObject("/ModDate", std::make_unique<TksPDFStringObject>("(D:2021)"));
+  info.SetDictionary(std::move(dict));
+  EXPECT_TRUE(info.Title() == u"\u00c4");
+  EXPECT_TRUE(info.Author() == u"B");
+  EXPECT_TRUE(info.Subject() == u"caf\u00e9");
+  EXPECT_TRUE(info.Keywords().empty());
+  EXPECT_TRUE(info.Creator().empty());
+  EXPECT_EQ(info.CreationDate(), "D:2020");
+  EXPECT_EQ(info.ModDate(), "D:2021");
+  // A setter replacing an entry keeps its place.
+  info.SetAuthor(u"Z");
+  EXPECT_EQ(info.Dictionary().IndexOfKey("/Author"), 1);
+}
+
+TEST(ViewerPreferences, FlagsAndCatalogText) {
+  TksPDFViewerPreferences vp;
+  EXPECT_EQ(vp.CatalogText(), "");
+  vp.SetHideToolbar(false);
+  vp.SetFitWindow(true);
+  EXPECT_TRUE(vp.FitWindow());
+  EXPECT_FALSE(vp.HideToolbar());
+  EXPECT_EQ(vp.CatalogText(), "<<\r\n/FitWindow true\r\n>>");
+  vp.Dictionary().AddName("/Direction", "/R2L");
+  vp.Dictionary().AddName("/Unknown", "/X");
+  vp.Dictionary().AddObject("/CenterWindow", std::make_unique<TksPDFBooleanObject>(false));
+  EXPECT_EQ(vp.CatalogText(), "<<\r\n/FitWindow true\r\n/Direction /R2L\r\n>>");
+  vp.SetFitWindow(false);
+  vp.Dictionary().Remove("/Direction");
+  EXPECT_EQ(vp.CatalogText(), "");
+}
