@@ -24,6 +24,9 @@ enum TksPageMode : uint8_t { pmNone = 0, pmUseOutlines, pmUseThumbs, pmFullScree
 enum TksPageLayout : uint8_t { plNone = 0, plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
 enum TksMeasurementUnit : uint8_t { muPixels = 0, muPoints, muInches, muMM, muTwips };
 enum TksMergeOption : uint8_t { moIncludeOutlines = 0, moIncludeFormFields, moRenameLikeNameFields };
+// How the newest cross-reference section is kept: a table, a stream, or a table whose
+// trailer names a cross-reference stream as well.
+enum TksXRefKind : uint8_t { xkNone = 0, xkTable, xkStream, xkHybrid };
 
 // The document information dictionary with cached, decoded properties.
 class TksPDFInfo {
@@ -162,6 +165,27 @@ class TksCustomPDFDocument : public TksComponent {
 
   // ---- loading ----
   bool LoadFromFile(const std::string& fileName);
+  // Reads header, cross-reference data and trailer of SourceFile; sets PDFVersion,
+  // IsEncrypted and IsLoaded.
+  void ParseFile();
+  // Whether the document opens with password; when it does, the structure is read.
+  bool TryPassword(const std::string& password);
+  // The structure walk with its events.
+  void FinishLoad();
+
+  // ---- reading the file structure ----
+  // The cross-reference chain from "startxref", then the object streams.
+  void ReadCrossReference();
+  // One section and, first, every section it chains to.
+  void ReadXRefTable(int64_t offset);
+  void ReadXRefStream(int64_t offset);
+  // Places the objects of every object stream named by the entries in the store.
+  void ExpandObjectStreams();
+  // Undoes PNG row prediction (one byte per sample) from data's position on.
+  static std::unique_ptr<TksMemoryStream> UndoPNGPrediction(TksMemoryStream& data, int32_t columns);
+  TksXRefKind XRefKind = xkNone;
+  // The first /ID met while the sections are read; settled into the trailer at the end.
+  TksPDFObjectPtr PendingID;
   // ---- structure walk ----
   // Reads the catalog, the page tree, destinations, annotations, the form and the
   // outlines; releases the reader when it ends.
@@ -195,4 +219,15 @@ class TksCustomPDFDocument : public TksComponent {
   // Objects read by Resolve* without being stored; they live until the next reset.
   std::vector<std::unique_ptr<TksPDFIndirectObject>> unstored_;
   std::unique_ptr<TksPDFInfo> Info_;
+
+  // ---- reading the file structure ----
+  friend class TksXRefReader;
+  std::unique_ptr<TksPDFIndirectObject> ReadObjectAtExpecting(int32_t expectedNumber);
+  void ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream);
+  std::optional<int64_t> ResolveStreamLength(TksPDFObject* value);
+  void ReadSectionChain(int64_t offset, bool isStream);
+  // Whether the entries place object number now in object stream streamNumber.
+  bool InObjectStream(int32_t number, int64_t streamNumber) const;
+  uint32_t xrefSections_ = 0;  // sections applied so far; stamps each entry
+  int lengthReads_ = 0;        // nested reads of indirect /Length objects
 };

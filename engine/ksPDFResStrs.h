@@ -95,4 +95,27 @@ inline constexpr const char* SUnsupportedSecurityHandler = "Unsupported security
 inline constexpr const char* SUnsupportedCryptMethod = "Unsupported encryption method (%s)";
 inline constexpr const char* SUnsupportedEncryptionVersion = "Unsupported encryption version (/V %d)";
 inline constexpr const char* SInvalidKeyLength = "Invalid encryption key length (%d bits)";
+// Reading a file's structure
+inline constexpr const char* SEndOfData = "end of data";
+inline constexpr const char* SNestingTooDeep = "PDF objects nested deeper than %d levels";
+inline constexpr const char* SInvalidGeneration = "Invalid generation number (%s)";
+inline constexpr const char* SStreamWithoutDictionary = "Stream object %d has no dictionary";
+inline constexpr const char* SNoEndstream = "Stream data of object %d have no endstream";
+inline constexpr const char* SStreamDataUnreadable = "Stream data of object %d could not be read; the stream is kept empty";
+inline constexpr const char* SXRefLoop = "Cross-reference sections loop back to offset %lld";
+inline constexpr const char* SXRefSubsection = "Invalid cross-reference subsection header (%s)";
+inline constexpr const char* SXRefEntry = "Invalid cross-reference entry for object %lld";
+inline constexpr const char* SXRefObjectNumber = "Object number %lld in the cross-reference data is beyond what the file can hold";
+inline constexpr const char* SXRefWidths = "Invalid /W field widths in cross-reference stream";
+inline constexpr const char* SXRefIndex = "Invalid /Index in cross-reference stream";
+inline constexpr const char* SXRefSize = "Invalid /Size in cross-reference stream";
+inline constexpr const char* SXRefShort = "Cross-reference stream data hold %lld entries where %lld are announced";
+inline constexpr const char* SXRefNotStream = "Object at offset %lld is not a cross-reference stream";
+inline constexpr const char* SXRefPrev = "Invalid /Prev or /XRefStm offset (%s)";
+inline constexpr const char* SPredictorColumns = "Invalid /Columns (%d) for a PNG predictor";
+inline constexpr const char* SPredictorUnsupported = "Unsupported predictor (%d) in cross-reference stream";
+inline constexpr const char* SObjStmUnreadable = "Object stream %d could not be read; the objects it holds are missing";
+inline constexpr const char* SObjStmInvalid = "Invalid object stream %d (%s)";
+inline constexpr const char* SEncryptedNotSupported =
+    "The document is encrypted; opening encrypted documents is not supported yet";
 }  // namespace ksres
