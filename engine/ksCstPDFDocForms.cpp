@@ -128,9 +128,13 @@ void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
     }
 
   if (TksPDFArrayObject* fields = ResolveArray(dict->Lookup("/Fields"), true))
-    for (int32_t i = 0; i < fields->Count(); ++i)
-      if (AsRef(fields->GetItem(i)))
-        ReadField(nullptr, nullptr, hasAppearance ? &appearance : nullptr, fonts, fields->GetItem(i));
+    for (int32_t i = 0; i < fields->Count(); ++i) {
+      TksPDFObject* field = fields->GetItem(i);
+      if (AsRef(field))
+        ReadField(nullptr, nullptr, hasAppearance ? &appearance : nullptr, fonts, field);
+      else
+        MarkReachable(field);  // not a field of the tree, but written as it stands
+    }
 
   if (direct) {
     // The catalog can only refer to the form once it is an object of its own.
@@ -256,8 +260,13 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
     }
     TksPDFArrayObject* kids = ResolveArray(value, true);
     if (!kids) continue;
-    for (int32_t k = 0; k < kids->Count(); ++k)
-      if (AsRef(kids->GetItem(k))) ReadField(created, kidsParentName, appearance, fonts.get(), kids->GetItem(k));
+    for (int32_t k = 0; k < kids->Count(); ++k) {
+      TksPDFObject* kid = kids->GetItem(k);
+      if (AsRef(kid))
+        ReadField(created, kidsParentName, appearance, fonts.get(), kid);
+      else
+        MarkReachable(kid);
+    }
   }
 }
 
