@@ -95,7 +95,10 @@ int64_t TksMemoryStream::Write(const void* buffer, int64_t count) {
 
 int64_t TksMemoryStream::Seek(int64_t offset, TksSeekOrigin origin) {
   int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? pos_ : static_cast<int64_t>(size());
-  pos_ = std::max<int64_t>(0, base + offset);
+  int64_t target;
+  // A hostile offset saturates instead of wrapping around to the start.
+  if (__builtin_add_overflow(base, offset, &target)) target = offset > 0 ? INT64_MAX : 0;
+  pos_ = std::max<int64_t>(0, target);
   return pos_;
 }
 
@@ -203,15 +206,18 @@ uint32_t TksExtMemStream::ReadUInt32BE() {
 }
 
 int64_t TksExtMemStream::ReadString(std::string& out, int64_t count) {
-  out.assign(static_cast<size_t>(std::max<int64_t>(count, 0)), '\0');
+  // Never reserve more than is left, whatever count a file claims.
+  count = std::clamp<int64_t>(count, 0, std::max<int64_t>(Size() - Position(), 0));
+  out.assign(static_cast<size_t>(count), '\0');
   int64_t n = Read(out.data(), count);
   out.resize(static_cast<size_t>(n));
   return n;
 }
 
 void TksExtMemStream::SkipBytes(int64_t count) {
-  int64_t target = std::clamp<int64_t>(Position() + count, 0, Size());
-  SetPosition(target);
+  const int64_t pos = Position();
+  const int64_t size = Size();
+  SetPosition(count >= 0 ? (count > size - pos ? size : pos + count) : (count < -pos ? 0 : pos + count));
 }
 
 void TksExtMemStream::WriteByte(uint8_t value) { Write(&value, 1); }
@@ -265,7 +271,9 @@ uint8_t TksRandomAccessFilter::ReadByte() {
 }
 
 std::string TksRandomAccessFilter::ReadString(int64_t count) {
-  std::string s(static_cast<size_t>(std::max<int64_t>(count, 0)), '\0');
+  // Never reserve more than is left, whatever count a file claims.
+  count = std::clamp<int64_t>(count, 0, std::max<int64_t>(Source->Size() - Source->Position(), 0));
+  std::string s(static_cast<size_t>(count), '\0');
   int64_t n = Source->Read(s.data(), count);
   s.resize(static_cast<size_t>(std::max<int64_t>(n, 0)));
   return s;

@@ -48,9 +48,18 @@ inline constexpr const char* SRLEEndMarkerWrong = "EndOfData Marker is wrong";
 inline constexpr const char* SRLEPrematureEnd = "Premature EndOfData Marker found";
 inline constexpr const char* SRLEUnexpectedEOF = "Unexpected EndOfFile found";
 inline constexpr const char* SDecodedTooLarge = "Decoded data exceed the limit of %s bytes";
+inline constexpr const char* SLZWInvalidFirstCode = "Invalid LZW code (%d) at the start of the data";
 
 // zlib
 inline constexpr const char* SInvalidZStreamOp = "Invalid ZStream operation!";
+inline constexpr const char* SZNeedDictionary = "need dictionary";
+inline constexpr const char* SZStreamEnd = "stream end";
+inline constexpr const char* SZFileError = "file error";
+inline constexpr const char* SZStreamError = "stream error";
+inline constexpr const char* SZDataError = "data error";
+inline constexpr const char* SZMemError = "insufficient memory";
+inline constexpr const char* SZBufError = "buffer error";
+inline constexpr const char* SZVersionError = "incompatible version";
 
 // Status texts
 inline constexpr const char* SReadingXRefTable = "Reading Cross-Reference Table";
