@@ -5,6 +5,7 @@
 
 #include "ksCstPDFDoc.h"
 #include "ksPDFResStrs.h"
+#include "ksPDFUtils.h"
 #include "ksPlatform.h"
 
 namespace {
@@ -85,12 +86,6 @@ TksPDFObject* ResolveLoaded(TksCustomPDFDocument& doc, TksPDFObject* value) {
   return nullptr;
 }
 
-// A stream-valued field value as bytes, its filters undone.
-std::string DecodedStreamData(const TksPDFObjectStore& store, TksPDFStreamObject& stream) {
-  TksPDFObject* filter = store.Dereference(stream.Dict->Lookup("/Filter"));
-  if (!filter || filter->ObjectType == otNull) return stream.Data->ToString();
-  return std::string();
-}
 
 }  // namespace
 
@@ -278,7 +273,14 @@ void TksCustomPDFDocument::ReadFieldValue(TksAcroFormField& field, const TksPDFD
   } else if (auto* s = AsString(value)) {
     field.FieldValue = StringBytes(*s);
   } else if (auto* stream = AsStream(value)) {
-    field.FieldValue = DecodedStreamData(*Store, *stream);
+    // The records only describe the form (saving writes its objects), so a value whose
+    // filters cannot be undone is reported and left empty rather than ending the load.
+    try {
+      TksPDFObject* filter = ResolveValue(stream->Dict->Lookup("/Filter"));
+      field.FieldValue = DecodeFilterChain(*stream->Data, filter)->ToString();
+    } catch (const Exception& e) {
+      Warning(ksFormat(ksres::SFieldValueNotDecoded, field.FullName.c_str(), e.what()));
+    }
   }
 }
 

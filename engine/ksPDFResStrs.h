@@ -99,5 +99,6 @@ inline constexpr const char* SFieldListedTwice = "Form field (object %d) is list
 inline constexpr const char* SInfoNotDictionary = "Document information (object %d) is not a dictionary; it is left out";
 inline constexpr const char* SOutlineLoop = "Outline item (object %d) occurs twice; the outline is cut there";
 inline constexpr const char* SOutlineTooDeep = "Outline nested deeper than %d levels; the deeper items are left out";
+inline constexpr const char* SFieldValueNotDecoded = "Value of form field %s not decoded: %s";
 inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
 }  // namespace ksres

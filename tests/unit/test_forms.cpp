@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ksCstPDFDoc.h"
+#include "ksFixture.h"
 #include "ksObjText.h"
 #include "ksPDFResStrs.h"
 
@@ -280,5 +281,30 @@ TEST(Forms, WrongKindsEndTheLoad) {
     f.Put(5, "<< /Fields [10 0 R] >>");
     f.Put(10, c.field);
     EXPECT_THAT([&] { f.Read(); }, ThrowsMessage<EUnexpectedObjectError>(StrEq(c.message))) << c.field;
+  }
+}
+
+TEST(Forms, StreamValuesAreDecoded) {
+  struct Case {
+    const char* dict;
+    std::string data;
+    const char* value;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"<< >>", "plain text", "plain text", {}},
+      {"<< /Filter /ASCIIHexDecode >>", "48656C6C6F>", "Hello", {}},
+      {"<< /Filter [/FlateDecode] >>", ksfixture::Deflate("rich <b>text</b>"), "rich <b>text</b>", {}},
+      {"<< /Filter /Unknown >>", "x", "", {"Value of form field t not decoded: Unsupported filter (/Unknown)"}},
+  };
+  for (const auto& c : cases) {
+    FormDoc f;
+    f.Put(5, "<< /Fields [10 0 R] >>");
+    f.Put(10, "<< /T (t) /FT /Tx /V 11 0 R >>");
+    ksfixture::PutStream(f.doc, 11, c.dict, c.data);
+    f.Read();
+    ASSERT_EQ(f.doc.AcroFormFields.size(), 1u) << c.dict;
+    EXPECT_EQ(f.Field(0).FieldValue, c.value) << c.dict;
+    EXPECT_EQ(f.warnings, c.warnings) << c.dict;
+    EXPECT_GT(f.Get(11)->UseCount, 0) << c.dict;
   }
 }
