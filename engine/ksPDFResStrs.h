@@ -82,6 +82,22 @@ inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number 
 }  // namespace ksres
 
 namespace ksres {
+// Security handler
+inline constexpr const char* SInvalidPermission = "Invalid permission in encryption dictionary";
+inline constexpr const char* SInvalidFileId = "Invalid FileId.";
+inline constexpr const char* SInvalidOwnerKey = "Invalid Owner Key.";
+inline constexpr const char* SInvalidUserKey = "Invalid User Key.";
+inline constexpr const char* SRC4InvalidKeyLength = "RC4: Invalid key length";
+inline constexpr const char* SCannotChangeEncryption = "User cannot change encryption settings";
+inline constexpr const char* SUnsupportedAES =
+    "The document is encrypted with AES, which is not supported (RC4 only)";
+inline constexpr const char* SUnsupportedSecurityHandler = "Unsupported security handler (%s)";
+inline constexpr const char* SUnsupportedCryptMethod = "Unsupported encryption method (%s)";
+inline constexpr const char* SUnsupportedEncryptionVersion = "Unsupported encryption version (/V %d)";
+inline constexpr const char* SInvalidKeyLength = "Invalid encryption key length (%d bits)";
+}  // namespace ksres
+
+namespace ksres {
 // Structure walk: status texts
 inline constexpr const char* SProcessingNameTree = "Processing Name Tree...";
 inline constexpr const char* SReadingOutlines = "Reading Outlines...";
