@@ -119,3 +119,25 @@ inline constexpr const char* SObjStmInvalid = "Invalid object stream %d (%s)";
 inline constexpr const char* SEncryptedNotSupported =
     "The document is encrypted; opening encrypted documents is not supported yet";
 }  // namespace ksres
+
+namespace ksres {
+// Structure walk: status texts
+inline constexpr const char* SProcessingNameTree = "Processing Name Tree...";
+inline constexpr const char* SReadingOutlines = "Reading Outlines...";
+// Structure walk: damaged or hostile structures
+inline constexpr const char* SCatalogNotFound = "Document catalog (object %d) not found";
+inline constexpr const char* SCatalogNotDictionary = "Document catalog (object %d) is not a dictionary";
+inline constexpr const char* SExpectedReference = "Expected an indirect reference in %s";
+inline constexpr const char* SPageTreeLoop = "Page tree refers back to object %d";
+inline constexpr const char* SPageTreeTooDeep = "Page tree nested deeper than %d levels";
+inline constexpr const char* SNameTreeLoop = "Name tree refers back to object %d";
+inline constexpr const char* SNameTreeTooDeep = "Name tree nested deeper than %d levels";
+inline constexpr const char* SFieldTreeLoop = "Form field tree refers back to object %d";
+inline constexpr const char* SFieldTreeTooDeep = "Form fields nested deeper than %d levels";
+inline constexpr const char* SFieldListedTwice = "Form field (object %d) is listed more than once; it is read once";
+inline constexpr const char* SInfoNotDictionary = "Document information (object %d) is not a dictionary; it is left out";
+inline constexpr const char* SOutlineLoop = "Outline item (object %d) occurs twice; the outline is cut there";
+inline constexpr const char* SOutlineTooDeep = "Outline nested deeper than %d levels; the deeper items are left out";
+inline constexpr const char* SFieldValueNotDecoded = "Value of form field %s not decoded: %s";
+inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
+}  // namespace ksres
