@@ -7,12 +7,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "ksAcroForm.h"
 #include "ksClasses.h"
 #include "ksConsts.h"
 #include "ksPDFObjects.h"
+#include "ksPDFOutline.h"
 #include "ksPDFTypes.h"
 #include "ksPDFUtils.h"
 
@@ -22,10 +26,20 @@ class TksCustomPDFDocument;
 class TksPDFOutline;
 struct TksAcroFormField;
 
+// The bytes a string stands for: a literal string's content, a hexadecimal string's
+// digits turned into bytes.
+std::string StringBytes(const TksPDFStringObject& s);
+// True for a dictionary whose "/D" names something outside this file's destinations
+// (a remote or embedded go-to, a collection's initial document).
+bool HoldsForeignDestination(const TksPDFDictObject& dict);
+
 enum TksPageMode : uint8_t { pmNone = 0, pmUseOutlines, pmUseThumbs, pmFullScreen, pmUseAttachments };
 enum TksPageLayout : uint8_t { plNone = 0, plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
 enum TksMeasurementUnit : uint8_t { muPixels = 0, muPoints, muInches, muMM, muTwips };
 enum TksMergeOption : uint8_t { moIncludeOutlines = 0, moIncludeFormFields, moRenameLikeNameFields };
+// How the newest cross-reference section is kept: a table, a stream, or a table whose
+// trailer names a cross-reference stream as well.
+enum TksXRefKind : uint8_t { xkNone = 0, xkTable, xkStream, xkHybrid };
 
 // The document information dictionary with cached, decoded properties.
 class TksPDFInfo {
@@ -164,6 +178,27 @@ class TksCustomPDFDocument : public TksComponent {
 
   // ---- loading ----
   bool LoadFromFile(const std::string& fileName);
+  // Reads header, cross-reference data and trailer of SourceFile; sets PDFVersion,
+  // IsEncrypted and IsLoaded.
+  void ParseFile();
+  // Whether the document opens with password; when it does, the structure is read.
+  bool TryPassword(const std::string& password);
+  // The structure walk with its events.
+  void FinishLoad();
+
+  // ---- reading the file structure ----
+  // The cross-reference chain from "startxref", then the object streams.
+  void ReadCrossReference();
+  // One section and, first, every section it chains to.
+  void ReadXRefTable(int64_t offset);
+  void ReadXRefStream(int64_t offset);
+  // Places the objects of every object stream named by the entries in the store.
+  void ExpandObjectStreams();
+  // Undoes PNG row prediction (one byte per sample) from data's position on.
+  static std::unique_ptr<TksMemoryStream> UndoPNGPrediction(TksMemoryStream& data, int32_t columns);
+  TksXRefKind XRefKind = xkNone;
+  // The first /ID met while the sections are read; settled into the trailer at the end.
+  TksPDFObjectPtr PendingID;
   // ---- structure walk ----
   // Reads the catalog, the page tree, destinations, annotations, the form and the
   // outlines; releases the reader when it ends.
@@ -181,6 +216,29 @@ class TksCustomPDFDocument : public TksComponent {
   // Named destinations: (name, explicit destination or null), in reading order.
   std::vector<std::pair<std::string, TksPDFObjectPtr>> Dests;
   TksPDFObjectPtr FindDest(const std::string& name) const;
+
+  // Reads the page tree node N and everything below it into the page list.
+  void ReadPageTree(int32_t objectNumber, const TksPDFDictObject* inherited);
+  // Fill the destination table from the catalog's "/Dests" value (reference or
+  // dictionary) and from the "/Dests" tree of its "/Names" value.
+  void ReadDests(TksPDFObject* dests);
+  void ReadNameTree(TksPDFObject* names);
+  // Reads the outline tree from the catalog's "/Outlines" value.
+  void ReadOutlines(TksPDFObject* outlines);
+  // The root item (the catalog's "/Outlines"), or none.
+  std::unique_ptr<TksPDFOutline> OutlineRoot;
+  // Items read, the root included.
+  int32_t OutlineCount = 0;
+  // The interactive form: its own entries are followed, the field tree becomes records.
+  void ReadAcroForm(TksPDFObject* form);
+  void ReadField(TksAcroFormField* parent, const std::u16string* parentName, const std::string* inheritedDA,
+                 const TksPDFDictObject* inheritedFonts, TksPDFObject* fieldReference);
+  void ReadFieldValue(TksAcroFormField& field, const TksPDFDictObject& dict);
+  void ReadFieldStates(TksAcroFormField& field, const TksPDFDictObject& dict);
+  std::unique_ptr<TksFontInfo> ParseDefaultAppearance(const std::string* appearance, const TksPDFDictObject* fonts);
+  // The object from the store, or read from the file and stored; marked either way.
+  TksPDFIndirectObject* LoadObject(int32_t objectNumber);
+  std::vector<std::unique_ptr<TksAcroFormField>> AcroFormFields;
 
   // ---- saving ----
   // Turns the outline tree into new objects of the save-time store.
@@ -230,6 +288,26 @@ class TksCustomPDFDocument : public TksComponent {
   T* ResolveTyped(TksPDFObject* value, bool keepInStore);
   // Objects read by Resolve* without being stored; they live until the next reset.
   std::vector<std::unique_ptr<TksPDFIndirectObject>> unstored_;
+
+  // Drops what the structure walk built (called by Reset).
+  void ResetStructure();
+  // Any value behind a chain of references (none when it leads nowhere); objects read
+  // are kept aside, not stored.
+  TksPDFObject* ResolveValue(TksPDFObject* value);
+  // A number no object of this document uses yet.
+  int32_t NewObjectNumber();
+  // Replaces a destination given by name with the explicit one; false when the value
+  // is of a kind a destination cannot have.
+  bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
+  void NormaliseAction(TksPDFDictObject& action);
+  // Stored objects whose values have been followed; a stored object is followed the
+  // first time the walk reaches it (objects from object streams are stored unfollowed).
+  std::unordered_set<const TksPDFIndirectObject*> followed_;
+  // Name -> first index in Dests, filled as entries are appended.
+  mutable std::unordered_map<std::string, size_t> destIndex_;
+  mutable size_t destIndexed_ = 0;
+  // Field objects on the path being read, and every field object read.
+  std::unordered_set<int32_t> fieldPath_, fieldSeen_;
   std::unique_ptr<TksPDFInfo> Info_;
 
   // State of a running save.
@@ -252,4 +330,14 @@ class TksCustomPDFDocument : public TksComponent {
   std::vector<int64_t> Offsets;            // entry i: object i + 1
   int32_t NextNumber = 3;
   std::unique_ptr<TksPDFObjectStore> SaveStore;
+  // ---- reading the file structure ----
+  friend class TksXRefReader;
+  std::unique_ptr<TksPDFIndirectObject> ReadObjectAtExpecting(int32_t expectedNumber);
+  void ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream);
+  std::optional<int64_t> ResolveStreamLength(TksPDFObject* value);
+  void ReadSectionChain(int64_t offset, bool isStream);
+  // Whether the entries place object number now in object stream streamNumber.
+  bool InObjectStream(int32_t number, int64_t streamNumber) const;
+  uint32_t xrefSections_ = 0;  // sections applied so far; stamps each entry
+  int lengthReads_ = 0;        // nested reads of indirect /Length objects
 };

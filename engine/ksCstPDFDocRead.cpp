@@ -1,22 +1,126 @@
 // Reading single objects from the source file.
 #include "ksCstPDFDoc.h"
 #include "ksPDFParsers.h"
+#include "ksPDFResStrs.h"
+
+namespace {
+
+// An indirect /Length may name a stream whose own /Length is indirect; the chain is
+// followed this far only, so a loop of such objects ends.
+constexpr int kMaxLengthReads = 8;
+
+}  // namespace
 
 int64_t TksCustomPDFDocument::FindObjectOffset(int32_t objectNumber) const {
   if (objectNumber < 0) return 0;
   size_t n = static_cast<size_t>(objectNumber);
-  if (n < XRefEntries.size() && XRefEntries[n] && XRefEntries[n]->Offset != 0) return XRefEntries[n]->Offset;
-  if (n < XRefStreamEntries.size() && XRefStreamEntries[n] && XRefStreamEntries[n]->EntryType == 1)
-    return XRefStreamEntries[n]->Field2;
+  const TksXRefItem* table = n < XRefEntries.size() && XRefEntries[n] ? &*XRefEntries[n] : nullptr;
+  const TksXRefStmItem* stream = n < XRefStreamEntries.size() && XRefStreamEntries[n] ? &*XRefStreamEntries[n] : nullptr;
+  // A stream entry read after the table entry (a later update, or the /XRefStm of an
+  // older section) decides; a free stream entry never hides a table entry.
+  if (stream && (stream->EntryType == 1 || stream->EntryType == 2) && (!table || stream->Section > table->Section))
+    return stream->EntryType == 1 ? stream->Field2 : 0;
+  if (table && table->Offset != 0) return table->Offset;
+  if (stream && stream->EntryType == 1) return stream->Field2;
   return 0;
 }
 
-std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAt() {
-  // Filled in with the tokenizer.
-  return nullptr;
+bool TksCustomPDFDocument::InObjectStream(int32_t number, int64_t streamNumber) const {
+  if (number < 0 || static_cast<size_t>(number) >= XRefStreamEntries.size()) return false;
+  const auto& stream = XRefStreamEntries[static_cast<size_t>(number)];
+  if (!stream || stream->EntryType != 2 || stream->Field2 != streamNumber) return false;
+  const auto* table = static_cast<size_t>(number) < XRefEntries.size() && XRefEntries[static_cast<size_t>(number)]
+                          ? &*XRefEntries[static_cast<size_t>(number)]
+                          : nullptr;
+  return !table || stream->Section > table->Section;
 }
 
+std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAt() { return ReadObjectAtExpecting(-1); }
+
 std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t objectNumber) {
-  if (!Reader || FindObjectOffset(objectNumber) == 0) return nullptr;
-  return ReadObjectAt();
+  if (!Reader) return nullptr;
+  int64_t offset = FindObjectOffset(objectNumber);
+  if (offset <= 0) return nullptr;
+  Reader->Seek(static_cast<uint64_t>(offset));
+  return ReadObjectAtExpecting(objectNumber);
+}
+
+std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAtExpecting(int32_t expectedNumber) {
+  if (!Reader || Reader->Position() == 0) return nullptr;
+  // Where no object header stands, or the header names another object (a wrong
+  // offset in a damaged file), there is no object to read.
+  int32_t number = 0, generation = 0;
+  if (!Reader->PeekObjectHeader(number, generation)) return nullptr;
+  if (expectedNumber >= 0 && number != expectedNumber) return nullptr;
+  TksPDFObjectPtr value = Reader->ParseObject();
+  if (!value || value->ObjectType != otIndirectObject) return nullptr;
+  std::unique_ptr<TksPDFIndirectObject> object(static_cast<TksPDFIndirectObject*>(value.release()));
+  if (auto* stream = AsStream(object->Value.get())) ReadStreamDataFor(*object, *stream);
+  return object;
+}
+
+std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* value) {
+  if (!value) return std::nullopt;
+  if (value->ObjectType == otInteger) return static_cast<TksPDFIntegerObject*>(value)->Value;
+  if (value->ObjectType == otInt64) return static_cast<TksPDFInt64Object*>(value)->Value;
+  auto* ref = AsRef(value);
+  if (!ref) return std::nullopt;
+  TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
+  if (!target && lengthReads_ < kMaxLengthReads) {
+    // The length is read into the store unmarked; the walk marks it when it follows
+    // the stream's dictionary.
+    uint64_t saved = Reader->Position();
+    ++lengthReads_;
+    std::unique_ptr<TksPDFIndirectObject> read;
+    try {
+      read = ReadObject(ref->ObjectNumber);
+    } catch (const Exception&) {
+      read.reset();  // an unreadable length object leaves the length unknown
+    }
+    --lengthReads_;
+    Reader->Seek(saved);
+    if (read) target = AddLoaded(std::move(read));
+  }
+  if (!target || !target->Value) return std::nullopt;
+  if (target->Value->ObjectType == otInteger) return static_cast<TksPDFIntegerObject*>(target->Value.get())->Value;
+  if (target->Value->ObjectType == otInt64) return static_cast<TksPDFInt64Object*>(target->Value.get())->Value;
+  return std::nullopt;
+}
+
+void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream) {
+  const uint64_t streamKeyword = Reader->Position();
+  auto readWith = [&](int64_t length) {
+    Reader->Seek(streamKeyword);
+    stream.Data = Reader->ReadStreamData(length, object.ObjectNumber, object.Generation);
+  };
+  auto usable = [](const std::optional<int64_t>& length) { return length && *length >= 0; };
+
+  std::optional<int64_t> length = ResolveStreamLength(stream.Dict->Lookup("/Length"));
+  if (usable(length)) {
+    try {
+      readWith(*length);
+      return;
+    } catch (const Exception&) {
+      // retried below with /Length1
+    }
+    std::optional<int64_t> length1 = ResolveStreamLength(stream.Dict->Lookup("/Length1"));
+    if (usable(length1)) {
+      readWith(*length1);
+      return;
+    }
+    stream.Data = std::make_unique<TksMemoryStream>();
+    Warning(ksFormat(ksres::SStreamDataUnreadable, object.ObjectNumber));
+    return;
+  }
+  std::optional<int64_t> length1 = ResolveStreamLength(stream.Dict->Lookup("/Length1"));
+  if (usable(length1)) {
+    readWith(*length1);
+    return;
+  }
+  // No length at all: the data run up to "endstream", which must be there.
+  try {
+    readWith(-1);
+  } catch (const EEndStreamError&) {
+    throw EEndStreamError(ksFormat(ksres::SNoEndstream, object.ObjectNumber));
+  }
 }

@@ -21,6 +21,7 @@ struct TksXRefItem {
   uint8_t EntryType = 'f';
   int32_t ObjectNumber = 0;
   int64_t Offset = 0;
+  uint32_t Section = 0;  // order in which its section was applied: the later one is newer
 };
 
 // One entry of a cross-reference stream.
@@ -28,6 +29,7 @@ struct TksXRefStmItem {
   int32_t EntryType = 0;
   int64_t Field2 = 0;
   int64_t Field3 = 0;
+  uint32_t Section = 0;  // order in which its section was applied: the later one is newer
 };
 
 struct TksPDFTrailer {

@@ -1,0 +1,146 @@
+// The load driver: file names, resets, events, encryption and failures.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ksCstPDFDoc.h"
+#include "ksFixture.h"
+#include "ksPDFParsers.h"
+#include "ksPlatform.h"
+
+namespace {
+
+using ksfixture::PdfBuilder;
+using testing::StrEq;
+using testing::ThrowsMessage;
+
+PdfBuilder Pages(const std::string& header = "%PDF-1.4") {
+  PdfBuilder b(header);
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+      .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+      .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>");
+  return b;
+}
+
+TEST(LoadFromFile, MissingFileNamesThePathTried) {
+  TksCustomPDFDocument doc;
+  std::string dir = std::filesystem::path(ksfixture::WriteTempFile("probe.txt", "")).parent_path().string();
+  std::string missing = dir + "/no-such-file.bin";
+  EXPECT_THAT([&] { doc.LoadFromFile(missing); }, ThrowsMessage<EFileNotFound>(StrEq(missing + " File Not Found")));
+  EXPECT_THAT([&] { doc.LoadFromFile(dir + "/no-such-file"); },
+              ThrowsMessage<EFileNotFound>(StrEq(dir + "/no-such-file.pdf File Not Found")));
+}
+
+TEST(LoadFromFile, NameWithoutExtensionOpensItWithPdfAppended) {
+  std::string path = ksfixture::WriteTempFile("no-extension.pdf", Pages().Build("/Root 1 0 R"));
+  std::string bare = path.substr(0, path.size() - 4);
+  TksCustomPDFDocument doc;
+  EXPECT_TRUE(doc.LoadFromFile(bare));
+  EXPECT_EQ(doc.WorkFileName, path);
+  EXPECT_EQ(doc.Filename, path);
+  EXPECT_TRUE(doc.IsLoaded);
+  EXPECT_FALSE(doc.Reader);  // released once reading is over
+}
+
+TEST(LoadFromFile, SecondLoadStartsAfresh) {
+  std::string first = ksfixture::WriteTempFile("first.pdf", Pages("%PDF-1.7").Build("/Root 1 0 R"));
+  std::string second = ksfixture::WriteTempFile("second.pdf", Pages("%PDF-1.2").Build("/Root 1 0 R"));
+  TksCustomPDFDocument doc;
+  doc.LoadFromFile(first);
+  EXPECT_EQ(doc.PDFVersion, pvPDF17);
+  int32_t firstID = doc.DocumentID;
+  doc.LoadFromFile(second);
+  EXPECT_EQ(doc.PDFVersion, pvPDF12);
+  EXPECT_NE(doc.DocumentID, firstID);
+  EXPECT_EQ(doc.WorkFileName, second);
+  EXPECT_EQ(doc.Filename, first);  // set by the first load only
+  for (int32_t i = 0; i < doc.Store->Count(); ++i) EXPECT_EQ(doc.Store->Items(i)->DocumentID, doc.DocumentID);
+}
+
+TEST(LoadFromFile, EventsComeInOrder) {
+  std::string path = ksfixture::WriteTempFile("events.pdf", Pages().Build("/Root 1 0 R"));
+  TksCustomPDFDocument doc;
+  std::vector<std::string> log;
+  doc.OnStatusMessage = [&](TksCustomPDFDocument*, const std::string& m) { log.push_back("status: " + m); };
+  doc.OnBeginRead = [&](TksCustomPDFDocument*) { log.push_back("begin"); };
+  doc.OnEndRead = [&](TksCustomPDFDocument*) { log.push_back("end"); };
+  doc.LoadFromFile(path);
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(log[0], "status: Reading Cross-Reference Table");
+  EXPECT_EQ(log[1], "begin");
+  EXPECT_EQ(log[log.size() - 2], "status: Document read complete. Pages read = " + std::to_string(doc.PageCount()));
+  EXPECT_EQ(log.back(), "end");
+}
+
+// An encryption dictionary whose values partly stand in other objects.
+std::string EncryptedFile() {
+  PdfBuilder b = Pages();
+  b.Object(4, "<< /Filter /Standard /V 1 /R 2 /O 5 0 R /U (u) /P -4 /Nested [6 0 R] >>")
+      .Object(5, "(owner key)")
+      .Object(6, "<< /Deep 7 0 R >>")
+      .Object(7, "42");
+  return b.Build("/Root 1 0 R /Encrypt 4 0 R /ID [<01> <02>]");
+}
+
+TEST(LoadFromFile, EncryptedFileIsRefusedClearlyForNow) {
+  std::string path = ksfixture::WriteTempFile("encrypted.pdf", EncryptedFile());
+  TksCustomPDFDocument doc;
+  EXPECT_THAT([&] { doc.LoadFromFile(path); },
+              ThrowsMessage<Exception>(
+                  StrEq("The document is encrypted; opening encrypted documents is not supported yet")));
+  EXPECT_TRUE(doc.IsEncrypted);
+  EXPECT_FALSE(doc.Reader);
+}
+
+TEST(LoadFromFile, PasswordHandlerThatGivesUpLeavesTheDocumentEmpty) {
+  std::string path = ksfixture::WriteTempFile("give-up.pdf", EncryptedFile());
+  TksCustomPDFDocument doc;
+  std::vector<int> tries;
+  doc.OnPassword = [&](TksCustomPDFDocument*, std::string&, bool& cont, int t) {
+    tries.push_back(t);
+    cont = false;
+  };
+  EXPECT_FALSE(doc.LoadFromFile(path));
+  EXPECT_FALSE(doc.IsLoaded);
+  EXPECT_THAT(tries, testing::ElementsAre(0));
+}
+
+TEST(ParseFile, EncryptionDictionaryIsResolvedToValues) {
+  std::string path = ksfixture::WriteTempFile("encrypt-dict.pdf", EncryptedFile());
+  TksCustomPDFDocument doc;
+  doc.SourceFile = std::make_unique<ksplatform::MappedFile>(path);
+  doc.ParseFile();
+  EXPECT_TRUE(doc.IsEncrypted);
+  EXPECT_EQ(ObjectToText(doc.Trailer.EncryptEntry.get()),
+            "<<\r\n/Filter /Standard\r\n/V 1\r\n/R 2\r\n/O (owner key)\r\n/U (u)\r\n/P -4\r\n"
+            "/Nested [ <<\r\n/Deep 42\r\n>> ]\r\n>>");
+  EXPECT_EQ(doc.Store->Count(), 0);
+}
+
+TEST(ParseFile, NullEncryptMeansNotEncrypted) {
+  std::string path = ksfixture::WriteTempFile("encrypt-null.pdf", Pages().Build("/Root 1 0 R /Encrypt null"));
+  TksCustomPDFDocument doc;
+  EXPECT_TRUE(doc.LoadFromFile(path));
+  EXPECT_FALSE(doc.IsEncrypted);
+}
+
+TEST(LoadFromFile, FailureReleasesTheReaderAndPassesTheErrorOn) {
+  std::string path = ksfixture::WriteTempFile("broken.pdf", "%PDF-1.9\n");
+  TksCustomPDFDocument doc;
+  EXPECT_THAT([&] { doc.LoadFromFile(path); },
+              ThrowsMessage<EUnsupportedVersion>(StrEq("Unsupported PDF Version (%PDF-1.9)")));
+  EXPECT_FALSE(doc.Reader);
+  EXPECT_FALSE(doc.IsLoaded);
+  // A later load of a sound file is not disturbed by what the failed one left.
+  std::string good = ksfixture::WriteTempFile("after-broken.pdf", Pages().Build("/Root 1 0 R"));
+  EXPECT_TRUE(doc.LoadFromFile(good));
+}
+
+TEST(LoadFromFile, EmptyFile) {
+  std::string path = ksfixture::WriteTempFile("empty.pdf", "");
+  TksCustomPDFDocument doc;
+  EXPECT_THAT([&] { doc.LoadFromFile(path); }, ThrowsMessage<EInvalidHeader>(StrEq("Invalid PDF Header ()")));
+}
+
+}  // namespace
