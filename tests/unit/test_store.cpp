@@ -144,6 +144,20 @@ TEST(ReadObject, OffsetsComeFromTheSlotOfEachKindOfEntry) {
   EXPECT_EQ(three->DocumentID, p.doc.DocumentID);
 }
 
+TEST(ReadObject, AnObjectNotAtItsOffsetIsLeftOutWithAWarning) {
+  PdfBuilder b = Pages();
+  std::string bytes = b.Build("/Root 1 0 R");
+  auto offsets = b.Offsets();
+  char right[16], wrong[16];
+  std::snprintf(right, sizeof right, "%010zu", offsets[3]);
+  std::snprintf(wrong, sizeof wrong, "%010zu", offsets[2]);
+  bytes.replace(bytes.find(std::string(right) + " 00000 n"), 10, wrong);  // entry 3 names object 2
+  Parsed p("misplaced-object.pdf", bytes);
+  EXPECT_EQ(p.doc.ReadObject(3), nullptr);
+  EXPECT_THAT(p.warnings,
+              testing::ElementsAre("Object 3 is not where the cross-reference data place it; it is left out"));
+}
+
 TEST(ReadObject, ClassicEntriesGiveOffsets) {
   PdfBuilder b = Pages();
   Parsed p("classic.pdf", b.Build("/Root 1 0 R"));
