@@ -1,9 +1,67 @@
-// pagewright-convert INPUT OUTPUT
+// pagewright-convert INPUT OUTPUT: load, optionally change version and compression, save.
 #include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
 
 #include "commands.h"
+#include "ksCstPDFDoc.h"
 
-int RunConvert(const TksCliOptions&) {
-  std::fputs("pagewright-convert: conversion is not ready yet\n", stderr);
-  return 2;
+namespace {
+
+TksPDFVersion VersionFromText(const std::string& text) {
+  static const char* const texts[] = {"1.0", "1.1", "1.2", "1.3", "1.4", "1.5", "1.6", "1.7", "2.0"};
+  for (int i = 0; i <= pvPDF20; ++i)
+    if (text == texts[i]) return static_cast<TksPDFVersion>(i);
+  return pvPDF14;  // main() accepts only the texts above
+}
+
+}  // namespace
+
+int RunConvert(const TksCliOptions& options) {
+  TksCustomPDFDocument document;
+  document.ShowSetupDialog = false;
+  document.OpenAfterSave = false;
+
+  std::vector<std::string> warnings;
+  document.OnWarning = [&](TksCustomPDFDocument*, const std::string& warning) {
+    warnings.push_back(warning);
+    if (!options.quiet) std::fprintf(stderr, "pagewright-convert: warning: %s\n", warning.c_str());
+  };
+  if (options.progress) {
+    document.OnStatusMessage = [](TksCustomPDFDocument*, const std::string& message) {
+      std::fprintf(stderr, "%s\n", message.c_str());
+    };
+    // Only changes are shown, so a file of many objects does not flood the terminal.
+    document.OnIOProgress = [last = -1](TksCustomPDFDocument*, int percentage) mutable {
+      if (percentage == last) return;
+      last = percentage;
+      std::fprintf(stderr, "%d%%\n", percentage);
+    };
+  }
+  if (options.hasPassword) {
+    document.OnPassword = [&](TksCustomPDFDocument*, std::string& password, bool& cont, int tries) {
+      // One try with the given password; a second call means it did not open the file.
+      if (tries == 0)
+        password = options.password;
+      else
+        cont = false;
+    };
+  }
+
+  try {
+    if (!document.LoadFromFile(options.input) || !document.StructureRead) {
+      std::fprintf(stderr, "pagewright-convert: %s: %s\n", options.input.c_str(),
+                   document.IsEncrypted ? "the password does not open this file" : "the file could not be read");
+      return 2;
+    }
+    if (!options.pdfVersion.empty()) document.PDFVersion = VersionFromText(options.pdfVersion);
+    if (!options.compress.empty())
+      document.SetCompression(options.compress == "flate" ? 0 : 1, static_cast<uint8_t>(options.compressionLevel));
+    document.SaveToFile(options.output, 2);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pagewright-convert: %s\n", e.what());
+    return 2;
+  }
+  return warnings.empty() ? 0 : 3;
 }

@@ -42,6 +42,8 @@ void TksCustomPDFDocument::Reset() {
   SourceFile.reset();
   DocumentID = NextDocumentID();
   IsLoaded = false;
+  StructureRead = false;
+  Compression = TksCompression();
   WorkFileName.clear();
   PDFVersion = pvPDF14;
   PageMode = pmNone;

@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "ksPDFObjects.h"
 #include "ksPDFOutline.h"
 #include "ksPDFTypes.h"
+#include "ksPDFUtils.h"
 
 namespace ksplatform { class MappedFile; }
 class TksPDFStreamReader;
@@ -241,6 +243,40 @@ class TksCustomPDFDocument : public TksComponent {
   // ---- saving ----
   // Turns the outline tree into new objects of the save-time store.
   void BuildOutlines(TksPDFObjectStore& saveStore);
+  // Writes the document to fileName (".pdf" appended unless its extension is .pdf).
+  // needAppearancesMode: 0 sets the form's "/NeedAppearances" true, 1 false, others leave it.
+  // The file is written beside the target and renamed over it only when complete.
+  void SaveToFile(const std::string& fileName, uint8_t needAppearancesMode);
+  // The name SaveToFile writes to for fileName.
+  static std::string SaveFileName(const std::string& fileName);
+  // Set by the load once the structure walk has finished: a document read only part-way
+  // is refused by SaveToFile rather than written as if it were whole.
+  bool StructureRead = false;
+  // Shown before a save when ShowSetupDialog is true; false means cancelled. Filled by the
+  // settings dialog; without it the save simply goes on.
+  std::function<bool(TksCustomPDFDocument& document)> SetupDialogHook;
+  // Opens the saved file when OpenAfterSave is true; its failures are ignored.
+  std::function<void(const std::string& fileName)> OpenFileHook;
+
+  // Save-time re-filtering of stream data: method 0 Flate, 1 RunLength; level 0 none,
+  // 1 fastest, 2 default, 3 maximum. Off after every reset.
+  void SetCompression(uint8_t method, uint8_t level) { Compression = {true, method, level}; }
+  TksCompression Compression;
+
+  // Serialisation during a save. WriteValue works outside a save as well (references
+  // then resolve through the document's store only).
+  std::string WriteValue(int32_t context, const TksPDFObject* value);
+  void WriteIndirectObject(TksPDFIndirectObject& object);
+  void WriteFramedObject(int32_t number, std::string_view body);
+  void WritePageTree();
+  static std::string KeyLine(std::string_view key, std::string_view value);
+  // The 17 bytes every saved file begins with.
+  static std::string HeaderText(TksPDFVersion version);
+  // One 20-byte cross-reference entry; an offset beyond ten digits raises ESaveError.
+  static std::string XRefEntry(int64_t offset, int32_t generation, char letter);
+  // SaveNumber of the object a reference names (document store, then save-time store); 0 when
+  // it is not being written.
+  int32_t SaveNumberOf(const TksPDFIndirectReference& ref) const;
 
  protected:
   void StatusMessage(const std::string& text);
@@ -284,4 +320,24 @@ class TksCustomPDFDocument : public TksComponent {
   bool InObjectStream(int32_t number, int64_t streamNumber) const;
   uint32_t xrefSections_ = 0;  // sections applied so far; stamps each entry
   int lengthReads_ = 0;        // nested reads of indirect /Length objects
+  // State of a running save.
+  void WriteDocument();
+  void NumberObjects();
+  void ApplyNeedAppearances(uint8_t mode);
+  void WriteCatalog();
+  void WriteInformation();
+  void WriteCrossReference();
+  void WriteStreamObject(TksPDFIndirectObject& object, const TksPDFStreamObject& stream);
+  // A copy of the stream's dictionary and the bytes to write (pointing into the stream's data
+  // or into owned when re-encoded or encrypted), with a "/Length" that matches them.
+  void PrepareStream(int32_t context, const TksPDFStreamObject& stream, std::unique_ptr<TksPDFDictObject>& dict,
+                     std::string& owned, std::string_view& bytes);
+  void RecordOffset(int32_t number);
+  // Seam for encrypting stream data on save: false while no encrypting handler exists.
+  bool EncryptBytesForSave(int32_t objectNumber, std::string_view bytes, std::string& encrypted);
+  TksPDFIndirectObject* FindWritten(const TksPDFIndirectReference& ref) const;
+  TksStream* Output = nullptr;             // the save's counting writer; not owned
+  std::vector<int64_t> Offsets;            // entry i: object i + 1
+  int32_t NextNumber = 3;
+  std::unique_ptr<TksPDFObjectStore> SaveStore;
 };

@@ -113,6 +113,7 @@ void TksCustomPDFDocument::FinishLoad() {
     throw;
   }
   IsLoaded = true;
+  StructureRead = true;
   StatusMessage(ksFormat(ksres::SDocumentReadComplete, PageCount()));
   if (OnEndRead) OnEndRead(this);
 }

@@ -42,6 +42,11 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t o
   int64_t offset = FindObjectOffset(objectNumber);
   if (offset <= 0) return nullptr;
   Reader->Seek(static_cast<uint64_t>(offset));
+  // The cross-reference data promise the object here; anything else means they are
+  // wrong, and going on would silently drop whatever the object holds.
+  int32_t number = 0, generation = 0;
+  if (!Reader->PeekObjectHeader(number, generation) || number != objectNumber)
+    throw ECrossReferenceError(ksFormat(ksres::SObjectNotAtOffset, objectNumber, static_cast<long long>(offset)));
   return ReadObjectAtExpecting(objectNumber);
 }
 

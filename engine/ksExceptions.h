@@ -70,3 +70,9 @@ KS_DECLARE_EXCEPTION(EZDecompressionError, EZLibError);
 
 // A decoder's output would pass its cap (decompression bombs).
 KS_DECLARE_EXCEPTION(EDecodedSizeError, Exception);
+
+// Saving: the output file cannot be created or written.
+KS_DECLARE_EXCEPTION(EFCreateError, Exception);
+KS_DECLARE_EXCEPTION(EFWriteError, Exception);
+// Saving: the document cannot be written as a sound file (read part-way, too large).
+KS_DECLARE_EXCEPTION(ESaveError, EPDFException);

@@ -351,13 +351,16 @@ void AppendObjectText(std::string& out, const TksPDFObject* obj, TksTextFormHook
     }
     case otDictionary: {
       auto* d = static_cast<const TksPDFDictObject*>(obj);
+      std::string_view parentLine = hooks ? hooks->ParentLine(*d) : std::string_view();
       out += "<<\r\n";
       for (size_t i = 0; i < d->Keys.size(); ++i) {
+        if (!parentLine.empty() && d->Keys[i]->Text == "/Parent") continue;
         out += d->Keys[i]->Text;
         out.push_back(' ');
         AppendObjectText(out, d->Values[i].get(), hooks);
         out += "\r\n";
       }
+      out += parentLine;
       out += ">>";
       break;
     }

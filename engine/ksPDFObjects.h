@@ -210,6 +210,9 @@ class TksTextFormHooks {
   virtual int32_t SaveNumberOf(const TksPDFIndirectReference& ref) = 0;
   // Replaces a string's content bytes before escaping (encryption); false keeps them.
   virtual bool TransformString(const TksPDFStringObject&, std::string&) { return false; }
+  // A line written after a dictionary's own entries (a page's "/Parent" on save); when
+  // it is not empty the dictionary's own "/Parent" is left out, so it is never doubled.
+  virtual std::string_view ParentLine(const TksPDFDictObject&) { return {}; }
 };
 
 // Appends the text form of obj (absent: nothing). Without hooks a reference is

@@ -4,7 +4,7 @@ set -euo pipefail
 PKGS=(build-essential g++ clang cmake ninja-build pkg-config
       zlib1g-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev nettle-dev
       qt6-base-dev libgl-dev libgtest-dev libgmock-dev googletest
-      fonts-liberation qpdf poppler-utils time)
+      fonts-liberation qpdf poppler-utils time jq)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -222,22 +222,21 @@ TEST(ReadObject, LengthLoopEnds) {
   EXPECT_EQ(AsStream(four->Value.get())->Data->ToString(), "abc\n");
 }
 
-TEST(ReadObject, AnotherObjectAtTheOffsetReadsAsAbsent) {
-  PdfBuilder b = Pages();
-  b.Object(4, "(four)");
-  std::string file = b.Build("/Root 1 0 R");
-  file.replace(file.find("4 0 obj"), 7, "9 0 obj");
-  Parsed p("wrong-number.pdf", file);
-  EXPECT_EQ(p.doc.ReadObject(4), nullptr);
-}
-
-TEST(ReadObject, NoObjectHeaderAtTheOffsetReadsAsAbsent) {
-  PdfBuilder b = Pages();
-  b.Object(4, "(four)");
-  std::string file = b.Build("/Root 1 0 R");
-  file.replace(file.find("4 0 obj"), 7, "garbage");
-  Parsed p("no-header.pdf", file);
-  EXPECT_EQ(p.doc.ReadObject(4), nullptr);
+// A wrong offset for an object that is needed fails the load: reading on would drop
+// whatever the object holds.
+TEST(ReadObject, WrongOffsetOfANeededObjectIsAnError) {
+  struct Case { const char* name; const char* replacement; } cases[] = {
+      {"wrong-number.pdf", "9 0 obj"}, {"no-header.pdf", "garbage"}};
+  for (const auto& c : cases) {
+    PdfBuilder b = Pages();
+    b.Object(4, "(four)");
+    std::string file = b.Build("/Root 1 0 R");
+    file.replace(file.find("4 0 obj"), 7, c.replacement);
+    Parsed p(c.name, file);
+    EXPECT_THAT([&] { p.doc.ReadObject(4); },
+                testing::ThrowsMessage<ECrossReferenceError>(testing::HasSubstr("Object 4 is not at offset")))
+        << c.name;
+  }
 }
 
 TEST(ReadObject, GenerationAboveZeroIsStoredOnce) {

@@ -1,0 +1,213 @@
+// The save driver: file name, form appearances, numbering, header and the safe
+// replacement of the target file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "ksCstPDFDoc.h"
+#include "ksPDFResStrs.h"
+#include "ksPlatform.h"
+
+namespace {
+
+// The output of a save: a temporary file beside the target, written through one buffer,
+// counting every byte (its count is the write position the offsets come from). Commit
+// renames it over the target; until then the target is untouched, and a save that
+// fails removes the temporary file.
+class TksSaveFile : public TksStream {
+ public:
+  explicit TksSaveFile(const std::string& target) : target_(target), buffer_(kBufferSize) {
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.size() > 100) base.resize(100);  // keeps the temporary name within NAME_MAX
+    std::random_device random;
+    static const char digits[] = "0123456789abcdef";
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      std::string suffix;
+      uint32_t r = random();
+      for (int i = 0; i < 8; ++i, r >>= 4) suffix.push_back(digits[r & 15]);
+      temp_ = dir + "." + base + "." + suffix + ".pwtmp";
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target.c_str(), std::strerror(errno)));
+    // A file that is replaced keeps its permissions.
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) (void)::fchmod(fd_, st.st_mode & 07777);
+  }
+
+  ~TksSaveFile() override {
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_) ::unlink(temp_.c_str());
+  }
+
+  TksSaveFile(const TksSaveFile&) = delete;
+  TksSaveFile& operator=(const TksSaveFile&) = delete;
+
+  int64_t Read(void*, int64_t) override { throw EReadError(ksres::SWriteOnlyRead); }
+
+  int64_t Write(const void* data, int64_t count) override {
+    if (count <= 0) return 0;
+    const auto* bytes = static_cast<const char*>(data);
+    if (static_cast<size_t>(count) >= buffer_.size()) {
+      // Large blocks (stream data) go straight to the file.
+      FlushBuffer();
+      WriteAll(bytes, static_cast<size_t>(count));
+    } else {
+      if (used_ + static_cast<size_t>(count) > buffer_.size()) FlushBuffer();
+      std::memcpy(buffer_.data() + used_, bytes, static_cast<size_t>(count));
+      used_ += static_cast<size_t>(count);
+    }
+    written_ += count;
+    return count;
+  }
+
+  int64_t Seek(int64_t offset, TksSeekOrigin origin) override {
+    // Only the position can be asked for: the output is written front to back.
+    if ((origin == soCurrent || origin == soEnd) && offset == 0) return written_;
+    if (origin == soBeginning && offset == written_) return written_;
+    throw EFWriteError(ksFormat(ksres::SCannotWriteFile, target_.c_str(), "The output cannot seek"));
+  }
+
+  int64_t Size() override { return written_; }
+
+  // Everything written and on disk, then the temporary file takes the target's place.
+  void Commit() {
+    FlushBuffer();
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) Fail(errno);
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) Fail(errno);
+    if (::rename(temp_.c_str(), target_.c_str()) != 0)
+      throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target_.c_str(), std::strerror(errno)));
+    committed_ = true;
+  }
+
+ private:
+  static constexpr size_t kBufferSize = 1 << 20;
+
+  [[noreturn]] void Fail(int error) {
+    throw EFWriteError(ksFormat(ksres::SCannotWriteFile, target_.c_str(), std::strerror(error)));
+  }
+
+  void WriteAll(const char* data, size_t count) {
+    while (count > 0) {
+      ssize_t n = ::write(fd_, data, std::min<size_t>(count, size_t{1} << 30));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail(errno);
+      if (n == 0) Fail(ENOSPC);
+      data += n;
+      count -= static_cast<size_t>(n);
+    }
+  }
+
+  void FlushBuffer() {
+    if (used_ == 0) return;
+    size_t n = used_;
+    used_ = 0;
+    WriteAll(buffer_.data(), n);
+  }
+
+  std::string target_;
+  std::string temp_;
+  int fd_ = -1;
+  bool committed_ = false;
+  std::vector<char> buffer_;
+  size_t used_ = 0;
+  int64_t written_ = 0;
+};
+
+}  // namespace
+
+std::string TksCustomPDFDocument::SaveFileName(const std::string& fileName) {
+  size_t slash = fileName.rfind('/');
+  size_t start = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = fileName.rfind('.');
+  std::string extension = dot == std::string::npos || dot < start ? std::string() : fileName.substr(dot);
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+  return extension == ".pdf" ? fileName : fileName + ".pdf";
+}
+
+void TksCustomPDFDocument::ApplyNeedAppearances(uint8_t mode) {
+  if (mode > 1 || !Catalog) return;
+  TksPDFDictObject* form = nullptr;
+  if (auto* ref = AsRef(Catalog->AcroForm.get())) {
+    if (TksPDFIndirectObject* target = FindWritten(*ref)) form = AsDict(target->Value.get());
+  } else {
+    form = AsDict(Catalog->AcroForm.get());
+  }
+  if (form) form->SetBoolean("/NeedAppearances", mode == 0);
+}
+
+void TksCustomPDFDocument::NumberObjects() {
+  // A page of the page list is always written: without it the page tree would have a
+  // dangling kid.
+  for (TksPDFIndirectObject* page : Pages)
+    if (page && page->UseCount <= 0 && Store->Find(*page) == page) page->MarkUsed();
+  for (TksPDFObjectStore* store : {Store.get(), SaveStore.get()}) {
+    for (int32_t i = 0; i < store->Count(); ++i) {
+      TksPDFIndirectObject* object = store->Items(i);
+      object->SaveNumber = object->UseCount > 0 ? ++NextNumber : 0;
+    }
+  }
+}
+
+void TksCustomPDFDocument::WriteDocument() {
+  // The reserved numbers: catalog 1, information 2, page tree 3.
+  Offsets.clear();
+  Info().SetProducer(ksplatform::Utf8ToUtf16(ksconst::ProducerText));
+  NextNumber = 3;
+  SaveStore = std::make_unique<TksPDFObjectStore>();
+  StatusMessage(ksres::SBuildingOutlines);
+  BuildOutlines(*SaveStore);
+  StatusMessage(ksres::SBuildingObjects);
+  NumberObjects();
+  Output->WriteText(HeaderText(PDFVersion));
+  WriteCatalog();
+  WriteInformation();
+  WritePageTree();
+  StatusMessage(ksres::SWritingXRefTable);
+  WriteCrossReference();
+}
+
+void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
+  // A load that stopped part-way leaves a store that is not the document; writing it
+  // would produce a file that silently lacks pages or objects.
+  if (IsLoaded && !StructureRead) throw ESaveError(ksres::SDocumentIncomplete);
+  if (ShowSetupDialog && SetupDialogHook && !SetupDialogHook(*this)) return;
+
+  const std::string outputName = SaveFileName(fileName);
+  ApplyNeedAppearances(needAppearancesMode);
+  StatusMessage(ksFormat(ksres::SSavingFile, outputName.c_str()));
+
+  TksSaveFile file(outputName);
+  struct SaveStateGuard {
+    TksCustomPDFDocument& doc;
+    ~SaveStateGuard() {
+      doc.Output = nullptr;
+      doc.SaveStore.reset();
+      doc.Offsets.clear();
+      doc.Offsets.shrink_to_fit();
+    }
+  } guard{*this};
+  Output = &file;
+  WriteDocument();
+  file.Commit();
+
+  if (OpenAfterSave && OpenFileHook) {
+    try {
+      OpenFileHook(outputName);
+    } catch (...) {
+      // Opening the saved file is a convenience; the save itself succeeded.
+    }
+  }
+  StatusMessage(ksres::SSaveComplete);
+}
