@@ -27,6 +27,7 @@ TksCustomPDFDocument::~TksCustomPDFDocument() = default;
 
 void TksCustomPDFDocument::Reset() {
   Reader.reset();
+  ResetStructure();
   Pages.clear();
   Dests.clear();
   unstored_.clear();

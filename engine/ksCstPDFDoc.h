@@ -6,12 +6,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "ksAcroForm.h"
 #include "ksClasses.h"
 #include "ksConsts.h"
 #include "ksPDFObjects.h"
+#include "ksPDFOutline.h"
 #include "ksPDFTypes.h"
 
 namespace ksplatform { class MappedFile; }
@@ -19,6 +23,13 @@ class TksPDFStreamReader;
 class TksCustomPDFDocument;
 class TksPDFOutline;
 struct TksAcroFormField;
+
+// The bytes a string stands for: a literal string's content, a hexadecimal string's
+// digits turned into bytes.
+std::string StringBytes(const TksPDFStringObject& s);
+// True for a dictionary whose "/D" names something outside this file's destinations
+// (a remote or embedded go-to, a collection's initial document).
+bool HoldsForeignDestination(const TksPDFDictObject& dict);
 
 enum TksPageMode : uint8_t { pmNone = 0, pmUseOutlines, pmUseThumbs, pmFullScreen, pmUseAttachments };
 enum TksPageLayout : uint8_t { plNone = 0, plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
@@ -204,6 +215,29 @@ class TksCustomPDFDocument : public TksComponent {
   std::vector<std::pair<std::string, TksPDFObjectPtr>> Dests;
   TksPDFObjectPtr FindDest(const std::string& name) const;
 
+  // Reads the page tree node N and everything below it into the page list.
+  void ReadPageTree(int32_t objectNumber, const TksPDFDictObject* inherited);
+  // Fill the destination table from the catalog's "/Dests" value (reference or
+  // dictionary) and from the "/Dests" tree of its "/Names" value.
+  void ReadDests(TksPDFObject* dests);
+  void ReadNameTree(TksPDFObject* names);
+  // Reads the outline tree from the catalog's "/Outlines" value.
+  void ReadOutlines(TksPDFObject* outlines);
+  // The root item (the catalog's "/Outlines"), or none.
+  std::unique_ptr<TksPDFOutline> OutlineRoot;
+  // Items read, the root included.
+  int32_t OutlineCount = 0;
+  // The interactive form: its own entries are followed, the field tree becomes records.
+  void ReadAcroForm(TksPDFObject* form);
+  void ReadField(TksAcroFormField* parent, const std::u16string* parentName, const std::string* inheritedDA,
+                 const TksPDFDictObject* inheritedFonts, TksPDFObject* fieldReference);
+  void ReadFieldValue(TksAcroFormField& field, const TksPDFDictObject& dict);
+  void ReadFieldStates(TksAcroFormField& field, const TksPDFDictObject& dict);
+  std::unique_ptr<TksFontInfo> ParseDefaultAppearance(const std::string* appearance, const TksPDFDictObject* fonts);
+  // The object from the store, or read from the file and stored; marked either way.
+  TksPDFIndirectObject* LoadObject(int32_t objectNumber);
+  std::vector<std::unique_ptr<TksAcroFormField>> AcroFormFields;
+
   // ---- saving ----
   // Turns the outline tree into new objects of the save-time store.
   void BuildOutlines(TksPDFObjectStore& saveStore);
@@ -218,6 +252,26 @@ class TksCustomPDFDocument : public TksComponent {
   T* ResolveTyped(TksPDFObject* value, bool keepInStore);
   // Objects read by Resolve* without being stored; they live until the next reset.
   std::vector<std::unique_ptr<TksPDFIndirectObject>> unstored_;
+
+  // Drops what the structure walk built (called by Reset).
+  void ResetStructure();
+  // Any value behind a chain of references (none when it leads nowhere); objects read
+  // are kept aside, not stored.
+  TksPDFObject* ResolveValue(TksPDFObject* value);
+  // A number no object of this document uses yet.
+  int32_t NewObjectNumber();
+  // Replaces a destination given by name with the explicit one; false when the value
+  // is of a kind a destination cannot have.
+  bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
+  void NormaliseAction(TksPDFDictObject& action);
+  // Stored objects whose values have been followed; a stored object is followed the
+  // first time the walk reaches it (objects from object streams are stored unfollowed).
+  std::unordered_set<const TksPDFIndirectObject*> followed_;
+  // Name -> first index in Dests, filled as entries are appended.
+  mutable std::unordered_map<std::string, size_t> destIndex_;
+  mutable size_t destIndexed_ = 0;
+  // Field objects on the path being read, and every field object read.
+  std::unordered_set<int32_t> fieldPath_, fieldSeen_;
   std::unique_ptr<TksPDFInfo> Info_;
 
   // ---- reading the file structure ----

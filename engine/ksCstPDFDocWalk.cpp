@@ -35,27 +35,62 @@ TksPDFIndirectObject* TksCustomPDFDocument::KeepAside(std::unique_ptr<TksPDFIndi
   return unstored_.back().get();
 }
 
-TksPDFObjectPtr TksCustomPDFDocument::FindDest(const std::string& name) const {
-  for (const auto& [key, dest] : Dests)
-    if (key == name) return CloneOf(dest.get());
-  return nullptr;
+std::string StringBytes(const TksPDFStringObject& s) {
+  std::string content = s.Content();
+  if (!s.IsHex) return content;
+  auto hexValue = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string bytes;
+  int high = -1;
+  for (char c : content) {
+    int v = hexValue(c);
+    if (v < 0) continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      bytes.push_back(static_cast<char>((high << 4) | v));
+      high = -1;
+    }
+  }
+  if (high >= 0) bytes.push_back(static_cast<char>(high << 4));
+  return bytes;
 }
 
-namespace {
+TksPDFObjectPtr TksCustomPDFDocument::FindDest(const std::string& name) const {
+  // Links look names up one by one; a scan per lookup would make a file with many
+  // links and many names quadratic. The table only grows between resets.
+  if (destIndexed_ > Dests.size()) {
+    destIndex_.clear();
+    destIndexed_ = 0;
+  }
+  for (; destIndexed_ < Dests.size(); ++destIndexed_) destIndex_.try_emplace(Dests[destIndexed_].first, destIndexed_);
+  auto it = destIndex_.find(name);
+  if (it == destIndex_.end()) return nullptr;
+  return CloneOf(Dests[it->second].second.get());
+}
 
-// Replaces a "/Dest" or "/D" given by name with the explicit destination it stands for.
-void ReplaceNamedDest(const TksCustomPDFDocument& doc, TksPDFDictObject& dict, int32_t index) {
+bool HoldsForeignDestination(const TksPDFDictObject& dict) {
+  TksPDFObject* s = dict.Lookup("/S");
+  return IsName(s, "/GoToR") || IsName(s, "/GoToE") || IsName(dict.Lookup("/Type"), "/Collection");
+}
+
+bool TksCustomPDFDocument::ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index) {
   TksPDFObject* v = dict.ValueAt(index);
   std::string name;
   if (v->ObjectType == otString)
-    name = static_cast<TksPDFStringObject*>(v)->Content();
-  else
+    name = StringBytes(*static_cast<TksPDFStringObject*>(v));
+  else if (v->ObjectType == otName)
     name = static_cast<TksPDFNameObject*>(v)->NameValue();
-  TksPDFObjectPtr dest = doc.FindDest(name);
+  else
+    return v->ObjectType == otArray;
+  TksPDFObjectPtr dest = FindDest(name);
   if (dest) dict.PutValueAt(index, std::move(dest));
+  return true;
 }
-
-}  // namespace
 
 void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
   // Depth-first in document order, with an explicit stack: files nest and chain
@@ -87,14 +122,18 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
           Warning(ksFormat(ksres::SInvalidObjectNumberInPDF, ref->ObjectNumber));
           break;
         }
-        if (TksPDFIndirectObject* known = FindLoaded(ref->ObjectNumber, ref->Generation)) {
-          known->MarkUsed();
-          break;
+        TksPDFIndirectObject* stored = FindLoaded(ref->ObjectNumber, ref->Generation);
+        if (stored) {
+          stored->MarkUsed();
+        } else {
+          std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber);
+          if (!read) break;
+          read->MarkUsed();
+          stored = AddLoaded(std::move(read));
         }
-        std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber);
-        if (!read) break;
-        read->MarkUsed();
-        TksPDFIndirectObject* stored = AddLoaded(std::move(read));
+        // Objects expanded from object streams, or stored by a lookup, are in the
+        // store without having been followed: each is followed once, when first reached.
+        if (!followed_.insert(stored).second) break;
         if (TksPDFObject* inner = stored->Value.get()) {
           if (inner->ObjectType == otStream)
             stack.push_back({static_cast<TksPDFStreamObject*>(inner)->Dict.get(), 0});
@@ -139,8 +178,9 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
         TksPDFObject* item = d->ValueAt(i);
         if (!item) continue;
         const std::string& key = d->KeyAt(i)->Text;
-        if ((key == "/Dest" || key == "/D") && (item->ObjectType == otString || item->ObjectType == otName)) {
-          ReplaceNamedDest(*this, *d, i);
+        if ((key == "/Dest" || key == "/D") && (item->ObjectType == otString || item->ObjectType == otName) &&
+            (key == "/Dest" || !HoldsForeignDestination(*d))) {
+          ReplaceNamedDestination(*d, i);
           item = d->ValueAt(i);
         }
         if (item->ObjectType == otArray || item->ObjectType == otDictionary ||
@@ -168,6 +208,18 @@ T* TksCustomPDFDocument::ResolveTyped(TksPDFObject* value, bool keepInStore) {
     value = target->Value.get();
   }
   throw EUnexpectedObjectError(ksres::SUnexpectedObject);
+}
+
+TksPDFObject* TksCustomPDFDocument::ResolveValue(TksPDFObject* value) {
+  for (int depth = 0; depth < 64; ++depth) {
+    if (!value || value->ObjectType != otIndirectReference) return value;
+    auto* ref = static_cast<TksPDFIndirectReference*>(value);
+    TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
+    if (!target) target = KeepAside(ReadObject(ref->ObjectNumber));
+    if (!target) return nullptr;
+    value = target->Value.get();
+  }
+  return nullptr;  // a reference loop names no value
 }
 
 TksPDFArrayObject* TksCustomPDFDocument::ResolveArray(TksPDFObject* value, bool keepInStore) {

@@ -82,6 +82,19 @@ inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number 
 }  // namespace ksres
 
 namespace ksres {
+// Security handler
+inline constexpr const char* SInvalidPermission = "Invalid permission in encryption dictionary";
+inline constexpr const char* SInvalidFileId = "Invalid FileId.";
+inline constexpr const char* SInvalidOwnerKey = "Invalid Owner Key.";
+inline constexpr const char* SInvalidUserKey = "Invalid User Key.";
+inline constexpr const char* SRC4InvalidKeyLength = "RC4: Invalid key length";
+inline constexpr const char* SCannotChangeEncryption = "User cannot change encryption settings";
+inline constexpr const char* SUnsupportedAES =
+    "The document is encrypted with AES, which is not supported (RC4 only)";
+inline constexpr const char* SUnsupportedSecurityHandler = "Unsupported security handler (%s)";
+inline constexpr const char* SUnsupportedCryptMethod = "Unsupported encryption method (%s)";
+inline constexpr const char* SUnsupportedEncryptionVersion = "Unsupported encryption version (/V %d)";
+inline constexpr const char* SInvalidKeyLength = "Invalid encryption key length (%d bits)";
 // Reading a file's structure
 inline constexpr const char* SEndOfData = "end of data";
 inline constexpr const char* SNestingTooDeep = "PDF objects nested deeper than %d levels";
@@ -105,4 +118,26 @@ inline constexpr const char* SObjStmUnreadable = "Object stream %d could not be 
 inline constexpr const char* SObjStmInvalid = "Invalid object stream %d (%s)";
 inline constexpr const char* SEncryptedNotSupported =
     "The document is encrypted; opening encrypted documents is not supported yet";
+}  // namespace ksres
+
+namespace ksres {
+// Structure walk: status texts
+inline constexpr const char* SProcessingNameTree = "Processing Name Tree...";
+inline constexpr const char* SReadingOutlines = "Reading Outlines...";
+// Structure walk: damaged or hostile structures
+inline constexpr const char* SCatalogNotFound = "Document catalog (object %d) not found";
+inline constexpr const char* SCatalogNotDictionary = "Document catalog (object %d) is not a dictionary";
+inline constexpr const char* SExpectedReference = "Expected an indirect reference in %s";
+inline constexpr const char* SPageTreeLoop = "Page tree refers back to object %d";
+inline constexpr const char* SPageTreeTooDeep = "Page tree nested deeper than %d levels";
+inline constexpr const char* SNameTreeLoop = "Name tree refers back to object %d";
+inline constexpr const char* SNameTreeTooDeep = "Name tree nested deeper than %d levels";
+inline constexpr const char* SFieldTreeLoop = "Form field tree refers back to object %d";
+inline constexpr const char* SFieldTreeTooDeep = "Form fields nested deeper than %d levels";
+inline constexpr const char* SFieldListedTwice = "Form field (object %d) is listed more than once; it is read once";
+inline constexpr const char* SInfoNotDictionary = "Document information (object %d) is not a dictionary; it is left out";
+inline constexpr const char* SOutlineLoop = "Outline item (object %d) occurs twice; the outline is cut there";
+inline constexpr const char* SOutlineTooDeep = "Outline nested deeper than %d levels; the deeper items are left out";
+inline constexpr const char* SFieldValueNotDecoded = "Value of form field %s not decoded: %s";
+inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
 }  // namespace ksres
