@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "ksFixture.h"
+
 namespace {
 
 struct Row {
@@ -114,6 +116,32 @@ TEST_P(CorpusWalk, AgreesWithThePeer) {
     if (line.rfind("field: ", 0) == 0) fields.push_back(line.substr(7));
   EXPECT_EQ(Value(lines, "fields"), std::to_string(fields.size()));
   for (const std::string& name : fields) EXPECT_TRUE(known.count(name)) << name;
+}
+
+TEST(InfoStructure, ShowsTheWalkAndTheInformationAsUtf8) {
+  ksfixture::PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R /PageMode /UseOutlines /PageLayout /TwoColumnLeft /Outlines 8 0 R "
+              "/AcroForm << /Fields [6 0 R] >> >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>");
+  b.Object(3, "<< /Type /Page /Annots [6 0 R 7 0 R] >>");
+  b.Object(4, "<< /Type /Page /Annots 5 0 R >>");
+  b.Object(5, "[7 0 R]");
+  b.Object(6, "<< /Type /Annot /Subtype /Widget /T <FEFF00C4006E> /FT /Tx /Kids [9 0 R] >>");
+  b.Object(7, "<< /Type /Annot /Subtype /Text >>");
+  b.Object(8, "<< /First 10 0 R >>");
+  b.Object(9, "<< /T (kid) /FT /Tx /Parent 6 0 R >>");
+  b.Object(10, "<< /Title (One) /First 11 0 R >>");
+  b.Object(11, "<< /Title (Two) >>");
+  b.Object(12, "<< /Title (Caf\\351) /Author <FEFF004A00F8> /CreationDate (D:20240101) >>");
+  std::string path = ksfixture::WriteTempFile("info-structure.pdf", b.Build("/Root 1 0 R /Info 12 0 R"));
+  ShellRun info = Shell(Quote(PW_CONVERT_EXE) + " --info " + Quote(path));
+  ASSERT_EQ(info.status, 0);
+  std::vector<std::string> lines = Lines(info.out);
+  lines.erase(lines.begin(), lines.begin() + 4);  // version, xref, objects, encrypted
+  EXPECT_THAT(lines, testing::ElementsAre("pages: 2", "page_mode: UseOutlines", "page_layout: TwoColumnLeft",
+                                          "outlines: 2", "annotations: 3", "fields: 2", "field: \xC3\x84n",
+                                          "field: \xC3\x84n.kid", "title: Caf\xC3\xA9", "author: J\xC3\xB8",
+                                          "creation_date: D:20240101"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusWalk, testing::ValuesIn(LoadableRows()),
