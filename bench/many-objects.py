@@ -7,10 +7,13 @@ count, out = int(sys.argv[1]), sys.argv[2]
 first = 4
 parts = [b"%PDF-1.5\n%\xe2\xe3\xcf\xd3\n"]
 offsets = {}
+written = len(parts[0])
 
 def add(num, body):
-    offsets[num] = sum(len(p) for p in parts)
+    global written
+    offsets[num] = written
     parts.append(b"%d 0 obj\n%s\nendobj\n" % (num, body))
+    written += len(parts[-1])
 
 add(1, b"<< /Type /Catalog /Pages 2 0 R >>")
 add(2, b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
@@ -19,7 +22,7 @@ add(3, b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [" + annot
 for n in range(first, first + count):
     add(n, b"<< /Type /Annot /Subtype /Text /Rect [10 10 30 30] /Contents (Note %d) /P 3 0 R >>" % n)
 size = first + count
-xref = sum(len(p) for p in parts)
+xref = written
 table = [b"xref\n0 %d\n0000000000 65535 f\r\n" % size]
 table += [b"%010d 00000 n\r\n" % offsets[n] for n in range(1, size)]
 table.append(b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (size, xref))

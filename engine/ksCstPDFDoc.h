@@ -6,9 +6,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -310,6 +310,16 @@ class TksCustomPDFDocument : public TksComponent {
   std::unordered_set<int32_t> fieldPath_, fieldSeen_;
   std::unique_ptr<TksPDFInfo> Info_;
 
+  // ---- reading the file structure ----
+  friend class TksXRefReader;
+  std::unique_ptr<TksPDFIndirectObject> ReadObjectAtExpecting(int32_t expectedNumber);
+  void ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream);
+  std::optional<int64_t> ResolveStreamLength(TksPDFObject* value);
+  void ReadSectionChain(int64_t offset, bool isStream);
+  // Whether the entries place object number now in object stream streamNumber.
+  bool InObjectStream(int32_t number, int64_t streamNumber) const;
+  uint32_t xrefSections_ = 0;  // sections applied so far; stamps each entry
+  int lengthReads_ = 0;        // nested reads of indirect /Length objects
   // State of a running save.
   void WriteDocument();
   void NumberObjects();
@@ -330,14 +340,4 @@ class TksCustomPDFDocument : public TksComponent {
   std::vector<int64_t> Offsets;            // entry i: object i + 1
   int32_t NextNumber = 3;
   std::unique_ptr<TksPDFObjectStore> SaveStore;
-  // ---- reading the file structure ----
-  friend class TksXRefReader;
-  std::unique_ptr<TksPDFIndirectObject> ReadObjectAtExpecting(int32_t expectedNumber);
-  void ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream);
-  std::optional<int64_t> ResolveStreamLength(TksPDFObject* value);
-  void ReadSectionChain(int64_t offset, bool isStream);
-  // Whether the entries place object number now in object stream streamNumber.
-  bool InObjectStream(int32_t number, int64_t streamNumber) const;
-  uint32_t xrefSections_ = 0;  // sections applied so far; stamps each entry
-  int lengthReads_ = 0;        // nested reads of indirect /Length objects
 };

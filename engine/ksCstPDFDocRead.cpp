@@ -42,6 +42,11 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t o
   int64_t offset = FindObjectOffset(objectNumber);
   if (offset <= 0) return nullptr;
   Reader->Seek(static_cast<uint64_t>(offset));
+  // The cross-reference data promise the object here; anything else means they are
+  // wrong, and going on would silently drop whatever the object holds.
+  int32_t number = 0, generation = 0;
+  if (!Reader->PeekObjectHeader(number, generation) || number != objectNumber)
+    throw ECrossReferenceError(ksFormat(ksres::SObjectNotAtOffset, objectNumber, static_cast<long long>(offset)));
   return ReadObjectAtExpecting(objectNumber);
 }
 
@@ -50,11 +55,8 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAtExpectin
   // Where no object header stands, or the header names another object (a wrong
   // offset in a damaged file), there is no object to read.
   int32_t number = 0, generation = 0;
-  if (!Reader->PeekObjectHeader(number, generation) || (expectedNumber >= 0 && number != expectedNumber)) {
-    // The object is lost to this document; a conversion must not pass that over in silence.
-    if (expectedNumber >= 0) Warning(ksFormat(ksres::SObjectNotAtOffset, expectedNumber));
-    return nullptr;
-  }
+  if (!Reader->PeekObjectHeader(number, generation)) return nullptr;
+  if (expectedNumber >= 0 && number != expectedNumber) return nullptr;
   TksPDFObjectPtr value = Reader->ParseObject();
   if (!value || value->ObjectType != otIndirectObject) return nullptr;
   std::unique_ptr<TksPDFIndirectObject> object(static_cast<TksPDFIndirectObject*>(value.release()));

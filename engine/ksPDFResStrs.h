@@ -140,9 +140,6 @@ inline constexpr const char* SOutlineLoop = "Outline item (object %d) occurs twi
 inline constexpr const char* SOutlineTooDeep = "Outline nested deeper than %d levels; the deeper items are left out";
 inline constexpr const char* SFieldValueNotDecoded = "Value of form field %s not decoded: %s";
 inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
-}  // namespace ksres
-
-namespace ksres {
 // Saving
 inline constexpr const char* SBuildingOutlines = "Building Outlines...";
 inline constexpr const char* SBuildingObjects = "Building Objects...";
@@ -152,8 +149,11 @@ inline constexpr const char* SCannotCreateFile = "Cannot create file \"%s\". %s"
 inline constexpr const char* SCannotWriteFile = "Cannot write to file \"%s\". %s";
 inline constexpr const char* SDocumentIncomplete =
     "The document was not read completely and cannot be saved";
-inline constexpr const char* SObjectNotAtOffset =
-    "Object %d is not where the cross-reference data place it; it is left out";
 inline constexpr const char* SOffsetTooLarge =
     "The output is too large: offset %s does not fit the ten digits of a cross-reference table";
+}  // namespace ksres
+
+namespace ksres {
+inline constexpr const char* SObjectNotAtOffset =
+    "Object %d is not at offset %lld where the cross-reference data place it; the file is damaged";
 }  // namespace ksres

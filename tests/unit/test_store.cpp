@@ -144,20 +144,6 @@ TEST(ReadObject, OffsetsComeFromTheSlotOfEachKindOfEntry) {
   EXPECT_EQ(three->DocumentID, p.doc.DocumentID);
 }
 
-TEST(ReadObject, AnObjectNotAtItsOffsetIsLeftOutWithAWarning) {
-  PdfBuilder b = Pages();
-  std::string bytes = b.Build("/Root 1 0 R");
-  auto offsets = b.Offsets();
-  char right[16], wrong[16];
-  std::snprintf(right, sizeof right, "%010zu", offsets[3]);
-  std::snprintf(wrong, sizeof wrong, "%010zu", offsets[2]);
-  bytes.replace(bytes.find(std::string(right) + " 00000 n"), 10, wrong);  // entry 3 names object 2
-  Parsed p("misplaced-object.pdf", bytes);
-  EXPECT_EQ(p.doc.ReadObject(3), nullptr);
-  EXPECT_THAT(p.warnings,
-              testing::ElementsAre("Object 3 is not where the cross-reference data place it; it is left out"));
-}
-
 TEST(ReadObject, ClassicEntriesGiveOffsets) {
   PdfBuilder b = Pages();
   Parsed p("classic.pdf", b.Build("/Root 1 0 R"));
@@ -236,22 +222,21 @@ TEST(ReadObject, LengthLoopEnds) {
   EXPECT_EQ(AsStream(four->Value.get())->Data->ToString(), "abc\n");
 }
 
-TEST(ReadObject, AnotherObjectAtTheOffsetReadsAsAbsent) {
-  PdfBuilder b = Pages();
-  b.Object(4, "(four)");
-  std::string file = b.Build("/Root 1 0 R");
-  file.replace(file.find("4 0 obj"), 7, "9 0 obj");
-  Parsed p("wrong-number.pdf", file);
-  EXPECT_EQ(p.doc.ReadObject(4), nullptr);
-}
-
-TEST(ReadObject, NoObjectHeaderAtTheOffsetReadsAsAbsent) {
-  PdfBuilder b = Pages();
-  b.Object(4, "(four)");
-  std::string file = b.Build("/Root 1 0 R");
-  file.replace(file.find("4 0 obj"), 7, "garbage");
-  Parsed p("no-header.pdf", file);
-  EXPECT_EQ(p.doc.ReadObject(4), nullptr);
+// A wrong offset for an object that is needed fails the load: reading on would drop
+// whatever the object holds.
+TEST(ReadObject, WrongOffsetOfANeededObjectIsAnError) {
+  struct Case { const char* name; const char* replacement; } cases[] = {
+      {"wrong-number.pdf", "9 0 obj"}, {"no-header.pdf", "garbage"}};
+  for (const auto& c : cases) {
+    PdfBuilder b = Pages();
+    b.Object(4, "(four)");
+    std::string file = b.Build("/Root 1 0 R");
+    file.replace(file.find("4 0 obj"), 7, c.replacement);
+    Parsed p(c.name, file);
+    EXPECT_THAT([&] { p.doc.ReadObject(4); },
+                testing::ThrowsMessage<ECrossReferenceError>(testing::HasSubstr("Object 4 is not at offset")))
+        << c.name;
+  }
 }
 
 TEST(ReadObject, GenerationAboveZeroIsStoredOnce) {
