@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <vector>
+#include <unordered_set>
 
 #include "commands.h"
 #include "ksCstPDFDoc.h"
@@ -23,9 +23,10 @@ int RunConvert(const TksCliOptions& options) {
   document.ShowSetupDialog = false;
   document.OpenAfterSave = false;
 
-  std::vector<std::string> warnings;
+  std::unordered_set<std::string> warnings;
   document.OnWarning = [&](TksCustomPDFDocument*, const std::string& warning) {
-    warnings.push_back(warning);
+    // Each text once: a damaged file can repeat the same finding many times.
+    if (!warnings.insert(warning).second) return;
     if (!options.quiet) std::fprintf(stderr, "pagewright-convert: warning: %s\n", warning.c_str());
   };
   if (options.progress) {

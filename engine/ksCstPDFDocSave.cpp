@@ -148,10 +148,6 @@ void TksCustomPDFDocument::ApplyNeedAppearances(uint8_t mode) {
 }
 
 void TksCustomPDFDocument::NumberObjects() {
-  // A page of the page list is always written: without it the page tree would have a
-  // dangling kid.
-  for (TksPDFIndirectObject* page : Pages)
-    if (page && page->UseCount <= 0 && Store->Find(*page) == page) page->MarkUsed();
   for (TksPDFObjectStore* store : {Store.get(), SaveStore.get()}) {
     for (int32_t i = 0; i < store->Count(); ++i) {
       TksPDFIndirectObject* object = store->Items(i);
@@ -165,6 +161,10 @@ void TksCustomPDFDocument::WriteDocument() {
   Offsets.clear();
   Info().SetProducer(ksplatform::Utf8ToUtf16(ksconst::ProducerText));
   NextNumber = 3;
+  // A page of the page list is always written (the page tree would otherwise have a
+  // dangling kid); marked before the outlines are built, which keep items by it.
+  for (TksPDFIndirectObject* page : Pages)
+    if (page && page->UseCount <= 0 && Store->Find(*page) == page) page->MarkUsed();
   SaveStore = std::make_unique<TksPDFObjectStore>();
   StatusMessage(ksres::SBuildingOutlines);
   BuildOutlines(*SaveStore);
