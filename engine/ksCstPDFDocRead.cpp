@@ -55,8 +55,11 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAtExpectin
   // Where no object header stands, or the header names another object (a wrong
   // offset in a damaged file), there is no object to read.
   int32_t number = 0, generation = 0;
-  if (!Reader->PeekObjectHeader(number, generation)) return nullptr;
-  if (expectedNumber >= 0 && number != expectedNumber) return nullptr;
+  if (!Reader->PeekObjectHeader(number, generation) || (expectedNumber >= 0 && number != expectedNumber)) {
+    // The object is lost to this document; a conversion must not pass that over in silence.
+    if (expectedNumber >= 0) Warning(ksFormat(ksres::SObjectLeftOut, expectedNumber));
+    return nullptr;
+  }
   TksPDFObjectPtr value = Reader->ParseObject();
   if (!value || value->ObjectType != otIndirectObject) return nullptr;
   std::unique_ptr<TksPDFIndirectObject> object(static_cast<TksPDFIndirectObject*>(value.release()));

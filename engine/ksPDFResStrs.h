@@ -140,6 +140,9 @@ inline constexpr const char* SOutlineLoop = "Outline item (object %d) occurs twi
 inline constexpr const char* SOutlineTooDeep = "Outline nested deeper than %d levels; the deeper items are left out";
 inline constexpr const char* SFieldValueNotDecoded = "Value of form field %s not decoded: %s";
 inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
+}  // namespace ksres
+
+namespace ksres {
 // Saving
 inline constexpr const char* SBuildingOutlines = "Building Outlines...";
 inline constexpr const char* SBuildingObjects = "Building Objects...";
@@ -156,4 +159,6 @@ inline constexpr const char* SOffsetTooLarge =
 namespace ksres {
 inline constexpr const char* SObjectNotAtOffset =
     "Object %d is not at offset %lld where the cross-reference data place it; the file is damaged";
+inline constexpr const char* SObjectLeftOut =
+    "Object %d is not where the cross-reference data place it; it is left out";
 }  // namespace ksres

@@ -21,14 +21,14 @@ std::string FromHex(const std::string& hex) {
 }
 
 // An encryption dictionary in the object model, as the load driver hands it over.
-struct DictSpec {
+struct DictShape {
   int v = 0, r = 0, length = 0;  // 0: entry absent
   std::string o, u;              // hexadecimal
   int64_t p = -4;
   std::string extra;             // "cf-v2", "cf-aes", "identity-streams", "no-metadata"
 };
 
-std::unique_ptr<TksPDFDictObject> MakeDict(const DictSpec& s) {
+std::unique_ptr<TksPDFDictObject> MakeDict(const DictShape& s) {
   auto d = std::make_unique<TksPDFDictObject>();
   d->AddName("/Filter", "/Standard");
   if (s.v) d->AddInteger("/V", s.v);
@@ -227,7 +227,7 @@ TEST(Crypt, EncryptionDictionaryAndIdentifier) {
 
 struct RealFileCase {
   const char* name;
-  DictSpec dict;
+  DictShape dict;
   const char* id;  // first /ID element, hexadecimal
   const char* password;
   int result;  // 1 owner, 0 user, -1 wrong
@@ -312,9 +312,9 @@ TEST(Crypt, OwnerCheckGivesTheUserPassword) {
 
 TEST(Crypt, LiteralIdentifierOfAnyLengthTakesPartAsItIs) {
   // A real file whose identifier is a literal string of 36 bytes; its user password is empty.
-  DictSpec spec{1, 2, 40, "83016a0b91ea6d50cc9ba60d02eaf3f2afb428736e66b5ff6420da9707a1f61b",
+  DictShape shape{1, 2, 40, "83016a0b91ea6d50cc9ba60d02eaf3f2afb428736e66b5ff6420da9707a1f61b",
                 "f892e657be3f677a91a5e1c11631d9df9323c8a8d281a5599d2ae83aa50b3511", -60, ""};
-  auto dict = MakeDict(spec);
+  auto dict = MakeDict(shape);
   auto id = MakeID("E7648A8D-D790-48BF-8C73-80CBC66CC85A", false);
   TksPDFDecrypt decrypt;
   decrypt.ReadEncryptionData(*dict, id.get());
@@ -375,9 +375,9 @@ TEST(Crypt, DecryptStreamCopiesBorrowedBytesFirst) {
 }
 
 TEST(Crypt, Revision4WithoutEncryptedMetadata) {
-  DictSpec spec{4, 4, 128, "EEECFEB40767E6E447D16D65E2277349937D0650D26FBA43CCAA77F0EC09B5CD",
+  DictShape shape{4, 4, 128, "EEECFEB40767E6E447D16D65E2277349937D0650D26FBA43CCAA77F0EC09B5CD",
                 "4FA29377B380220DF9799C7F26C3154B00000000000000000000000000000000", -4, "no-metadata"};
-  auto dict = MakeDict(spec);
+  auto dict = MakeDict(shape);
   auto id = MakeID("000102030405060708090A0B0C0D0E0F");
   TksPDFDecrypt decrypt;
   decrypt.ReadEncryptionData(*dict, id.get());
@@ -397,8 +397,8 @@ TEST(Crypt, Revision4WithoutEncryptedMetadata) {
   EXPECT_TRUE(decrypt.IsStreamEncrypted(nullptr));
 
   // The same values with metadata encrypted do not open: the key digest differs.
-  spec.extra = "cf-v2";
-  auto plain = MakeDict(spec);
+  shape.extra = "cf-v2";
+  auto plain = MakeDict(shape);
   TksPDFDecrypt other;
   other.ReadEncryptionData(*plain, id.get());
   EXPECT_EQ(other.CheckUserPassword("reader"), -1);
@@ -406,8 +406,8 @@ TEST(Crypt, Revision4WithoutEncryptedMetadata) {
 }
 
 TEST(Crypt, IdentityCryptFilterLeavesStreamsInClear) {
-  DictSpec spec{4, 4, 128, std::string(64, '0'), std::string(64, '0'), -4, "identity-streams"};
-  auto dict = MakeDict(spec);
+  DictShape shape{4, 4, 128, std::string(64, '0'), std::string(64, '0'), -4, "identity-streams"};
+  auto dict = MakeDict(shape);
   TksPDFDecrypt decrypt;
   decrypt.ReadEncryptionData(*dict, nullptr);
   EXPECT_FALSE(decrypt.IsStreamEncrypted(nullptr));
@@ -419,7 +419,7 @@ TEST(Crypt, IdentityCryptFilterLeavesStreamsInClear) {
 
 struct DictErrorCase {
   const char* name;
-  DictSpec dict;
+  DictShape dict;
   const char* message;
 };
 
@@ -595,9 +595,9 @@ TEST(Crypt, WrongPasswordLeavesSettingsAlone) {
 TEST(Crypt, EmptyOwnerPasswordOpensAsOwner) {
   // Both passwords empty: the empty password is the owner's.
   TksPDFDecrypt decrypt;
-  DictSpec spec{1, 2, 40, "2055c756c72e1ad702608e8196acad447ad32d17cff583235f6dd15fed7dab67",
+  DictShape shape{1, 2, 40, "2055c756c72e1ad702608e8196acad447ad32d17cff583235f6dd15fed7dab67",
                 "9e8e293e504292c520ee9f6a2a0e4857abef00b324b1041ac79a33f2cbde52a2", -64, ""};
-  auto dict = MakeDict(spec);
+  auto dict = MakeDict(shape);
   auto id = MakeID("66d36a30a97e0f16f39955c6221e0c2a");
   decrypt.ReadEncryptionData(*dict, id.get());
   TksPDFEncryptionSettings settings;
