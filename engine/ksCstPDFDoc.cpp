@@ -64,32 +64,6 @@ void TksCustomPDFDocument::Warning(const std::string& text) {
 
 // ---- TksPDFInfo ----
 
-namespace {
-
-std::string HexDigitsToBytes(std::string_view digits) {
-  auto hexValue = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  std::string bytes;
-  int high = -1;
-  for (char c : digits) {
-    int v = hexValue(c);
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      bytes.push_back(static_cast<char>((high << 4) | v));
-      high = -1;
-    }
-  }
-  if (high >= 0) bytes.push_back(static_cast<char>(high << 4));
-  return bytes;
-}
-
-}  // namespace
 
 std::u16string TksPDFInfo::DecodeTextString(const TksPDFObject* value) {
   if (!value || value->ObjectType != otString) return std::u16string();

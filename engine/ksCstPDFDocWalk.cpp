@@ -35,30 +35,7 @@ TksPDFIndirectObject* TksCustomPDFDocument::KeepAside(std::unique_ptr<TksPDFIndi
   return unstored_.back().get();
 }
 
-std::string StringBytes(const TksPDFStringObject& s) {
-  std::string content = s.Content();
-  if (!s.IsHex) return content;
-  auto hexValue = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  std::string bytes;
-  int high = -1;
-  for (char c : content) {
-    int v = hexValue(c);
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      bytes.push_back(static_cast<char>((high << 4) | v));
-      high = -1;
-    }
-  }
-  if (high >= 0) bytes.push_back(static_cast<char>(high << 4));
-  return bytes;
-}
+std::string StringBytes(const TksPDFStringObject& s) { return s.Bytes(); }
 
 TksPDFObjectPtr TksCustomPDFDocument::FindDest(const std::string& name) const {
   // Links look names up one by one; a scan per lookup would make a file with many

@@ -33,32 +33,7 @@ void Rc4(const uint8_t* key, size_t keyLength, uint8_t* data, size_t size) {
   if (size > 0) arcfour_crypt(&ctx, size, data, data);
 }
 
-std::string StringBytes(const TksPDFStringObject& s) {
-  std::string content = s.Content();
-  if (!s.IsHex) return content;
-  auto value = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  std::string bytes;
-  bytes.reserve(content.size() / 2);
-  int high = -1;
-  for (char c : content) {
-    int v = value(c);
-    if (v < 0) continue;  // white space between digits
-    if (high < 0) {
-      high = v;
-    } else {
-      bytes.push_back(static_cast<char>((high << 4) | v));
-      high = -1;
-    }
-  }
-  // An odd final digit stands for its high half.
-  if (high >= 0) bytes.push_back(static_cast<char>(high << 4));
-  return bytes;
-}
+std::string StringBytes(const TksPDFStringObject& s) { return s.Bytes(); }
 
 std::string HexText(std::string_view bytes) {
   static const char digits[] = "0123456789ABCDEF";

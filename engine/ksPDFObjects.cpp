@@ -23,6 +23,28 @@ int HexValue(char c) {
 
 // ---- String ----
 
+std::string HexDigitsToBytes(std::string_view digits) {
+  std::string bytes;
+  bytes.reserve(digits.size() / 2);
+  int high = -1;
+  for (char c : digits) {
+    int v = HexValue(c);
+    if (v < 0) continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      bytes.push_back(static_cast<char>((high << 4) | v));
+      high = -1;
+    }
+  }
+  if (high >= 0) bytes.push_back(static_cast<char>(high << 4));
+  return bytes;
+}
+
+std::string TksPDFStringObject::Bytes() const {
+  return IsHex ? HexDigitsToBytes(Content()) : Content();
+}
+
 std::string TksPDFStringObject::Content() const {
   if (Text.size() < 2) return std::string();
   return Text.substr(1, Text.size() - 2);
@@ -55,19 +77,7 @@ std::u16string TksPDFStringObject::TextValue() const {
     }
     return out;
   }
-  std::string bytes;
-  int high = -1;
-  for (char c : content) {
-    int v = HexValue(c);
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      bytes.push_back(static_cast<char>((high << 4) | v));
-      high = -1;
-    }
-  }
-  if (high >= 0) bytes.push_back(static_cast<char>(high << 4));
+  std::string bytes = HexDigitsToBytes(content);
   return ksplatform::AnsiToWide(bytes);
 }
 

@@ -64,6 +64,8 @@ class TksPDFStringObject : public TksPDFObject {
       : TksPDFObject(otString), Text(std::move(text)), IsHex(isHex) {}
   TksPDFObjectPtr Clone() const override { return std::make_unique<TksPDFStringObject>(Text, IsHex); }
   std::string Content() const;
+  // The bytes the string stands for: a literal's content, a hexadecimal string decoded.
+  std::string Bytes() const;
   std::u16string TextValue() const;
   std::string Text;
   bool IsHex;
@@ -200,6 +202,10 @@ inline bool IsName(const TksPDFObject* o, std::string_view text) {
 }
 
 std::string ObjectTypeName(TksPDFObjectType type);
+
+// Hexadecimal digits to bytes; other characters are skipped and an odd final digit
+// stands for its high half.
+std::string HexDigitsToBytes(std::string_view digits);
 
 // Hooks of the text form: what an indirect reference becomes, and how string bytes
 // are transformed on an encrypted save.

@@ -58,29 +58,7 @@ bool TryStrToReal(std::string_view text, double& value) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string HexBodyToBytes(std::string_view body) {
-  std::string bytes;
-  int high = -1;
-  for (char c : body) {
-    int v = HexValue(c);
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      bytes.push_back(static_cast<char>((high << 4) | v));
-      high = -1;
-    }
-  }
-  if (high >= 0) bytes.push_back(static_cast<char>(high << 4));
-  return bytes;
-}
+std::string HexBodyToBytes(std::string_view body) { return HexDigitsToBytes(body); }
 
 // Resolves the escapes of a literal string's body.
 std::string UnescapeLiteral(std::string_view body) {
