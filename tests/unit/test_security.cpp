@@ -22,16 +22,6 @@ namespace {
 const std::string kBinary("\x00\x01(\xFF\x80)\\\r\n\xE9", 10);
 const std::string kContent = "BT /F1 12 Tf 72 720 Td (Hello, encrypted world) Tj ET";
 
-std::string HexOf(const std::string& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
 // An unencrypted source with a binary hexadecimal string, a literal with escapes and a
 // content stream.
 std::string PlainSource() {
@@ -40,7 +30,7 @@ std::string PlainSource() {
       .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
       .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /PieceInfo 5 0 R >>")
       .Stream(4, "", kContent)
-      .Object(5, "<< /Binary <" + HexOf(kBinary) + "> /Text (a \\(b\\) c) /Empty () >>")
+      .Object(5, "<< /Binary <" + BytesToHexDigits(kBinary) + "> /Text (a \\(b\\) c) /Empty () >>")
       .Object(6, "<< /Title (Plain) /CreationDate (D:20240102030405Z) >>");
   return b.Build("/Root 1 0 R /Info 6 0 R");
 }
@@ -235,21 +225,21 @@ TEST(EncryptedSave, StringsAndStreamsUseTheirObjectsNumbers) {
   ASSERT_GT(pieceNumber, 3);
   ASSERT_GT(contentNumber, 3);
   const std::string piece = ObjectText(file, pieceNumber);
-  EXPECT_NE(piece.find("/Binary <" + HexOf(doc.Encryptor->Encrypt(kBinary, pieceNumber)) + ">"), std::string::npos)
+  EXPECT_NE(piece.find("/Binary <" + BytesToHexDigits(doc.Encryptor->Encrypt(kBinary, pieceNumber)) + ">"), std::string::npos)
       << piece;
-  EXPECT_NE(piece.find("/Text <" + HexOf(doc.Encryptor->Encrypt("a (b) c", pieceNumber)) + ">"), std::string::npos);
+  EXPECT_NE(piece.find("/Text <" + BytesToHexDigits(doc.Encryptor->Encrypt("a (b) c", pieceNumber)) + ">"), std::string::npos);
   EXPECT_NE(piece.find("/Empty <>"), std::string::npos);
   EXPECT_NE(ObjectText(file, contentNumber).find("stream\r\n" + doc.Encryptor->Encrypt(kContent, contentNumber) +
                                                   "\r\nendstream"),
             std::string::npos);
   // The information dictionary (object 2) is encrypted under 2.
   EXPECT_NE(ObjectText(file, 2).find("/CreationDate <" +
-                                     HexOf(doc.Encryptor->Encrypt("D:20240102030405Z", 2)) + ">"),
+                                     BytesToHexDigits(doc.Encryptor->Encrypt("D:20240102030405Z", 2)) + ">"),
             std::string::npos);
 
   // The dictionary is the last object and the trailer names it with the new identifier.
-  const std::string id = HexOf(doc.Encryptor->GetFileID());
-  const std::string ownerKey = HexOf(doc.Encryptor->GetOwnerKey());
+  const std::string id = BytesToHexDigits(doc.Encryptor->GetFileID());
+  const std::string ownerKey = BytesToHexDigits(doc.Encryptor->GetOwnerKey());
   EXPECT_EQ(encryptNumber, pieceNumber > contentNumber ? pieceNumber + 1 : contentNumber + 1);
   EXPECT_EQ(ObjectText(file, encryptNumber + 1), "");
   EXPECT_NE(ObjectText(file, encryptNumber).find("/O <" + ownerKey + ">"), std::string::npos);
@@ -322,7 +312,7 @@ TEST(EncryptedLoad, ObjectStreamsAreDecryptedBeforeTheyAreExpanded) {
   b.Stream(4, objstm.dictEntries, handler.Encrypt(objstm.data, 4));
   std::unique_ptr<TksPDFDictObject> encrypt = handler.BuildEncryptionDictionary();
   b.Object(5, ObjectToText(encrypt.get()));
-  const std::string id = "<" + HexOf(handler.GetFileID()) + ">";
+  const std::string id = "<" + BytesToHexDigits(handler.GetFileID()) + ">";
   // Objects 1 to 3 stand compressed in object 4; the stream's own entry is not needed.
   const auto offsets = b.Offsets();
   const std::string rows = ksfixture::XRefStreamRows(
