@@ -1,4 +1,5 @@
 // The conversion window driven as a user would, on the offscreen platform.
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -390,6 +391,115 @@ class TestForm1 : public QObject {
     QCOMPARE(RadioGroup1()->ItemIndex(), 5);
     QVERIFY(form_->PDFDoc->StructureRead);
     QVERIFY(desktop_->dialogsRun.empty());
+  }
+
+  void passwordHandlerTriesEmptyThenAsks() {
+    // Driven as the engine drives it: the empty password first, then the user, who is told
+    // how many of their passwords were refused.
+    auto& onPassword = form_->PDFDoc->OnPassword;
+    QVERIFY(bool(onPassword));
+    form_->PDFDoc->WorkFileName = QFile::encodeName(dir().filePath(QStringLiteral("locked.pdf"))).toStdString();
+    desktop_->passwordAnswers = {QStringLiteral("first"), QStringLiteral("caf\u00e9"), std::nullopt};
+    struct Step {
+      std::string password;
+      bool cont;
+    };
+    std::vector<Step> steps;
+    for (int tries = 0; tries < 4; ++tries) {
+      std::string password = "left over";
+      bool cont = true;
+      onPassword(form_->PDFDoc.get(), password, cont, tries);
+      steps.push_back({password, cont});
+      if (!cont) break;
+    }
+    QCOMPARE(steps.size(), size_t(4));
+    QCOMPARE(steps[0].password, std::string());
+    QVERIFY(steps[0].cont);
+    QCOMPARE(steps[1].password, std::string("first"));
+    QVERIFY(steps[1].cont);
+    QCOMPARE(steps[2].password, std::string("caf\xE9"));  // the ANSI code page's bytes
+    QVERIFY(steps[2].cont);
+    QVERIFY(!steps[3].cont);
+    QCOMPARE(desktop_->passwordsAsked.size(), size_t(3));
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(desktop_->passwordsAsked[i].tries, i);
+      QCOMPARE(desktop_->passwordsAsked[i].fileName, dir().filePath(QStringLiteral("locked.pdf")));
+    }
+  }
+
+  void passwordDialogIsMaskedAndNamesTheFile() {
+    const QString file = dir().filePath(QStringLiteral("locked.pdf"));
+    for (int tries : {0, 1}) {
+      TksPasswordDlg dialog(file, tries);
+      auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("edtPassword"));
+      auto* prompt = dialog.findChild<QLabel*>(QStringLiteral("lblPrompt"));
+      QVERIFY(edit && prompt);
+      QCOMPARE(edit->echoMode(), QLineEdit::Password);
+      QVERIFY(prompt->text().contains(file));
+      QCOMPARE(prompt->text(), TksPasswordDlg::PromptText(file, tries));
+      QVERIFY(dialog.isModal());
+      dialog.show();
+      QTest::keyClicks(edit, QStringLiteral("s3cret"));
+      QCOMPARE(dialog.Password(), QStringLiteral("s3cret"));
+      auto* box = dialog.findChild<QDialogButtonBox*>();
+      QVERIFY(box);
+      QPushButton* button = box->button(tries == 0 ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
+      QTest::mouseClick(button, Qt::LeftButton);
+      QCOMPARE(dialog.result(), tries == 0 ? int(QDialog::Accepted) : int(QDialog::Rejected));
+    }
+    QVERIFY(TksPasswordDlg::PromptText(file, 0) != TksPasswordDlg::PromptText(file, 1));
+  }
+
+  void passwordPromptAsksAgainAfterAWrongPassword() {
+    // RC4 128 bits, user password "password".
+    const QString locked = QStringLiteral(PW_CORPUS_DIR "/opf_simple-open-password.pdf");
+    desktop_->passwordAnswers = {QStringLiteral("wrong"), QStringLiteral("Password"), QStringLiteral("password")};
+    Open(locked);
+    QCOMPARE(Shown(QStringLiteral("error")), QStringList());
+    QCOMPARE(desktop_->passwordsAsked.size(), size_t(3));
+    for (int i = 0; i < 3; ++i) QCOMPARE(desktop_->passwordsAsked[i].tries, i);
+    QCOMPARE(desktop_->passwordsAsked[0].fileName, locked);
+    QVERIFY(form_->PDFDoc->StructureRead);
+    QCOMPARE(RadioGroup1()->ItemIndex(), 4);
+
+    const QString output = dir().filePath(QStringLiteral("out.pdf"));
+    Edit2()->setText(output);
+    QTest::mouseClick(RadioGroup1()->Buttons()[6], Qt::LeftButton);
+    Click("Button3");
+    QCOMPARE(Shown(QStringLiteral("message")), QStringList{QStringLiteral("Conversion Done!")});
+    QVERIFY(ReadAll(output).startsWith("%PDF-1.6"));
+  }
+
+  void emptyUserPasswordOpensWithoutAsking() {
+    // RC4 128 bits, empty user password.
+    Open(QStringLiteral(PW_CORPUS_DIR "/opf_simple-password-copy.pdf"));
+    QCOMPARE(Shown(QStringLiteral("error")), QStringList());
+    QVERIFY(desktop_->passwordsAsked.empty());
+    QVERIFY(form_->PDFDoc->StructureRead);
+    QCOMPARE(RadioGroup1()->ItemIndex(), 4);
+  }
+
+  void cancelledPasswordPromptOpensNothing() {
+    Open(Write(QStringLiteral("plain.pdf"), SmallPdf("1.6")));
+    const QString locked = QStringLiteral(PW_CORPUS_DIR "/opf_simple-open-password.pdf");
+    desktop_->passwordAnswers = {QStringLiteral("wrong"), std::nullopt};
+    Open(locked);
+    QCOMPARE(desktop_->passwordsAsked.size(), size_t(2));
+    QVERIFY(desktop_->shown.empty());  // the user cancelled; the status line says so
+    QCOMPARE(Find<QLabel>("lblStatus")->text(), QString::fromUtf8(kOpenCancelled));
+    QVERIFY(!form_->PDFDoc->IsLoaded);
+    QCOMPARE(Edit1()->text(), locked);
+    QCOMPARE(RadioGroup1()->ItemIndex(), 6);
+
+    // Convert asks again (the file was never opened); a cancel there is reported and
+    // nothing is written.
+    const QString output = dir().filePath(QStringLiteral("out.pdf"));
+    Edit2()->setText(output);
+    Click("Button3");
+    QCOMPARE(desktop_->passwordsAsked.size(), size_t(3));
+    QCOMPARE(Shown(QStringLiteral("message")), QStringList{QString::fromUtf8(kOpenCancelled)});
+    QVERIFY(!QFile::exists(output));
+    QCOMPARE(RadioGroup1()->ItemIndex(), 6);
   }
 
   void exitClosesTheWindow() {
