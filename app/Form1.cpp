@@ -8,6 +8,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
@@ -34,6 +35,17 @@ TForm1::TForm1(TksDesktop* desktop, QWidget* parent)
   desktop_ = desktop;
 
   ui_->setupUi(this);
+  // The layout's 8 points are 11 pixels at 96 ppi; pixels keep the text in proportion to
+  // the pixel geometry on any screen. Where the layout's face is missing, an Arial-metric
+  // face comes closest to it.
+  QFont face = font();
+  face.setFamilies({face.family(), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+  face.setPixelSize(11);
+  setFont(face);
+  // The labels size themselves to their text (from their designed width up), so a wider
+  // face never cuts a caption short.
+  for (QLabel* label : {ui_->Label1, ui_->Label2})
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
   setWindowTitle(Caption());
   // A dialog-style frame: a close button, no resizing, no maximising.
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
