@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 #include <QtTest>
 
@@ -506,6 +507,23 @@ class TestForm1 : public QObject {
     QCOMPARE(Shown(QStringLiteral("message")), QStringList{QString::fromUtf8(kOpenCancelled)});
     QVERIFY(!QFile::exists(output));
     QCOMPARE(RadioGroup1()->ItemIndex(), 6);
+  }
+
+  void windowKeepsPaintingDuringALoadAndStaysOpen() {
+    // Pending events (paints, timers) are handled while the engine reads; a close asked for
+    // meanwhile is refused, as the document is in use.
+    const QString path = Write(QStringLiteral("in.pdf"), SmallPdf("1.5"));
+    bool ranMidLoad = false, visibleAfterClose = false;
+    QTimer::singleShot(0, form_.get(), [&] {
+      ranMidLoad = !form_->PDFDoc->StructureRead;
+      form_->close();
+      visibleAfterClose = form_->isVisible();
+    });
+    Open(path);
+    QVERIFY(ranMidLoad);
+    QVERIFY(visibleAfterClose);
+    QVERIFY(form_->isVisible());
+    QCOMPARE(RadioGroup1()->ItemIndex(), 5);
   }
 
   void exitClosesTheWindow() {
