@@ -138,15 +138,7 @@ void TForm1::Button3Click() {
   }
   const int index = ui_->RadioGroup1->ItemIndex();
   if (index >= 0) PDFDoc->PDFVersion = static_cast<TksPDFVersion>(index);
-  busy_ = true;
-  try {
-    PDFDoc->SaveToFile(ToFileName(ui_->Edit2->text()), 2);
-  } catch (const std::exception& failure) {
-    busy_ = false;
-    ShowFailure(failure);
-    return;
-  }
-  busy_ = false;
+  if (!RunEngine([&] { PDFDoc->SaveToFile(ToFileName(ui_->Edit2->text()), 2); })) return;
   ShowMessage(QStringLiteral("Conversion Done!"));
 }
 
@@ -156,15 +148,7 @@ bool TForm1::OpenSource(bool reportCancel) {
   const QString path = ui_->Edit1->text();
   loadedPath_.clear();
   ui_->ProgressBar1->setValue(0);
-  busy_ = true;
-  try {
-    PDFDoc->LoadFromFile(ToFileName(path));
-  } catch (const std::exception& failure) {
-    busy_ = false;
-    ShowFailure(failure);
-    return false;
-  }
-  busy_ = false;
+  if (!RunEngine([&] { PDFDoc->LoadFromFile(ToFileName(path)); })) return false;
   if (!PDFDoc->IsLoaded || !PDFDoc->StructureRead) {
     // Only a cancelled password prompt ends a load without an exception.
     ui_->lblStatus->setText(QString::fromUtf8(kOpenCancelled));
@@ -184,8 +168,22 @@ void TForm1::ShowMessage(const QString& text) {
   desktop_->ShowMessage(QString::fromUtf8(kApplicationTitle), text, this);
 }
 
-void TForm1::ShowFailure(const std::exception& failure) {
-  desktop_->ShowError(QString::fromUtf8(kApplicationTitle), QString::fromUtf8(failure.what()), this);
+bool TForm1::RunEngine(const std::function<void()>& work) {
+  QString failure;
+  bool failed = true;
+  busy_ = true;
+  try {
+    work();
+    failed = false;
+  } catch (const std::exception& e) {
+    failure = QString::fromUtf8(e.what());
+  } catch (...) {
+    failure = QStringLiteral("The operation ended with an unknown error.");
+  }
+  busy_ = false;
+  if (!failed) return true;
+  desktop_->ShowError(QString::fromUtf8(kApplicationTitle), failure, this);
+  return false;
 }
 
 void TForm1::KeepPainting() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }

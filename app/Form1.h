@@ -1,7 +1,7 @@
 // The conversion window: name a source PDF, see the version it declares, choose one of
 // nine versions and an output file, and write the document again under that version.
 #pragma once
-#include <exception>
+#include <functional>
 #include <memory>
 
 #include <QString>
@@ -54,7 +54,9 @@ class TForm1 : public QWidget {
   // Whether the component holds a whole document read from the file Edit1 names.
   bool SourceLoaded() const;
   void ShowMessage(const QString& text);
-  void ShowFailure(const std::exception& failure);
+  // Runs an engine operation with the window marked busy; a failure's message is shown in
+  // an error box (the window stays open) and false returned.
+  bool RunEngine(const std::function<void()>& work);
   // Lets the window repaint while the engine works; input waits until it is done.
   void KeepPainting();
 
