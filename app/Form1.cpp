@@ -69,6 +69,7 @@ TForm1::TForm1(TksDesktop* desktop, QWidget* parent)
   PDFDoc->PageMode = pmNone;
   PDFDoc->PageLayout = plNone;
   PDFDoc->ShowSetupDialog = false;
+  PDFDoc->Encryption().SetLevel(el40bit);
   PDFDoc->CustomRenderText = false;
 
   PDFDoc->OnStatusMessage = [this](TksCustomPDFDocument*, const std::string& message) {

@@ -175,6 +175,7 @@ class TestForm1 : public QObject {
     QVERIFY(!doc.OpenAfterSave);
     QVERIFY(!doc.ShowSetupDialog);
     QVERIFY(!doc.CustomRenderText);
+    QCOMPARE(const_cast<TksPDFDocument&>(doc).Encryption().Level(), el40bit);
     QCOMPARE(doc.PDFVersion, pvPDF14);
     QCOMPARE(doc.PageMode, pmNone);
     QCOMPARE(doc.PageLayout, plNone);
@@ -457,17 +458,27 @@ class TestForm1 : public QObject {
     QVERIFY(TksPasswordDlg::PromptText(file, 0) != TksPasswordDlg::PromptText(file, 1));
   }
 
+  void passwordPromptAsksAgainAfterAWrongPassword_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("version");
+    QTest::newRow("RC4 128, user password") << "opf_simple-open-password.pdf" << "password" << 4;
+    QTest::newRow("RC4 40, user password") << "gen-rc4-40-objstm-user-u40.pdf" << "u40" << 5;
+    QTest::newRow("RC4 40, owner password") << "gen-rc4-40-objstm-user-u40.pdf" << "o40" << 5;
+  }
   void passwordPromptAsksAgainAfterAWrongPassword() {
-    // RC4 128 bits, user password "password".
-    const QString locked = QStringLiteral(PW_CORPUS_DIR "/opf_simple-open-password.pdf");
-    desktop_->passwordAnswers = {QStringLiteral("wrong"), QStringLiteral("Password"), QStringLiteral("password")};
+    QFETCH(QString, file);
+    QFETCH(QString, password);
+    QFETCH(int, version);
+    const QString locked = QStringLiteral(PW_CORPUS_DIR "/") + file;
+    desktop_->passwordAnswers = {QStringLiteral("wrong"), password.toUpper(), password};
     Open(locked);
     QCOMPARE(Shown(QStringLiteral("error")), QStringList());
     QCOMPARE(desktop_->passwordsAsked.size(), size_t(3));
     for (int i = 0; i < 3; ++i) QCOMPARE(desktop_->passwordsAsked[i].tries, i);
     QCOMPARE(desktop_->passwordsAsked[0].fileName, locked);
     QVERIFY(form_->PDFDoc->StructureRead);
-    QCOMPARE(RadioGroup1()->ItemIndex(), 4);
+    QCOMPARE(RadioGroup1()->ItemIndex(), version);
 
     const QString output = dir().filePath(QStringLiteral("out.pdf"));
     Edit2()->setText(output);
