@@ -182,6 +182,20 @@ class TestForm1 : public QObject {
     QVERIFY((doc.MergeOptions == std::vector<TksMergeOption>{moIncludeOutlines, moIncludeFormFields}));
   }
 
+  void tabOrderFollowsTheLayout() {
+    QStringList order;
+    QWidget* widget = form_.get();
+    for (int steps = 0; steps < 100; ++steps) {
+      widget = widget->nextInFocusChain();
+      if (widget == form_.get()) break;
+      if (!(widget->focusPolicy() & Qt::TabFocus)) continue;
+      // The radio items count as their group.
+      QString name = qobject_cast<QRadioButton*>(widget) ? widget->parentWidget()->objectName() : widget->objectName();
+      if (order.isEmpty() || order.back() != name) order << name;
+    }
+    QCOMPARE(order, (QStringList{"Edit1", "Button1", "RadioGroup1", "Edit2", "Button2", "Button3", "Button5"}));
+  }
+
   void radioItemsInTwoColumns() {
     TksRadioGroup* group = RadioGroup1();
     QCOMPARE(group->Columns(), 2);
