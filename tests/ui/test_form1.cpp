@@ -217,6 +217,12 @@ class TestForm1 : public QObject {
     }
     QVERIFY(buttons[5]->x() >= buttons[0]->geometry().right());
     QCOMPARE(buttons[5]->y(), buttons[0]->y());
+
+    group->setItemIndex(3);
+    QVERIFY(buttons[3]->isChecked());
+    group->setItemIndex(-1);
+    QCOMPARE(group->ItemIndex(), -1);
+    for (QRadioButton* button : buttons) QVERIFY(!button->isChecked());
   }
 
   void initialStateIsEmpty() {
@@ -299,6 +305,28 @@ class TestForm1 : public QObject {
     const QByteArray written = ReadAll(output);
     QVERIFY2(written.startsWith(QByteArray("%PDF-") + kVersionTexts[index]), written.left(17).constData());
     QCOMPARE(form_->PDFDoc->PDFVersion, static_cast<TksPDFVersion>(index));
+  }
+
+  void namesWithoutThePdfExtension_data() {
+    QTest::addColumn<QString>("typedSource");  // the file on disk is always in.pdf
+    QTest::addColumn<QString>("typedOutput");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("as named") << "in.pdf" << "out.pdf" << "out.pdf";
+    QTest::newRow("source without extension") << "in" << "out.pdf" << "out.pdf";
+    QTest::newRow("other output extension") << "in.pdf" << "out.txt" << "out.txt.pdf";
+    QTest::newRow("upper-case output extension") << "in.pdf" << "OUT.PDF" << "OUT.PDF";
+  }
+  void namesWithoutThePdfExtension() {
+    QFETCH(QString, typedSource);
+    QFETCH(QString, typedOutput);
+    QFETCH(QString, written);
+    Write(QStringLiteral("in.pdf"), SmallPdf("1.3"));
+    Edit1()->setText(dir().filePath(typedSource));
+    Edit2()->setText(dir().filePath(typedOutput));
+    Click("Button3");
+    QCOMPARE(Shown(QStringLiteral("message")), QStringList{QStringLiteral("Conversion Done!")});
+    QVERIFY(ReadAll(dir().filePath(written)).startsWith("%PDF-1.3"));
+    QCOMPARE(RadioGroup1()->ItemIndex(), 3);
   }
 
   void cancelledDialogsChangeNothing() {
