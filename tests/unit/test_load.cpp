@@ -93,6 +93,13 @@ TEST(LoadFromFile, MalformedOwnerKeyStopsTheLoad) {
   EXPECT_FALSE(doc.Reader);
 }
 
+TEST(LoadFromFile, EncryptEntryThatIsNoDictionaryIsRefused) {
+  std::string path = ksfixture::WriteTempFile("encrypt-number.pdf", Pages().Build("/Root 1 0 R /Encrypt 42"));
+  TksCustomPDFDocument doc;
+  EXPECT_THAT([&] { doc.LoadFromFile(path); },
+              ThrowsMessage<EPDFFileCorruptedError>(StrEq("The /Encrypt entry is not an encryption dictionary")));
+}
+
 TEST(LoadFromFile, PasswordHandlerThatGivesUpLeavesTheDocumentEmpty) {
   std::string path = ksfixture::WriteTempFile("give-up.pdf", EncryptedFile());
   TksCustomPDFDocument doc;
