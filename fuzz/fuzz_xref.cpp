@@ -1,0 +1,27 @@
+// Cross-reference reading (tables, streams, /Prev and /XRefStm chains, hybrid files, the
+// PNG predictor of stream rows) and, where entries place objects in object streams,
+// their expansion, over the whole input taken as a file.
+#include "ksCstPDFDoc.h"
+#include "ksExceptions.h"
+#include "ksFuzz.h"
+#include "ksPDFParsers.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ksfuzz::LimitDecoding();
+  TksCustomPDFDocument doc;
+  doc.Reader = std::make_unique<TksPDFStreamReader>(data, size, doc.DocumentID);
+  try {
+    doc.ReadCrossReference();
+    // Every entry's object, as the structure walk would look it up.
+    const size_t n = std::max(doc.XRefEntries.size(), doc.XRefStreamEntries.size());
+    for (size_t i = 1; i < n && i < 4096; ++i) {
+      try {
+        doc.ReadObject(static_cast<int32_t>(i));
+      } catch (const Exception&) {
+      }
+    }
+  } catch (const Exception&) {
+  }
+  doc.Reader.reset();
+  return 0;
+}
