@@ -5,7 +5,8 @@ PKGS=(build-essential g++ clang cmake ninja-build pkg-config
       zlib1g-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev nettle-dev
       qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev googletest
       xvfb x11-utils x11-apps netpbm
-      fonts-liberation qpdf poppler-utils time jq)
+      fonts-liberation qpdf poppler-utils time jq
+      libclang-rt-14-dev)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
