@@ -37,16 +37,16 @@ def base(catalog_extra):
 
 
 write("refchain", base(b"/Extra 4 0 R") + [(n, b"[%d 0 R]" % (n + 1)) for n in range(4, 4 + N)] + [(4 + N, b"null")])
-write("deeppages", [(1, b"<< /Type /Catalog /Pages 2 0 R >>")] +
+write("pages", [(1, b"<< /Type /Catalog /Pages 2 0 R >>")] +
       [(n, b"<< /Type /Pages /Kids [%d 0 R] /Count 1 >>" % (n + 1)) for n in range(2, 2 + N)] +
       [(2 + N, b"<< /Type /Page /MediaBox [0 0 10 10] >>")])
-write("deepoutlines", base(b"/Outlines 4 0 R") +
+write("outlines", base(b"/Outlines 4 0 R") +
       [(n, b"<< /Title (x) /First %d 0 R /Last %d 0 R /Count 1 >>" % (n + 1, n + 1)) for n in range(4, 4 + N)] +
       [(4 + N, b"<< /Title (leaf) >>")])
-write("deepnames", base(b"/Names << /Dests 4 0 R >>") +
+write("names", base(b"/Names << /Dests 4 0 R >>") +
       [(n, b"<< /Kids [%d 0 R] >>" % (n + 1)) for n in range(4, 4 + N)] +
       [(4 + N, b"<< /Names [(a) [3 0 R /Fit]] >>")])
-write("deepfields", base(b"/AcroForm << /Fields [4 0 R] >>") +
+write("fields", base(b"/AcroForm << /Fields [4 0 R] >>") +
       [(n, b"<< /T (f%d) /Kids [%d 0 R] >>" % (n, n + 1)) for n in range(4, 4 + N)] +
       [(4 + N, b"<< /T (leaf) /FT /Tx /V (v) >>")])
 nested = b"[" * 510 + b"1" + b"]" * 510
