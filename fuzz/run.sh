@@ -32,7 +32,7 @@ for t in "${list[@]}"; do
   mkdir -p "$work" "$findings"
   seeds=()
   for d in fuzz/seeds/$t fuzz/regressions/$t; do [ -d "$d" ] && seeds+=("$d"); done
-  maxlen=8192
+  maxlen=8192 dict=(-dict=fuzz/pdf.dict)
   case $t in
     xref|loadsave|parse)
       # Small real files only: libFuzzer raises its input size to the largest seed.
@@ -40,12 +40,13 @@ for t in "${list[@]}"; do
       mkdir -p build-fuzz/corpus-small
       find "$CORPUS_SRC" -maxdepth 1 -name '*.pdf' -size -64k -exec cp -n {} build-fuzz/corpus-small/ \; || true
       seeds+=(build-fuzz/corpus-small) ;;
+    codec) dict=() ;;
   esac
   echo "== fuzz_$t for ${seconds}s =="
   status=0
   "${prio[@]}" "build-fuzz/fuzz/fuzz_$t" "$work" "${seeds[@]}" \
     -max_total_time="$seconds" -max_len="$maxlen" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$findings/" "$@" >"build-fuzz/fuzz-$t.log" 2>&1 || status=$?
+    -print_final_stats=1 -artifact_prefix="$findings/" "${dict[@]}" "$@" >"build-fuzz/fuzz-$t.log" 2>&1 || status=$?
   grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|ERROR|SUMMARY|stat::' "build-fuzz/fuzz-$t.log" || true
   if [ "$status" -ne 0 ]; then
     echo "fuzz_$t stopped with a finding: see build-fuzz/fuzz-$t.log and $findings/"
