@@ -1,5 +1,6 @@
 // The load driver.
 #include <filesystem>
+#include <unordered_map>
 
 #include "ksCstPDFDoc.h"
 #include "ksPDFParsers.h"
@@ -10,6 +11,10 @@ namespace {
 
 // Encryption dictionaries are small; deeper nesting is no encryption dictionary.
 constexpr int kMaxResolveDepth = 32;
+// Nor is one whose resolved copy grows past this many bytes (each value counts 16, a
+// string or name its length too): references repeated at every level would otherwise
+// copy an exponential number of values.
+constexpr size_t kMaxResolvedSize = size_t{1} << 20;
 
 // What the reader decrypts goes through the document's decrypting handler.
 class TksReaderDecryptor : public TksPDFDecryptor {
@@ -80,11 +85,21 @@ void TksCustomPDFDocument::ParseFile() {
     ReadCrossReference();
     if (Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull) {
       // The security handler needs the dictionary's values, not references to them.
+      size_t spent = 0;
+      std::unordered_map<int32_t, TksPDFIndirectObject*> read;  // each object read once
       std::function<TksPDFObjectPtr(const TksPDFObject*, int)> resolved = [&](const TksPDFObject* v, int depth) {
         if (!v || depth > kMaxResolveDepth) return TksPDFObjectPtr();
+        spent += 16;
+        if (auto* s = AsString(const_cast<TksPDFObject*>(v))) spent += s->Text.size();
+        if (auto* n = AsName(const_cast<TksPDFObject*>(v))) spent += n->Text.size();
+        if (spent > kMaxResolvedSize) throw EPDFFileCorruptedError(ksres::SNotEncryptionDictionary);
         if (auto* ref = AsRef(const_cast<TksPDFObject*>(v))) {
           TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
-          if (!target) target = KeepAside(ReadObject(ref->ObjectNumber));
+          if (!target) {
+            auto [it, fresh] = read.try_emplace(ref->ObjectNumber, nullptr);
+            if (fresh) it->second = KeepAside(ReadObject(ref->ObjectNumber));
+            target = it->second;
+          }
           return target ? resolved(target->Value.get(), depth + 1) : TksPDFObjectPtr();
         }
         if (auto* array = AsArray(const_cast<TksPDFObject*>(v))) {

@@ -100,6 +100,36 @@ TEST(LoadFromFile, EncryptEntryThatIsNoDictionaryIsRefused) {
               ThrowsMessage<EPDFFileCorruptedError>(StrEq("The /Encrypt entry is not an encryption dictionary")));
 }
 
+// Each level refers twice to the next: resolved naively, 2^30 copies (found by fuzzing,
+// where it held the load for minutes). Every object is read once and the copy is bounded.
+TEST(LoadFromFile, EncryptEntryThatRepeatsReferencesAtEveryLevelIsRefused) {
+  PdfBuilder b = Pages();
+  constexpr int kLevels = 30;
+  for (int n = 10; n < 10 + kLevels; ++n)
+    b.Object(n, "[" + std::to_string(n + 1) + " 0 R " + std::to_string(n + 1) + " 0 R]");
+  b.Object(10 + kLevels, "(" + std::string(40, 'x') + ")");
+  std::string path = ksfixture::WriteTempFile(
+      "encrypt-doubling.pdf", b.Build("/Root 1 0 R /Encrypt << /Filter /Standard /Doubling 10 0 R >>"));
+  TksCustomPDFDocument doc;
+  EXPECT_THAT([&] { doc.LoadFromFile(path); },
+              ThrowsMessage<EPDFFileCorruptedError>(StrEq("The /Encrypt entry is not an encryption dictionary")));
+  EXPECT_FALSE(doc.Reader);
+}
+
+// Shared values that stay small are copied whole, each place they are used.
+TEST(ParseFile, EncryptionDictionaryWithSharedValuesIsResolved) {
+  std::string path = ksfixture::WriteTempFile(
+      "encrypt-shared.pdf", Pages()
+                                .Object(10, "[11 0 R 11 0 R]")
+                                .Object(11, "<< /CFM /V2 >>")
+                                .Build("/Root 1 0 R /Encrypt << /A 10 0 R /B 11 0 R >>"));
+  TksCustomPDFDocument doc;
+  doc.SourceFile = std::make_unique<ksplatform::MappedFile>(path);
+  doc.ParseFile();
+  EXPECT_EQ(ObjectToText(doc.Trailer.EncryptEntry.get()),
+            "<<\r\n/A [ <<\r\n/CFM /V2\r\n>> <<\r\n/CFM /V2\r\n>> ]\r\n/B <<\r\n/CFM /V2\r\n>>\r\n>>");
+}
+
 TEST(LoadFromFile, PasswordHandlerThatGivesUpLeavesTheDocumentEmpty) {
   std::string path = ksfixture::WriteTempFile("give-up.pdf", EncryptedFile());
   TksCustomPDFDocument doc;
