@@ -300,9 +300,6 @@ class TksCustomPDFDocument : public TksComponent {
   // is of a kind a destination cannot have.
   bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
   void NormaliseAction(TksPDFDictObject& action);
-  // Stored objects whose values have been followed; a stored object is followed the
-  // first time the walk reaches it (objects from object streams are stored unfollowed).
-  std::unordered_set<const TksPDFIndirectObject*> followed_;
   // Name -> first index in Dests, filled as entries are appended.
   mutable std::unordered_map<std::string, size_t> destIndex_;
   mutable size_t destIndexed_ = 0;

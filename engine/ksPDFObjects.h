@@ -178,6 +178,10 @@ class TksPDFIndirectObject : public TksPDFObject {
   uint16_t Generation;
   int32_t SaveNumber = 0;
   int32_t UseCount = 0;
+  // Set once the structure walk has followed the value: each object is followed the first
+  // time the walk reaches it (objects from object streams are stored unfollowed). A clone
+  // starts unfollowed.
+  bool Followed = false;
   TksPDFObjectPtr Value;
 };
 

@@ -40,7 +40,10 @@ struct TksPDFTrailer {
 };
 
 // Owns every indirect object of a document. Objects keep their insertion order (the
-// writer numbers them in it) and are found by their exact identity through a hash index.
+// writer numbers them in it) and are found by their exact identity: through a flat index
+// by object number for the document the store mostly holds, through a hash index for
+// the rest (other documents, a second generation of a number, numbers far beyond the
+// count, which would make the flat index large).
 class TksPDFObjectStore {
  public:
   TksPDFObjectStore() = default;
@@ -91,7 +94,22 @@ class TksPDFObjectStore {
   };
   template <class T, TksPDFObjectType K>
   T* FindTyped(TksPDFObject* value) const;
+  // Numbers below this always get a flat slot, whatever the store holds.
+  static constexpr size_t kFlatSlack = 1 << 16;
+
+  // One slot per object number of flatDocument_: the store index of the first object
+  // stored under that number and the generation it has; index -1 when there is none.
+  struct Slot {
+    int32_t index = -1;
+    int32_t generation = 0;
+  };
+  bool InFlatRange(int32_t documentID, int32_t objectNumber) const {
+    return documentID == flatDocument_ && objectNumber >= 0 && static_cast<size_t>(objectNumber) < flat_.size();
+  }
 
   std::vector<std::unique_ptr<TksPDFIndirectObject>> objects_;
+  int32_t flatDocument_ = 0;
+  bool flatDocumentSet_ = false;
+  std::vector<Slot> flat_;
   std::unordered_map<Key, int32_t, KeyHash> index_;
 };
