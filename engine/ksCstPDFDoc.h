@@ -330,6 +330,8 @@ class TksCustomPDFDocument : public TksComponent {
   void PrepareStream(int32_t context, const TksPDFStreamObject& stream, std::unique_ptr<TksPDFDictObject>& dict,
                      std::string& owned, std::string_view& bytes);
   void RecordOffset(int32_t number);
+  // ESaveError when the file the document was read from is no longer what was read.
+  void CheckSourceUnchanged() const;
   // Seam for encrypting stream data on save: false while no encrypting handler exists.
   bool EncryptBytesForSave(int32_t objectNumber, std::string_view bytes, std::string& encrypted);
   TksPDFIndirectObject* FindWritten(const TksPDFIndirectReference& ref) const;
