@@ -13,6 +13,15 @@ struct TksCliOptions {
   bool quiet = false;
 };
 
+class TksCustomPDFDocument;
+// Installs an OnPassword handler that offers the given password once.
+void InstallPasswordHandler(TksCustomPDFDocument& document, const TksCliOptions& options);
+// Prints why a loaded document is not open (encrypted without a working password, or not
+// read) and returns true; false when it is open.
+bool ReportNotOpened(const TksCustomPDFDocument& document, const TksCliOptions& options);
+// "none", "RC4-40", "RC4-128" (or "RC4" for other key lengths).
+const char* EncryptionText(const TksCustomPDFDocument& document);
+
 // Each returns the process exit code: 0 success, 3 success with warnings, 2 failure.
 int RunInfo(const TksCliOptions& options);
 int RunConvert(const TksCliOptions& options);

@@ -52,22 +52,11 @@ int RunConvert(const TksCliOptions& options) {
       std::fprintf(stderr, "%d%%\n", percentage);
     };
   }
-  if (options.hasPassword) {
-    document.OnPassword = [&](TksCustomPDFDocument*, std::string& password, bool& cont, int tries) {
-      // One try with the given password; a second call means it did not open the file.
-      if (tries == 0)
-        password = options.password;
-      else
-        cont = false;
-    };
-  }
+  InstallPasswordHandler(document, options);
 
   try {
-    if (!document.LoadFromFile(options.input) || !document.StructureRead) {
-      std::fprintf(stderr, "pagewright-convert: %s: %s\n", options.input.c_str(),
-                   document.IsEncrypted ? "the password does not open this file" : "the file could not be read");
-      return 2;
-    }
+    document.LoadFromFile(options.input);
+    if (ReportNotOpened(document, options)) return 2;
     if (!options.pdfVersion.empty()) document.PDFVersion = VersionFromText(options.pdfVersion);
     if (!options.compress.empty())
       document.SetCompression(options.compress == "flate" ? 0 : 1, static_cast<uint8_t>(options.compressionLevel));

@@ -81,6 +81,20 @@ void PrintStructure(TksCustomPDFDocument& doc) {
     if (info.Dictionary().Lookup(e.key)) std::printf("%s: %s\n", e.label, OneLine(e.value).c_str());
 }
 
+void PrintPermissions(TksCustomPDFDocument& doc) {
+  static const char* const names[] = {"copy",          "modify",       "print",         "annotate",
+                                      "fill-forms",    "accessibility", "assemble",     "print-high-resolution"};
+  const TksUserPermissions granted = doc.Encryption().UserPermissions();
+  std::string list;
+  for (int i = AllowCopy; i <= AllowHighResPrint; ++i) {
+    if (!granted.Contains(static_cast<TksUserPermissionsType>(i))) continue;
+    if (!list.empty()) list += ' ';
+    list += names[i];
+  }
+  std::printf("owner: %s\n", doc.IsOwner() ? "yes" : "no");
+  std::printf("permissions: %s\n", list.empty() ? "none" : list.c_str());
+}
+
 }  // namespace
 
 int RunInfo(const TksCliOptions& options) {
@@ -94,20 +108,15 @@ int RunInfo(const TksCliOptions& options) {
       doc.OnWarning = [](TksCustomPDFDocument*, const std::string& text) {
         std::fprintf(stderr, "warning: %s\n", text.c_str());
       };
-    if (options.hasPassword)
-      doc.OnPassword = [&options](TksCustomPDFDocument*, std::string& password, bool& cont, int tries) {
-        // The one password given; a second request means it did not open the file.
-        password = options.password;
-        cont = tries == 0;
-      };
-    if (!doc.LoadFromFile(options.input)) {
-      std::fputs("The document was not opened: no password was accepted\n", stderr);
-      return 2;
-    }
+    InstallPasswordHandler(doc, options);
+    doc.LoadFromFile(options.input);
+    if (ReportNotOpened(doc, options)) return 2;
     std::printf("version: %s\n", PDFVersionText(doc.PDFVersion));
     std::printf("xref: %s\n", XRefKindText(doc.XRefKind));
     std::printf("objects: %d\n", doc.Store->Count());
     std::printf("encrypted: %s\n", doc.IsEncrypted ? "yes" : "no");
+    std::printf("encryption: %s\n", EncryptionText(doc));
+    if (doc.IsEncrypted) PrintPermissions(doc);
     PrintStructure(doc);
     return 0;
   } catch (const std::exception& e) {

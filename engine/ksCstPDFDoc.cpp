@@ -44,6 +44,12 @@ void TksCustomPDFDocument::Reset() {
   IsLoaded = false;
   StructureRead = false;
   Compression = TksCompression();
+  Decryptor.reset();
+  readerDecryptor_.reset();
+  Encryptor.reset();
+  // A new document saves unencrypted and, once enabled, at 40 bits.
+  Encryption_ = std::make_unique<TksPDFEncryptionSettings>();
+  Encryption_->SetLevel(el40bit);
   WorkFileName.clear();
   PDFVersion = pvPDF14;
   PageMode = pmNone;

@@ -15,6 +15,7 @@
 #include "ksAcroForm.h"
 #include "ksClasses.h"
 #include "ksConsts.h"
+#include "ksPDFCrypt.h"
 #include "ksPDFObjects.h"
 #include "ksPDFOutline.h"
 #include "ksPDFTypes.h"
@@ -22,6 +23,7 @@
 
 namespace ksplatform { class MappedFile; }
 class TksPDFStreamReader;
+class TksPDFDecryptor;
 class TksCustomPDFDocument;
 class TksPDFOutline;
 struct TksAcroFormField;
@@ -185,6 +187,27 @@ class TksCustomPDFDocument : public TksComponent {
   bool TryPassword(const std::string& password);
   // The structure walk with its events.
   void FinishLoad();
+  // Whether a password was accepted (or none was needed) and the structure was read.
+  bool IsOpened() const { return IsLoaded && StructureRead; }
+
+  // ---- security ----
+  // Builds a new decrypting handler from the encryption dictionary and "/ID", installs it
+  // in the reader, fills Encryption and authenticates password.
+  bool CheckPassword(const std::string& password);
+  // True after the owner password was accepted, and for documents that are not encrypted.
+  bool IsOwner() const;
+  // What an encrypted save uses; recreated at every reset (disabled, 40 bits, no passwords).
+  TksPDFEncryptionSettings& Encryption() { return *Encryption_; }
+  bool IsEncryptionEnabled() const { return Encryption_->Enabled(); }
+  // Replaces the encrypting handler with one made from the current settings.
+  void CreateEncryptionHandler();
+  // Bytes encrypted for object objectNumber (generation 0), creating the handler when needed.
+  std::string EncryptData(std::string_view bytes, int32_t objectNumber);
+  // The dictionary written as the last object of an encrypted save; also gives the trailer
+  // its new identifier.
+  std::unique_ptr<TksPDFDictObject> BuildEncryptionDictionary();
+  std::unique_ptr<TksPDFDecrypt> Decryptor;
+  std::unique_ptr<TksPDFEncryption> Encryptor;
 
   // ---- reading the file structure ----
   // The cross-reference chain from "startxref", then the object streams.
@@ -306,6 +329,9 @@ class TksCustomPDFDocument : public TksComponent {
   // Field objects on the path being read, and every field object read.
   std::unordered_set<int32_t> fieldPath_, fieldSeen_;
   std::unique_ptr<TksPDFInfo> Info_;
+  std::unique_ptr<TksPDFEncryptionSettings> Encryption_;
+  // Hands the reader's string and stream data to Decryptor.
+  std::unique_ptr<TksPDFDecryptor> readerDecryptor_;
 
   // ---- reading the file structure ----
   friend class TksXRefReader;
@@ -332,8 +358,10 @@ class TksCustomPDFDocument : public TksComponent {
   void RecordOffset(int32_t number);
   // ESaveError when the file the document was read from is no longer what was read.
   void CheckSourceUnchanged() const;
-  // Seam for encrypting stream data on save: false while no encrypting handler exists.
+  // Stream data and strings of an encrypted save; false when the save is not encrypted.
   bool EncryptBytesForSave(int32_t objectNumber, std::string_view bytes, std::string& encrypted);
+  void WriteEncryptionDictionary();
+  int32_t EncryptNumber = 0;  // the encryption dictionary's number in a running save
   TksPDFIndirectObject* FindWritten(const TksPDFIndirectReference& ref) const;
   TksStream* Output = nullptr;             // the save's counting writer; not owned
   std::vector<int64_t> Offsets;            // entry i: object i + 1

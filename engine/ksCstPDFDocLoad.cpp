@@ -11,6 +11,22 @@ namespace {
 // Encryption dictionaries are small; deeper nesting is no encryption dictionary.
 constexpr int kMaxResolveDepth = 32;
 
+// What the reader decrypts goes through the document's decrypting handler.
+class TksReaderDecryptor : public TksPDFDecryptor {
+ public:
+  explicit TksReaderDecryptor(const TksPDFDecrypt& handler) : handler_(handler) {}
+  void DecryptString(int32_t objectNumber, int32_t generation, std::string& bytes) override {
+    handler_.DecryptString(bytes, objectNumber, generation);
+  }
+  void DecryptStream(int32_t objectNumber, int32_t generation, std::vector<uint8_t>& bytes) override {
+    if (!handler_.IsStreamEncrypted(nullptr)) return;
+    handler_.DecryptData(bytes.data(), bytes.size(), objectNumber, generation);
+  }
+
+ private:
+  const TksPDFDecrypt& handler_;
+};
+
 }  // namespace
 
 bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
@@ -96,13 +112,36 @@ void TksCustomPDFDocument::ParseFile() {
   IsLoaded = true;
 }
 
-bool TksCustomPDFDocument::TryPassword(const std::string&) {
-  // Until the security handler is in place an encrypted file is refused here,
-  // rather than read as garbage.
-  if (IsEncrypted) throw Exception(ksres::SEncryptedNotSupported);
+bool TksCustomPDFDocument::TryPassword(const std::string& password) {
+  if (IsEncrypted) {
+    if (!CheckPassword(password)) return false;
+    // Object streams are encrypted as a whole: they could only be expanded once the key
+    // was known. Each is decrypted by the reader under its own number and generation.
+    if (!XRefStreamEntries.empty()) ExpandObjectStreams();
+  }
   FinishLoad();
   return true;
 }
+
+bool TksCustomPDFDocument::CheckPassword(const std::string& password) {
+  auto* encrypt = AsDict(Trailer.EncryptEntry.get());
+  if (!encrypt) throw EPDFFileCorruptedError(ksres::SNotEncryptionDictionary);
+  if (Reader) Reader->Decryptor = nullptr;
+  readerDecryptor_.reset();
+  Decryptor = std::make_unique<TksPDFDecrypt>();
+  Decryptor->ReadEncryptionData(*encrypt, Trailer.IDArray.get());
+  readerDecryptor_ = std::make_unique<TksReaderDecryptor>(*Decryptor);
+  if (Reader) Reader->Decryptor = readerDecryptor_.get();
+  // A fresh settings object for every attempt: a locked one from an earlier attempt
+  // would refuse the values of this one.
+  Encryption_ = std::make_unique<TksPDFEncryptionSettings>();
+  Encryption_->SetEnabled(true);
+  Encryption_->SetLevel(Decryptor->Level);
+  Encryption_->SetUserPermissions(PermissionsFromP(Decryptor->LengthBits, Decryptor->PValue));
+  return Decryptor->Authenticate(*Encryption_, password);
+}
+
+bool TksCustomPDFDocument::IsOwner() const { return Decryptor ? Decryptor->IsOwner : true; }
 
 void TksCustomPDFDocument::FinishLoad() {
   if (OnBeginRead) OnBeginRead(this);

@@ -97,6 +97,14 @@ std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* v
 
 void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream) {
   const uint64_t streamKeyword = Reader->Position();
+  // Cross-reference streams, and a metadata stream the producer left in clear, are read
+  // as they stand even when the document is encrypted.
+  struct DecryptorGuard {
+    TksPDFStreamReader& reader;
+    TksPDFDecryptor* saved;
+    ~DecryptorGuard() { reader.Decryptor = saved; }
+  } guard{*Reader, Reader->Decryptor};
+  if (Reader->Decryptor && Decryptor && !Decryptor->IsStreamEncrypted(stream.Dict.get())) Reader->Decryptor = nullptr;
   auto readWith = [&](int64_t length) {
     Reader->Seek(streamKeyword);
     stream.Data = Reader->ReadStreamData(length, object.ObjectNumber, object.Generation);

@@ -188,7 +188,10 @@ void TksCustomPDFDocument::NumberObjects() {
 void TksCustomPDFDocument::WriteDocument() {
   // The reserved numbers: catalog 1, information 2, page tree 3.
   Offsets.clear();
+  EncryptNumber = 0;
   Info().SetProducer(ksplatform::Utf8ToUtf16(ksconst::ProducerText));
+  // A handler made by an earlier save is kept, so its identifier and keys stay the same.
+  if (IsEncryptionEnabled() && !Encryptor) CreateEncryptionHandler();
   NextNumber = 3;
   // A page of the page list is always written (the page tree would otherwise have a
   // dangling kid); marked before the outlines are built, which keep items by it.
@@ -203,6 +206,7 @@ void TksCustomPDFDocument::WriteDocument() {
   WriteCatalog();
   WriteInformation();
   WritePageTree();
+  if (IsEncryptionEnabled()) WriteEncryptionDictionary();
   StatusMessage(ksres::SWritingXRefTable);
   WriteCrossReference();
 }
@@ -215,7 +219,8 @@ void TksCustomPDFDocument::CheckSourceUnchanged() const {
 void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
   // A load that stopped part-way leaves a store that is not the document; writing it
   // would produce a file that silently lacks pages or objects.
-  if (IsLoaded && !StructureRead) throw ESaveError(ksres::SDocumentIncomplete);
+  if (IsLoaded && !StructureRead)
+    throw ESaveError(IsEncrypted ? ksres::SPasswordNeeded : ksres::SDocumentIncomplete);
   if (ShowSetupDialog && SetupDialogHook && !SetupDialogHook(*this)) return;
 
   const std::string outputName = SaveFileName(fileName);
@@ -230,6 +235,7 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
       doc.SaveStore.reset();
       doc.Offsets.clear();
       doc.Offsets.shrink_to_fit();
+      doc.EncryptNumber = 0;
     }
   } guard{*this};
   Output = &file;

@@ -35,14 +35,22 @@ std::string ReferenceText(int32_t number) { return NumberText(number) + " 0 R"; 
 // encrypted.
 class TksSaveTextForm : public TksTextFormHooks {
  public:
-  explicit TksSaveTextForm(const TksCustomPDFDocument& document) : document_(document) {}
+  TksSaveTextForm(TksCustomPDFDocument& document, int32_t context) : document_(document), context_(context) {}
   int32_t SaveNumberOf(const TksPDFIndirectReference& ref) override { return document_.SaveNumberOf(ref); }
   std::string_view ParentLine(const TksPDFDictObject& dict) override {
     return IsName(dict.Lookup("/Type"), "/Page") ? kPageParentLine : std::string_view();
   }
+  // The string's own bytes are encrypted (never its text through a code page), so binary
+  // and non-Latin strings survive.
+  bool TransformString(const TksPDFStringObject& s, std::string& out) override {
+    if (context_ == -1 || !document_.IsEncryptionEnabled()) return false;
+    out = document_.EncryptData(s.Bytes(), context_);
+    return true;
+  }
 
  private:
-  const TksCustomPDFDocument& document_;
+  TksCustomPDFDocument& document_;
+  int32_t context_;
 };
 
 const char* PageModeName(TksPageMode mode) {
@@ -131,23 +139,48 @@ std::string TksCustomPDFDocument::WriteValue(int32_t context, const TksPDFObject
     std::string owned;
     std::string_view bytes;
     PrepareStream(context, *static_cast<const TksPDFStreamObject*>(value), dict, owned, bytes);
-    TksSaveTextForm form(*this);
+    TksSaveTextForm form(*this, context);
     std::string text = ObjectToText(dict.get(), &form);
     text += "\r\nstream\r\n";
     text.append(bytes);
     text += "\r\nendstream";
     return text;
   }
-  TksSaveTextForm form(*this);
+  TksSaveTextForm form(*this, context);
   return ObjectToText(value, &form);
 }
 
 // ---- streams ----
 
-bool TksCustomPDFDocument::EncryptBytesForSave(int32_t, std::string_view, std::string&) {
-  // Encrypting on save arrives with the encrypting security handler; until then no save
-  // encrypts, so the bytes go out as they are.
-  return false;
+bool TksCustomPDFDocument::EncryptBytesForSave(int32_t objectNumber, std::string_view bytes, std::string& encrypted) {
+  if (!IsEncryptionEnabled()) return false;
+  encrypted = EncryptData(bytes, objectNumber);
+  return true;
+}
+
+// ---- security on save ----
+
+void TksCustomPDFDocument::CreateEncryptionHandler() {
+  Encryptor.reset();
+  Encryptor = std::make_unique<TksPDFEncryption>("Output1.pdf", *Encryption_, Info().CreationDate());
+}
+
+std::string TksCustomPDFDocument::EncryptData(std::string_view bytes, int32_t objectNumber) {
+  if (!Encryptor) CreateEncryptionHandler();
+  return Encryptor->Encrypt(bytes, objectNumber, 0);
+}
+
+std::unique_ptr<TksPDFDictObject> TksCustomPDFDocument::BuildEncryptionDictionary() {
+  if (!Encryptor) CreateEncryptionHandler();
+  Trailer.IDArray = Encryptor->BuildIDArray();
+  return Encryptor->BuildEncryptionDictionary();
+}
+
+void TksCustomPDFDocument::WriteEncryptionDictionary() {
+  std::unique_ptr<TksPDFDictObject> dict = BuildEncryptionDictionary();
+  EncryptNumber = static_cast<int32_t>(Offsets.size()) + 1;
+  // Context -1: the dictionary's own strings are the keys, never encrypted.
+  WriteFramedObject(EncryptNumber, WriteValue(-1, dict.get()));
 }
 
 void TksCustomPDFDocument::PrepareStream(int32_t context, const TksPDFStreamObject& stream,
@@ -216,7 +249,7 @@ void TksCustomPDFDocument::WriteStreamObject(TksPDFIndirectObject& object, const
   std::string_view bytes;
   PrepareStream(object.SaveNumber, stream, dict, owned, bytes);
   RecordOffset(object.SaveNumber);
-  TksSaveTextForm form(*this);
+  TksSaveTextForm form(*this, object.SaveNumber);
   std::string head = "\r\n";
   AppendNumber(head, object.SaveNumber);
   head += " 0 obj\r\n";
@@ -336,6 +369,7 @@ void TksCustomPDFDocument::WriteCrossReference() {
   trailer += KeyLine("/Size", NumberText(size));
   trailer += KeyLine("/Root", ReferenceText(1));
   trailer += KeyLine("/Info", ReferenceText(2));
+  if (EncryptNumber > 0) trailer += KeyLine("/Encrypt", ReferenceText(EncryptNumber));
   if (Trailer.IDArray) trailer += KeyLine("/ID", WriteValue(-1, Trailer.IDArray.get()));
   trailer += ">>\r\nstartxref\r\n";
   AppendNumber(trailer, xrefPosition);

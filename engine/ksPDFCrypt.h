@@ -111,6 +111,10 @@ class TksPDFDecrypt : public TksBasePDFCrypt {
 
   void DecryptString(std::string& bytes, int32_t objectNumber, int32_t generation) const;
   void DecryptStream(TksMemoryStream& stream, int64_t length, int32_t objectNumber, int32_t generation) const;
+  // Per-object RC4 over raw stream bytes in place.
+  void DecryptData(uint8_t* data, size_t size, int32_t objectNumber, int32_t generation) const {
+    if (size > 0) CryptObjectData(Key.data(), KeyLength, objectNumber, generation, data, size);
+  }
   // Whether a stream with this dictionary was encrypted by the producer (the metadata
   // stream may be left in clear; identity crypt filters leave everything in clear).
   bool IsStreamEncrypted(const TksPDFDictObject* dict) const;

@@ -336,9 +336,15 @@ void AppendObjectText(std::string& out, const TksPDFObject* obj, TksTextFormHook
       auto* s = static_cast<const TksPDFStringObject*>(obj);
       std::string transformed;
       if (hooks && hooks->TransformString(*s, transformed)) {
-        out.push_back('(');
-        AppendEscapedLiteral(out, transformed);
-        out.push_back(')');
+        // Transformed (encrypted) bytes are binary: hexadecimal keeps them intact.
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        out.reserve(out.size() + transformed.size() * 2 + 2);
+        out.push_back('<');
+        for (unsigned char c : transformed) {
+          out.push_back(kDigits[c >> 4]);
+          out.push_back(kDigits[c & 15]);
+        }
+        out.push_back('>');
       } else if (s->IsHex) {
         out += s->Text;
       } else {

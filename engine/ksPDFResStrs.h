@@ -116,8 +116,9 @@ inline constexpr const char* SPredictorColumns = "Invalid /Columns (%d) for a PN
 inline constexpr const char* SPredictorUnsupported = "Unsupported predictor (%d) in cross-reference stream";
 inline constexpr const char* SObjStmUnreadable = "Object stream %d could not be read; the objects it holds are missing";
 inline constexpr const char* SObjStmInvalid = "Invalid object stream %d (%s)";
-inline constexpr const char* SEncryptedNotSupported =
-    "The document is encrypted; opening encrypted documents is not supported yet";
+inline constexpr const char* SNotEncryptionDictionary = "The /Encrypt entry is not an encryption dictionary";
+inline constexpr const char* SPasswordNeeded =
+    "The document is encrypted and was not opened: a valid password is needed";
 }  // namespace ksres
 
 namespace ksres {

@@ -1,0 +1,34 @@
+// What both commands do about passwords: hand the one given to the engine, and explain
+// a document that stayed closed.
+#include <cstdio>
+
+#include "commands.h"
+#include "ksCstPDFDoc.h"
+#include "ksPlatform.h"
+
+void InstallPasswordHandler(TksCustomPDFDocument& document, const TksCliOptions& options) {
+  if (!options.hasPassword) return;  // the engine then tries the empty password
+  // Passwords are Windows-1252 bytes to the security handler; the terminal gives UTF-8.
+  std::string password = ksplatform::WideToAnsi(ksplatform::Utf8ToUtf16(options.password));
+  document.OnPassword = [password](TksCustomPDFDocument*, std::string& given, bool& cont, int tries) {
+    // One try with the given password; a second call means it did not open the file.
+    given = password;
+    cont = tries == 0;
+  };
+}
+
+bool ReportNotOpened(const TksCustomPDFDocument& document, const TksCliOptions& options) {
+  if (document.IsOpened()) return false;
+  if (document.IsEncrypted)
+    std::fprintf(stderr, "pagewright-convert: %s: %s\n", options.input.c_str(),
+                 options.hasPassword ? "the password given does not open this encrypted file"
+                                     : "the file is encrypted: a password is needed (--password=PW)");
+  else
+    std::fprintf(stderr, "pagewright-convert: %s: the file could not be read\n", options.input.c_str());
+  return true;
+}
+
+const char* EncryptionText(const TksCustomPDFDocument& document) {
+  if (!document.IsEncrypted || !document.Decryptor) return "none";
+  return document.Decryptor->KeyLength == 5 ? "RC4-40" : document.Decryptor->KeyLength == 16 ? "RC4-128" : "RC4";
+}
