@@ -294,7 +294,7 @@ void TksCustomPDFDocument::ReadFieldStates(TksAcroFormField& field, const TksPDF
     std::unordered_set<std::string> known(field.States.begin(), field.States.end());
     const bool noToggleToOff = field.FieldKind == fkRadioButton && (field.Flags & 16384) != 0;
     for (int32_t i = 0; i < normal->Count(); ++i) {
-      const TksPDFNameObject* key = normal->KeyAt(i);
+      const TksPDFDictKey* key = normal->KeyAt(i);
       if (noToggleToOff && key->Text == "/Off") continue;
       std::string state = key->NameValue();
       if (known.insert(state).second) field.States.push_back(std::move(state));
