@@ -28,9 +28,6 @@ class TksCustomPDFDocument;
 class TksPDFOutline;
 struct TksAcroFormField;
 
-// The bytes a string stands for: a literal string's content, a hexadecimal string's
-// digits turned into bytes.
-std::string StringBytes(const TksPDFStringObject& s);
 // True for a dictionary whose "/D" names something outside this file's destinations
 // (a remote or embedded go-to, a collection's initial document).
 bool HoldsForeignDestination(const TksPDFDictObject& dict);

@@ -118,7 +118,7 @@ void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
   bool hasAppearance = false;
   if (TksPDFObject* da = dict->Lookup("/DA"))
     if (TksPDFStringObject* s = ResolveString(da, true)) {
-      appearance = StringBytes(*s);
+      appearance = s->Bytes();
       hasAppearance = true;
     }
 
@@ -187,7 +187,7 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
   std::string defaultValue;
   TksPDFObject* dv = ResolveLoaded(*this, dict->Lookup("/DV"));
   if (auto* s = AsString(dv))
-    defaultValue = StringBytes(*s);
+    defaultValue = s->Bytes();
   else if (auto* n = AsName(dv))
     defaultValue = n->NameValue();
 
@@ -196,7 +196,7 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
   if (TksPDFObject* da = dict->Lookup("/DA")) {
     MarkReachable(da);
     if (TksPDFStringObject* s = ResolveString(da, true)) {
-      appearanceHere = StringBytes(*s);
+      appearanceHere = s->Bytes();
       appearance = &appearanceHere;
     }
   }
@@ -271,7 +271,7 @@ void TksCustomPDFDocument::ReadFieldValue(TksAcroFormField& field, const TksPDFD
   if (auto* n = AsName(value)) {
     field.FieldValue = n->NameValue();
   } else if (auto* s = AsString(value)) {
-    field.FieldValue = StringBytes(*s);
+    field.FieldValue = s->Bytes();
   } else if (auto* stream = AsStream(value)) {
     // The records only describe the form (saving writes its objects), so a value whose
     // filters cannot be undone is reported and left empty rather than ending the load.
@@ -306,10 +306,10 @@ void TksCustomPDFDocument::ReadFieldStates(TksAcroFormField& field, const TksPDF
     for (int32_t i = 0; i < options->Count(); ++i) {
       TksPDFObject* option = ResolveLoaded(*this, options->GetItem(i));
       if (auto* s = AsString(option)) {
-        field.States.push_back(StringBytes(*s));
+        field.States.push_back(s->Bytes());
       } else if (auto* pair = AsArray(option)) {
         for (int32_t j = 0; j < pair->Count(); j += 2)
-          if (auto* text = AsString(ResolveLoaded(*this, pair->GetItem(j)))) field.States.push_back(StringBytes(*text));
+          if (auto* text = AsString(ResolveLoaded(*this, pair->GetItem(j)))) field.States.push_back(text->Bytes());
       }
     }
   }

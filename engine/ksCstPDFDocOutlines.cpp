@@ -110,7 +110,7 @@ void TksCustomPDFDocument::ReadNameTree(TksPDFObject* names) {
     for (int32_t i = 0; i + 1 < pairs.Count(); i += 2) {
       std::string key;
       if (auto* s = AsString(pairs.GetItem(i)))
-        key = StringBytes(*s);
+        key = s->Bytes();
       else
         continue;  // not a key: the pair cannot be looked up
       TksPDFObject* value = pairs.GetItem(i + 1);

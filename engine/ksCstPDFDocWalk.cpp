@@ -35,7 +35,6 @@ TksPDFIndirectObject* TksCustomPDFDocument::KeepAside(std::unique_ptr<TksPDFIndi
   return unstored_.back().get();
 }
 
-std::string StringBytes(const TksPDFStringObject& s) { return s.Bytes(); }
 
 TksPDFObjectPtr TksCustomPDFDocument::FindDest(const std::string& name) const {
   // Links look names up one by one; a scan per lookup would make a file with many
@@ -59,7 +58,7 @@ bool TksCustomPDFDocument::ReplaceNamedDestination(TksPDFDictObject& dict, int32
   TksPDFObject* v = dict.ValueAt(index);
   std::string name;
   if (v->ObjectType == otString)
-    name = StringBytes(*static_cast<TksPDFStringObject*>(v));
+    name = static_cast<TksPDFStringObject*>(v)->Bytes();
   else if (v->ObjectType == otName)
     name = static_cast<TksPDFNameObject*>(v)->NameValue();
   else

@@ -33,18 +33,7 @@ void Rc4(const uint8_t* key, size_t keyLength, uint8_t* data, size_t size) {
   if (size > 0) arcfour_crypt(&ctx, size, data, data);
 }
 
-std::string StringBytes(const TksPDFStringObject& s) { return s.Bytes(); }
 
-std::string HexText(std::string_view bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char b : bytes) {
-    out.push_back(digits[b >> 4]);
-    out.push_back(digits[b & 15]);
-  }
-  return out;
-}
 
 }  // namespace kscrypt
 
@@ -92,7 +81,7 @@ int64_t IntegerOr(const TksPDFObject* o, int64_t fallback) {
 std::string KeyTokenBytes(std::string_view tokenText) {
   if (tokenText.size() < 2) return std::string();
   TksPDFStringObject s{std::string(tokenText), tokenText.front() == '<'};
-  return kscrypt::StringBytes(s);
+  return s.Bytes();
 }
 
 }  // namespace
@@ -211,7 +200,7 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
   if (idArray && idArray->Count() > 0) {
     auto* first = AsString(idArray->GetItem(0));
     if (!first) throw Exception(ksres::SInvalidFileId);
-    SetFileID(kscrypt::StringBytes(*first));
+    SetFileID(first->Bytes());
   }
   auto* o = AsString(encrypt.Lookup("/O"));
   if (!o) throw Exception(ksres::SInvalidOwnerKey);
@@ -507,8 +496,8 @@ std::unique_ptr<TksPDFDictObject> TksPDFEncryption::BuildEncryptionDictionary() 
   const bool full = Level == el128bit;
   auto dict = std::make_unique<TksPDFDictObject>();
   dict->AddName("/Filter", "/Standard");
-  dict->AddObject("/O", std::make_unique<TksPDFStringObject>("<" + kscrypt::HexText(GetOwnerKey()) + ">", true));
-  dict->AddObject("/U", std::make_unique<TksPDFStringObject>("<" + kscrypt::HexText(GetUserKey()) + ">", true));
+  dict->AddObject("/O", std::make_unique<TksPDFStringObject>("<" + BytesToHexDigits(GetOwnerKey()) + ">", true));
+  dict->AddObject("/U", std::make_unique<TksPDFStringObject>("<" + BytesToHexDigits(GetUserKey()) + ">", true));
   dict->AddInteger("/P", GetPValue());
   dict->AddInteger("/V", full ? 2 : 1);
   dict->AddInteger("/R", full ? 3 : 2);
@@ -518,7 +507,7 @@ std::unique_ptr<TksPDFDictObject> TksPDFEncryption::BuildEncryptionDictionary() 
 
 std::unique_ptr<TksPDFArrayObject> TksPDFEncryption::BuildIDArray() const {
   auto ids = std::make_unique<TksPDFArrayObject>();
-  std::string text = "<" + kscrypt::HexText(FileID) + ">";
+  std::string text = "<" + BytesToHexDigits(FileID) + ">";
   ids->Add(std::make_unique<TksPDFStringObject>(text, true));
   ids->Add(std::make_unique<TksPDFStringObject>(text, true));
   return ids;

@@ -49,10 +49,6 @@ using TksDigest = std::array<uint8_t, 16>;
 TksDigest Md5(std::initializer_list<std::string_view> parts);
 // RC4 from a fresh state over data in place; keys of 1 to 256 bytes.
 void Rc4(const uint8_t* key, size_t keyLength, uint8_t* data, size_t size);
-// The bytes a string object stands for: a hexadecimal string decoded, a literal's content.
-std::string StringBytes(const TksPDFStringObject& s);
-// Upper-case hexadecimal of bytes.
-std::string HexText(std::string_view bytes);
 inline std::string_view View(const uint8_t* p, size_t n) { return {reinterpret_cast<const char*>(p), n}; }
 }  // namespace kscrypt
 

@@ -113,6 +113,15 @@ void TksPDFObject::operator delete(void* p, std::size_t size) noexcept {
 
 // ---- String ----
 
+void AppendHexDigits(std::string& out, std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  out.reserve(out.size() + bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 15]);
+  }
+}
+
 std::string HexDigitsToBytes(std::string_view digits) {
   std::string bytes;
   bytes.reserve(digits.size() / 2);
@@ -427,13 +436,8 @@ void AppendObjectText(std::string& out, const TksPDFObject* obj, TksTextFormHook
       std::string transformed;
       if (hooks && hooks->TransformString(*s, transformed)) {
         // Transformed (encrypted) bytes are binary: hexadecimal keeps them intact.
-        static constexpr char kDigits[] = "0123456789ABCDEF";
-        out.reserve(out.size() + transformed.size() * 2 + 2);
         out.push_back('<');
-        for (unsigned char c : transformed) {
-          out.push_back(kDigits[c >> 4]);
-          out.push_back(kDigits[c & 15]);
-        }
+        AppendHexDigits(out, transformed);
         out.push_back('>');
       } else if (s->IsHex) {
         out += s->Text;

@@ -225,6 +225,13 @@ std::string ObjectTypeName(TksPDFObjectType type);
 // Hexadecimal digits to bytes; other characters are skipped and an odd final digit
 // stands for its high half.
 std::string HexDigitsToBytes(std::string_view digits);
+// Upper-case hexadecimal digits of bytes, appended to out.
+void AppendHexDigits(std::string& out, std::string_view bytes);
+inline std::string BytesToHexDigits(std::string_view bytes) {
+  std::string out;
+  AppendHexDigits(out, bytes);
+  return out;
+}
 
 // Hooks of the text form: what an indirect reference becomes, and how string bytes
 // are transformed on an encrypted save.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Pagewright and runs the command-line converter
-# with the given arguments (no arguments: its usage).
+# Installs what is missing and builds Pagewright. Without arguments it starts the
+# conversion window when a display is there (else it prints the converter's usage);
+# with arguments it runs the command-line converter.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$ROOT/scripts/setup.sh"
@@ -11,5 +12,9 @@ if [ ! -x "$CONVERT" ]; then
   echo "Built the engine library (build/engine); the converter is not ready yet." >&2
   exit 0
 fi
-if [ $# -eq 0 ]; then exec "$CONVERT" --help; fi
+WINDOW="$ROOT/build/app/pagewright"
+if [ $# -eq 0 ]; then
+  if [ -x "$WINDOW" ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then exec "$WINDOW"; fi
+  exec "$CONVERT" --help
+fi
 exec "$CONVERT" "$@"

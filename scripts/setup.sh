@@ -3,7 +3,8 @@
 set -euo pipefail
 PKGS=(build-essential g++ clang cmake ninja-build pkg-config
       zlib1g-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev nettle-dev
-      qt6-base-dev libgl-dev libgtest-dev libgmock-dev googletest
+      qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev googletest
+      xvfb x11-utils x11-apps netpbm
       fonts-liberation qpdf poppler-utils time jq)
 missing=()
 for p in "${PKGS[@]}"; do

@@ -92,9 +92,23 @@ TEST_P(CorpusInfo, MatchesTheManifest) {
     EXPECT_FALSE(r.err.empty()) << "a failure names its reason";
   }
 
-  if (row.encryption != "none") {
-    // Encrypted files wait for the security handler: refused with a message.
+  if (row.encryption.rfind("AES", 0) == 0) {
     EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_THAT(r.err, testing::HasSubstr("encrypted with AES")) << r.err;
+    return;
+  }
+  if (row.encryption != "none" && row.correctReader.rfind("needs password", 0) == 0) {
+    // No --password: the file stays closed and the message says what is missing.
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_THAT(r.err, testing::HasSubstr("a password is needed")) << r.err;
+    return;
+  }
+  if (row.encryption != "none" && row.correctReader.rfind("loads", 0) == 0) {
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Line(r.out, "encrypted"), "yes");
+    // "RC4-128 (R3 V2) ..." names the key length as the output does.
+    EXPECT_EQ(Line(r.out, "encryption"), row.encryption.substr(0, row.encryption.find(' ')));
+    EXPECT_THAT(Line(r.out, "permissions"), testing::MatchesRegex("none|[a-z -]+"));
     return;
   }
   if (row.correctReader.rfind("loads", 0) == 0) {
@@ -122,6 +136,33 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusInfo, testing::ValuesIn(Manifest()),
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            return name;
                          });
+
+// The permissions "/P" grants to the user; everything to the owner.
+TEST(CorpusInfo, PasswordDecidesOwnerAndPermissions) {
+  const std::string file = std::string(PW_CORPUS_DIR) + "/qpdf_enc-R3_V2_U_view_O_master.pdf";
+  auto run = [&](const std::string& password) {
+    CliRun r;
+    FILE* p = ::popen((std::string("'") + PW_CONVERT_EXE + "' --info --password=" + password + " '" + file + "'").c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int status = ::pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+  };
+  CliRun owner = run("master");
+  ASSERT_EQ(owner.exitCode, 0);
+  EXPECT_EQ(Line(owner.out, "encryption"), "RC4-128");
+  EXPECT_EQ(Line(owner.out, "owner"), "yes");
+  EXPECT_EQ(Line(owner.out, "permissions"),
+            "copy modify print annotate fill-forms accessibility assemble print-high-resolution");
+  CliRun user = run("view");
+  ASSERT_EQ(user.exitCode, 0);
+  EXPECT_EQ(Line(user.out, "owner"), "no");
+  // /P -3104: what qpdf --show-encryption reports as allowed for this file.
+  EXPECT_EQ(Line(user.out, "permissions"), "annotate fill-forms accessibility");
+  EXPECT_EQ(run("wrong").exitCode, 2);
+}
 
 TEST(CorpusInfo, ManifestIsRead) { EXPECT_GT(Manifest().size(), 100u); }
 

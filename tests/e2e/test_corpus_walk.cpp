@@ -137,7 +137,7 @@ TEST(InfoStructure, ShowsTheWalkAndTheInformationAsUtf8) {
   ShellRun info = Shell(Quote(PW_CONVERT_EXE) + " --info " + Quote(path));
   ASSERT_EQ(info.status, 0);
   std::vector<std::string> lines = Lines(info.out);
-  lines.erase(lines.begin(), lines.begin() + 4);  // version, xref, objects, encrypted
+  lines.erase(lines.begin(), lines.begin() + 5);  // version, xref, objects, encrypted, encryption
   EXPECT_THAT(lines, testing::ElementsAre("pages: 2", "page_mode: UseOutlines", "page_layout: TwoColumnLeft",
                                           "outlines: 2", "annotations: 3", "fields: 2", "field: \xC3\x84n",
                                           "field: \xC3\x84n.kid", "title: Caf\xC3\xA9", "author: J\xC3\xB8",

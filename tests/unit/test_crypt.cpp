@@ -14,10 +14,10 @@ namespace {
 using testing::StrEq;
 using testing::ThrowsMessage;
 
-std::string Hex(std::string_view bytes) { return kscrypt::HexText(bytes); }
+std::string Hex(std::string_view bytes) { return BytesToHexDigits(bytes); }
 
 std::string FromHex(const std::string& hex) {
-  return kscrypt::StringBytes(TksPDFStringObject("<" + hex + ">", true));
+  return TksPDFStringObject("<" + hex + ">", true).Bytes();
 }
 
 // An encryption dictionary in the object model, as the load driver hands it over.

@@ -83,14 +83,21 @@ std::string EncryptedFile() {
   return b.Build("/Root 1 0 R /Encrypt 4 0 R /ID [<01> <02>]");
 }
 
-TEST(LoadFromFile, EncryptedFileIsRefusedClearlyForNow) {
+// The fixture's "/O" is far too short to be a key: the password check cannot start.
+TEST(LoadFromFile, MalformedOwnerKeyStopsTheLoad) {
   std::string path = ksfixture::WriteTempFile("encrypted.pdf", EncryptedFile());
   TksCustomPDFDocument doc;
-  EXPECT_THAT([&] { doc.LoadFromFile(path); },
-              ThrowsMessage<Exception>(
-                  StrEq("The document is encrypted; opening encrypted documents is not supported yet")));
+  EXPECT_THAT([&] { doc.LoadFromFile(path); }, ThrowsMessage<Exception>(StrEq("Invalid Owner Key.")));
   EXPECT_TRUE(doc.IsEncrypted);
+  EXPECT_FALSE(doc.IsOpened());
   EXPECT_FALSE(doc.Reader);
+}
+
+TEST(LoadFromFile, EncryptEntryThatIsNoDictionaryIsRefused) {
+  std::string path = ksfixture::WriteTempFile("encrypt-number.pdf", Pages().Build("/Root 1 0 R /Encrypt 42"));
+  TksCustomPDFDocument doc;
+  EXPECT_THAT([&] { doc.LoadFromFile(path); },
+              ThrowsMessage<EPDFFileCorruptedError>(StrEq("The /Encrypt entry is not an encryption dictionary")));
 }
 
 TEST(LoadFromFile, PasswordHandlerThatGivesUpLeavesTheDocumentEmpty) {

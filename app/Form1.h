@@ -1,0 +1,68 @@
+// The conversion window: name a source PDF, see the version it declares, choose one of
+// nine versions and an output file, and write the document again under that version.
+#pragma once
+#include <functional>
+#include <memory>
+
+#include <QString>
+#include <QWidget>
+
+#include "ksDesktop.h"
+#include "ksPDFDoc.h"
+
+namespace Ui { class TForm1; }
+class QMimeData;
+
+inline constexpr const char* kApplicationTitle = "Pagewright PDF Version Converter";
+// What the status line shows when the user cancels the password prompt.
+inline constexpr const char* kOpenCancelled = "The file was not opened: the password prompt was cancelled.";
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+ public:
+  // desktop shows the dialogs and messages and must outlive the form; none means the
+  // toolkit's own.
+  explicit TForm1(TksDesktop* desktop = nullptr, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  std::unique_ptr<TksPDFDocument> PDFDoc;
+  TksFileDialog OpenDialog1{fdOpen};
+  TksFileDialog SaveDialog1{fdSave};
+
+  // The caption: the application title and the version.
+  static QString Caption();
+  // The first local .pdf file among dropped data; empty when there is none.
+  static QString DroppedPdf(const QMimeData* data);
+
+ public slots:
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void Button5Click();
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // Loads the file named in Edit1 and selects the radio item of its version. False when it
+  // was not opened; a failure has been shown, and a cancelled password prompt too when
+  // reportCancel is set.
+  bool OpenSource(bool reportCancel);
+  // Whether the component holds a whole document read from the file Edit1 names.
+  bool SourceLoaded() const;
+  void ShowMessage(const QString& text);
+  // Runs an engine operation with the window marked busy; a failure's message is shown in
+  // an error box (the window stays open) and false returned.
+  bool RunEngine(const std::function<void()>& work);
+  // Lets the window repaint while the engine works; input waits until it is done.
+  void KeepPainting();
+
+  std::unique_ptr<Ui::TForm1> ui_;
+  std::unique_ptr<TksDesktop> ownDesktop_;
+  TksDesktop* desktop_;
+  QString loadedPath_;  // Edit1's text at the last successful open
+  bool busy_ = false;
+};

@@ -1,0 +1,330 @@
+// Encrypted documents end to end inside the engine: a save under the encryption settings,
+// the password loop of the load, the states a password leaves, and what an encrypted
+// save writes for each object.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "ksCstPDFDoc.h"
+#include "ksFixture.h"
+#include "ksPDFResStrs.h"
+
+namespace fs = std::filesystem;
+using ksfixture::PdfBuilder;
+using testing::StrEq;
+using testing::ThrowsMessage;
+
+namespace {
+
+// Bytes no code page keeps: zeros, controls, high bytes, both parentheses.
+const std::string kBinary("\x00\x01(\xFF\x80)\\\r\n\xE9", 10);
+const std::string kContent = "BT /F1 12 Tf 72 720 Td (Hello, encrypted world) Tj ET";
+
+// An unencrypted source with a binary hexadecimal string, a literal with escapes and a
+// content stream.
+std::string PlainSource() {
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+      .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+      .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /PieceInfo 5 0 R >>")
+      .Stream(4, "", kContent)
+      .Object(5, "<< /Binary <" + BytesToHexDigits(kBinary) + "> /Text (a \\(b\\) c) /Empty () >>")
+      .Object(6, "<< /Title (Plain) /CreationDate (D:20240102030405Z) >>");
+  return b.Build("/Root 1 0 R /Info 6 0 R");
+}
+
+struct Protection {
+  TksPDFEncryptionLevel level;
+  std::string user, owner;
+  TksUserPermissions permissions;
+};
+
+// The source saved again under the given protection.
+std::string EncryptedFile(const std::string& name, const Protection& p) {
+  const std::string source = ksfixture::WriteTempFile(name + "-plain.pdf", PlainSource());
+  TksCustomPDFDocument doc;
+  doc.ShowSetupDialog = false;
+  EXPECT_TRUE(doc.LoadFromFile(source));
+  doc.Encryption().SetEnabled(true);
+  doc.Encryption().SetLevel(p.level);
+  doc.Encryption().SetUserPassword(p.user);
+  doc.Encryption().SetOwnerPassword(p.owner);
+  doc.Encryption().SetUserPermissions(p.permissions);
+  const std::string output = fs::path(source).parent_path() / (name + ".pdf");
+  doc.SaveToFile(output, 2);
+  return output;
+}
+
+// The page's /PieceInfo dictionary and the content bytes of a loaded document.
+const TksPDFDictObject* Piece(TksCustomPDFDocument& doc) {
+  auto* page = AsDict(doc.Pages.at(0)->Value.get());
+  return AsDict(doc.Store->Dereference(page->Lookup("/PieceInfo")));
+}
+
+std::string ContentBytes(TksCustomPDFDocument& doc) {
+  auto* page = AsDict(doc.Pages.at(0)->Value.get());
+  auto* stream = AsStream(doc.Store->Dereference(page->Lookup("/Contents")));
+  return stream && stream->Data ? std::string(stream->Data->View()) : std::string();
+}
+
+void ExpectSourceContent(TksCustomPDFDocument& doc) {
+  ASSERT_EQ(doc.PageCount(), 1);
+  const TksPDFDictObject* piece = Piece(doc);
+  ASSERT_TRUE(piece);
+  EXPECT_EQ(AsString(piece->Lookup("/Binary"))->Bytes(), kBinary);
+  EXPECT_EQ(AsString(piece->Lookup("/Text"))->Bytes(), "a (b) c");
+  EXPECT_EQ(AsString(piece->Lookup("/Empty"))->Bytes(), "");
+  EXPECT_EQ(ContentBytes(doc), kContent);
+  EXPECT_EQ(doc.Info().Title(), u"Plain");
+}
+
+bool Open(TksCustomPDFDocument& doc, const std::string& path, const std::string& password) {
+  doc.OnPassword = [password](TksCustomPDFDocument*, std::string& given, bool& cont, int tries) {
+    given = password;
+    cont = tries == 0;
+  };
+  doc.LoadFromFile(path);
+  return doc.IsOpened();
+}
+
+const TksUserPermissions kPrintOnly{AllowPrint};
+// At 40 bits "/P" has no say over the four upper permissions: a user open keeps them.
+const TksUserPermissions kPrintOnly40{AllowPrint, AllowFormFill, AllowAccessibility, AllowDocAssembly,
+                                      AllowHighResPrint};
+
+struct OpenCase {
+  const char* name;
+  Protection protection;
+  std::string password;
+  bool opens, owner;
+  TksUserPermissions permissions;  // what Encryption holds afterwards
+};
+
+class OpenEncrypted : public testing::TestWithParam<OpenCase> {};
+
+TEST_P(OpenEncrypted, PasswordDecidesStateAndPermissions) {
+  const OpenCase& c = GetParam();
+  const std::string path = EncryptedFile(c.name, c.protection);
+  TksCustomPDFDocument doc;
+  EXPECT_EQ(Open(doc, path, c.password), c.opens);
+  EXPECT_TRUE(doc.IsEncrypted);
+  if (!c.opens) {
+    EXPECT_FALSE(doc.IsLoaded);  // the handler gave up: the document is empty
+    return;
+  }
+  ExpectSourceContent(doc);
+  EXPECT_EQ(doc.IsOwner(), c.owner);
+  EXPECT_TRUE(doc.Encryption().Enabled());
+  EXPECT_EQ(doc.Encryption().Level(), c.protection.level);
+  EXPECT_EQ(doc.Encryption().UserPermissions(), c.permissions);
+  EXPECT_EQ(doc.Encryption().UserPassword(), c.protection.user);
+  if (c.owner) {
+    EXPECT_TRUE(doc.Encryption().AllowChange());
+    EXPECT_EQ(doc.Encryption().OwnerPassword(), c.password);
+  } else {
+    EXPECT_FALSE(doc.Encryption().AllowChange());
+    EXPECT_EQ(doc.Encryption().OwnerPassword(), "");
+    EXPECT_THAT([&] { doc.Encryption().SetEnabled(false); },
+                ThrowsMessage<Exception>(StrEq("User cannot change encryption settings")));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OpenEncrypted,
+    testing::Values(
+        OpenCase{"user40", {el40bit, "u", "o", kPrintOnly}, "u", true, false, kPrintOnly40},
+        OpenCase{"owner40", {el40bit, "u", "o", kPrintOnly}, "o", true, true, TksUserPermissions::All()},
+        OpenCase{"user128", {el128bit, "u", "o", kPrintOnly}, "u", true, false, kPrintOnly},
+        OpenCase{"owner128", {el128bit, "u", "o", kPrintOnly}, "o", true, true, TksUserPermissions::All()},
+        OpenCase{"empty-user", {el128bit, "", "o", TksUserPermissions::All()}, "", true, false,
+                 TksUserPermissions::All()},
+        // Without an owner password the user password opens as owner.
+        OpenCase{"no-owner", {el40bit, "u", "", kPrintOnly}, "u", true, true, TksUserPermissions::All()},
+        OpenCase{"wrong", {el128bit, "u", "o", kPrintOnly}, "x", false, false, {}}),
+    [](const testing::TestParamInfo<OpenCase>& i) {
+      std::string n = i.param.name;
+      for (char& ch : n)
+        if (ch == '-') ch = '_';
+      return n;
+    });
+
+TEST(EncryptedLoad, EmptyUserPasswordOpensWithoutAHandler) {
+  const std::string path = EncryptedFile("no-handler", {el128bit, "", "secret", kPrintOnly});
+  TksCustomPDFDocument doc;
+  EXPECT_TRUE(doc.LoadFromFile(path));
+  EXPECT_TRUE(doc.IsOpened());
+  EXPECT_FALSE(doc.IsOwner());
+  ExpectSourceContent(doc);
+}
+
+// Without a handler a document with a user password stays parsed only; saving it would
+// write still-encrypted data under a plain header, so the save refuses and writes nothing.
+TEST(EncryptedLoad, UserPasswordNeededWithoutAHandler) {
+  const std::string path = EncryptedFile("needs-password", {el40bit, "u", "o", kPrintOnly});
+  TksCustomPDFDocument doc;
+  doc.ShowSetupDialog = false;
+  EXPECT_TRUE(doc.LoadFromFile(path));
+  EXPECT_TRUE(doc.IsLoaded);
+  EXPECT_FALSE(doc.IsOpened());
+  EXPECT_EQ(doc.PageCount(), 0);
+  const std::string target = fs::path(path).parent_path() / "never-written.pdf";
+  fs::remove(target);
+  EXPECT_THAT([&] { doc.SaveToFile(target, 2); },
+              ThrowsMessage<ESaveError>(
+                  StrEq("The document is encrypted and was not opened: a valid password is needed")));
+  EXPECT_FALSE(fs::exists(target));
+}
+
+TEST(EncryptedLoad, HandlerIsAskedAgainUntilAPasswordWorks) {
+  const std::string path = EncryptedFile("retries", {el128bit, "third", "o", kPrintOnly});
+  TksCustomPDFDocument doc;
+  std::vector<int> tries;
+  doc.OnPassword = [&](TksCustomPDFDocument*, std::string& password, bool&, int t) {
+    tries.push_back(t);
+    password = t < 2 ? "wrong" : "third";
+  };
+  EXPECT_TRUE(doc.LoadFromFile(path));
+  EXPECT_THAT(tries, testing::ElementsAre(0, 1, 2));
+  ExpectSourceContent(doc);
+}
+
+// The text of object n in a saved file, from "n 0 obj" to "endobj".
+std::string ObjectText(const std::string& file, int n) {
+  const std::string head = "\r\n" + std::to_string(n) + " 0 obj\r\n";
+  size_t at = file.find(head);
+  if (at == std::string::npos) return "";
+  at += head.size();
+  return file.substr(at, file.find("\r\nendobj", at) - at);
+}
+
+// Every string and stream is encrypted under its own object's number; the encryption
+// dictionary (written last) and the identifier are not.
+TEST(EncryptedSave, StringsAndStreamsUseTheirObjectsNumbers) {
+  const std::string source = ksfixture::WriteTempFile("numbers-plain.pdf", PlainSource());
+  TksCustomPDFDocument doc;
+  doc.ShowSetupDialog = false;
+  doc.LoadFromFile(source);
+  doc.Encryption().SetEnabled(true);
+  doc.Encryption().SetLevel(el128bit);
+  doc.Encryption().SetOwnerPassword("o");
+  const std::string output = fs::path(source).parent_path() / "numbers.pdf";
+  doc.SaveToFile(output, 2);
+  ASSERT_TRUE(doc.Encryptor);
+  const std::string file = ksfixture::ReadFile(output);
+
+  // Find the written piece dictionary and the content stream by what they hold.
+  int pieceNumber = 0, contentNumber = 0, encryptNumber = 0;
+  for (int n = 1; n < 12; ++n) {
+    const std::string text = ObjectText(file, n);
+    if (text.find("/Binary") != std::string::npos) pieceNumber = n;
+    if (text.find("stream\r\n") != std::string::npos) contentNumber = n;
+    if (text.find("/Filter /Standard") != std::string::npos) encryptNumber = n;
+  }
+  ASSERT_GT(pieceNumber, 3);
+  ASSERT_GT(contentNumber, 3);
+  const std::string piece = ObjectText(file, pieceNumber);
+  EXPECT_NE(piece.find("/Binary <" + BytesToHexDigits(doc.Encryptor->Encrypt(kBinary, pieceNumber)) + ">"), std::string::npos)
+      << piece;
+  EXPECT_NE(piece.find("/Text <" + BytesToHexDigits(doc.Encryptor->Encrypt("a (b) c", pieceNumber)) + ">"), std::string::npos);
+  EXPECT_NE(piece.find("/Empty <>"), std::string::npos);
+  EXPECT_NE(ObjectText(file, contentNumber).find("stream\r\n" + doc.Encryptor->Encrypt(kContent, contentNumber) +
+                                                  "\r\nendstream"),
+            std::string::npos);
+  // The information dictionary (object 2) is encrypted under 2.
+  EXPECT_NE(ObjectText(file, 2).find("/CreationDate <" +
+                                     BytesToHexDigits(doc.Encryptor->Encrypt("D:20240102030405Z", 2)) + ">"),
+            std::string::npos);
+
+  // The dictionary is the last object and the trailer names it with the new identifier.
+  const std::string id = BytesToHexDigits(doc.Encryptor->GetFileID());
+  const std::string ownerKey = BytesToHexDigits(doc.Encryptor->GetOwnerKey());
+  EXPECT_EQ(encryptNumber, pieceNumber > contentNumber ? pieceNumber + 1 : contentNumber + 1);
+  EXPECT_EQ(ObjectText(file, encryptNumber + 1), "");
+  EXPECT_NE(ObjectText(file, encryptNumber).find("/O <" + ownerKey + ">"), std::string::npos);
+  EXPECT_NE(file.find("/Encrypt " + std::to_string(encryptNumber) + " 0 R\r\n/ID [ <" + id + "> <" + id + "> ]"),
+            std::string::npos);
+}
+
+// The keys, the identifier and the encryption dictionary belong to the handler of the
+// first save: a second save of the same document writes them unchanged, even after the
+// owner password changed.
+TEST(EncryptedSave, SecondSaveKeepsKeysAndIdentifier) {
+  const std::string source = ksfixture::WriteTempFile("twice-plain.pdf", PlainSource());
+  TksCustomPDFDocument doc;
+  doc.ShowSetupDialog = false;
+  doc.LoadFromFile(source);
+  doc.Encryption().SetEnabled(true);
+  doc.Encryption().SetOwnerPassword("first");
+  const std::string dir = fs::path(source).parent_path();
+  doc.SaveToFile(dir + "/twice-1.pdf", 2);
+  doc.Encryption().SetOwnerPassword("second");
+  doc.SaveToFile(dir + "/twice-2.pdf", 2);
+  const std::string a = ksfixture::ReadFile(dir + "/twice-1.pdf"), b = ksfixture::ReadFile(dir + "/twice-2.pdf");
+  const std::regex keys("/O <[0-9A-F]{64}>\r\n/U <[0-9A-F]{64}>|/ID \\[ <[0-9A-F]{32}> <[0-9A-F]{32}> \\]");
+  auto matches = [&](const std::string& file) {
+    std::vector<std::string> found;
+    for (std::sregex_iterator it(file.begin(), file.end(), keys), end; it != end; ++it) found.push_back(it->str());
+    return found;
+  };
+  EXPECT_EQ(matches(a).size(), 2u);
+  EXPECT_EQ(matches(a), matches(b));
+
+  // And the file opens with the first owner password, not the second.
+  TksCustomPDFDocument reopened;
+  EXPECT_TRUE(Open(reopened, dir + "/twice-2.pdf", "first"));
+  EXPECT_TRUE(reopened.IsOwner());
+}
+
+// A document opened with its user password is written again with the user password it
+// was opened with and a generated owner password, with the permissions /P gave.
+TEST(EncryptedSave, UserOpenedDocumentSavesUnderTheSameUserPassword) {
+  const std::string path = EncryptedFile("resave", {el40bit, "u", "o", kPrintOnly});
+  TksCustomPDFDocument doc;
+  doc.ShowSetupDialog = false;
+  ASSERT_TRUE(Open(doc, path, "u"));
+  const std::string again = fs::path(path).parent_path() / "resave-again.pdf";
+  doc.SaveToFile(again, 2);
+  TksCustomPDFDocument reopened;
+  ASSERT_TRUE(Open(reopened, again, "u"));
+  EXPECT_FALSE(reopened.IsOwner());
+  EXPECT_EQ(reopened.Encryption().UserPermissions(), kPrintOnly40);
+  ExpectSourceContent(reopened);
+  TksCustomPDFDocument withOldOwner;
+  EXPECT_FALSE(Open(withOldOwner, again, "o"));
+}
+
+// An object stream of an encrypted file is decrypted under its own number before its
+// objects are read; the objects inside carry no encryption of their own.
+TEST(EncryptedLoad, ObjectStreamsAreDecryptedBeforeTheyAreExpanded) {
+  // Build the encrypted file by hand: the key comes from a handler made for the file.
+  TksPDFEncryptionSettings settings;
+  settings.SetEnabled(true);
+  settings.SetLevel(el128bit);
+  settings.SetOwnerPassword("o");
+  TksPDFEncryption handler("seed", settings, "");
+  const ksfixture::ObjStm objstm = ksfixture::MakeObjStm(
+      {{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+       {2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
+       {3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /PieceInfo << /Note (in clear inside) >> >>"}});
+  PdfBuilder b("%PDF-1.5");
+  b.Stream(4, objstm.dictEntries, handler.Encrypt(objstm.data, 4));
+  std::unique_ptr<TksPDFDictObject> encrypt = handler.BuildEncryptionDictionary();
+  b.Object(5, ObjectToText(encrypt.get()));
+  const std::string id = "<" + BytesToHexDigits(handler.GetFileID()) + ">";
+  // Objects 1 to 3 stand compressed in object 4; the stream's own entry is not needed.
+  const auto offsets = b.Offsets();
+  const std::string rows = ksfixture::XRefStreamRows(
+      {{0, 0, 65535}, {2, 4, 0}, {2, 4, 1}, {2, 4, 2}, {1, offsets.at(4), 0}, {1, offsets.at(5), 0}}, {1, 4, 2});
+  b.Stream(6, "/Type /XRef /Size 6 /W [1 4 2] /Root 1 0 R /Encrypt 5 0 R /ID [" + id + " " + id + "]", rows);
+  const std::string path = ksfixture::WriteTempFile("encrypted-objstm.pdf", b.Finish(6));
+
+  TksCustomPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromFile(path));
+  ASSERT_TRUE(doc.IsOpened());
+  ASSERT_EQ(doc.PageCount(), 1);
+  EXPECT_EQ(AsString(Piece(doc)->Lookup("/Note"))->Bytes(), "in clear inside");
+}
+
+}  // namespace
