@@ -340,6 +340,8 @@ class TksCustomPDFDocument : public TksComponent {
   bool InObjectStream(int32_t number, int64_t streamNumber) const;
   uint32_t xrefSections_ = 0;  // sections applied so far; stamps each entry
   int lengthReads_ = 0;        // nested reads of indirect /Length objects
+  int objectsSincePageRelease_ = 0;  // see MappedFile::ReleasePages
+  int64_t sourceBytesSincePageRelease_ = 0;
   // State of a running save.
   void WriteDocument();
   void NumberObjects();

@@ -2,8 +2,13 @@
 #include "ksCstPDFDoc.h"
 #include "ksPDFParsers.h"
 #include "ksPDFResStrs.h"
+#include "ksPlatform.h"
 
 namespace {
+
+// Objects read from the source between two hand-backs of its pages (about 2 MB of a
+// file of small objects).
+constexpr int kObjectsBetweenPageReleases = 16384;
 
 // An indirect /Length may name a stream whose own /Length is indirect; the chain is
 // followed this far only, so a loop of such objects ends.
@@ -47,6 +52,10 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t o
   int32_t number = 0, generation = 0;
   if (!Reader->PeekObjectHeader(number, generation) || number != objectNumber)
     throw ECrossReferenceError(ksFormat(ksres::SObjectNotAtOffset, objectNumber, static_cast<long long>(offset)));
+  if (SourceFile && ++objectsSincePageRelease_ >= kObjectsBetweenPageReleases) {
+    SourceFile->ReleasePages();
+    objectsSincePageRelease_ = 0;
+  }
   return ReadObjectAtExpecting(objectNumber);
 }
 

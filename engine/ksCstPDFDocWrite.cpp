@@ -12,6 +12,8 @@ namespace {
 constexpr std::string_view kPageParentLine = "/Parent 3 0 R\r\n";
 // Below this, stream data are written from memory: a kernel copy would cost more than it saves.
 constexpr size_t kCopyFromSourceAtLeast = 64 * 1024;
+// Bytes written from the mapped source between two hand-backs of its pages.
+constexpr int64_t kSourceBytesBetweenPageReleases = 8 << 20;
 // Ten digits is all a classic cross-reference entry has room for.
 constexpr int64_t kMaxXRefOffset = 9999999999LL;
 
@@ -264,6 +266,14 @@ void TksCustomPDFDocument::WriteStreamObject(TksPDFIndirectObject& object, const
     Output->CopyFromFile(SourceFile->fd(), at - SourceFile->data(), static_cast<int64_t>(bytes.size()));
   else
     Output->WriteText(bytes);
+  if (SourceFile && at >= SourceFile->data() && at + bytes.size() <= SourceFile->data() + SourceFile->size()) {
+    // Small data read from the mapping touch a page or two each; handed back now and then.
+    sourceBytesSincePageRelease_ += static_cast<int64_t>(bytes.size()) + 4096;
+    if (sourceBytesSincePageRelease_ >= kSourceBytesBetweenPageReleases) {
+      SourceFile->ReleasePages();
+      sourceBytesSincePageRelease_ = 0;
+    }
+  }
   Output->WriteText("\r\nendstream\r\nendobj\r\n");
 }
 

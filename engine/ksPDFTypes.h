@@ -15,20 +15,21 @@ inline int32_t UniqueID(const TksPDFIndirectReference& r) {
   return UniqueID(r.DocumentID, r.ObjectNumber, r.Generation);
 }
 
-// One entry of a classic cross-reference table.
+// One entry of a classic cross-reference table. Fields ordered widest first: there is
+// one entry per object, so padding would cost a megabyte per 130,000 objects.
 struct TksXRefItem {
-  int32_t Generation = 0;
-  uint8_t EntryType = 'f';
-  int32_t ObjectNumber = 0;
   int64_t Offset = 0;
+  int32_t Generation = 0;
+  int32_t ObjectNumber = 0;
   uint32_t Section = 0;  // order in which its section was applied: the later one is newer
+  uint8_t EntryType = 'f';
 };
 
 // One entry of a cross-reference stream.
 struct TksXRefStmItem {
-  int32_t EntryType = 0;
   int64_t Field2 = 0;
   int64_t Field3 = 0;
+  int32_t EntryType = 0;
   uint32_t Section = 0;  // order in which its section was applied: the later one is newer
 };
 

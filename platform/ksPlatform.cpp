@@ -161,6 +161,11 @@ MappedFile::~MappedFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+void MappedFile::ReleasePages() const {
+  // A read-only private mapping holds no changes of its own, so nothing is lost.
+  if (mapped_) (void)::madvise(const_cast<uint8_t*>(data_), size_, MADV_DONTNEED);
+}
+
 bool MappedFile::Unchanged() const {
   struct stat st;
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;

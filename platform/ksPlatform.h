@@ -32,6 +32,10 @@ class MappedFile {
   // asked. Bytes borrowed from the mapping are only what the file held while this is true.
   bool Unchanged() const;
   const std::string& path() const { return path_; }
+  // Hands the pages read so far back to the system's file cache; the bytes stay where
+  // they are and are read in again when touched. A reader going through a large file
+  // calls this now and then, so the file does not become part of its own memory.
+  void ReleasePages() const;
 
  private:
   std::string path_;
