@@ -237,14 +237,15 @@ def main():
     scaling = None
     if "scaling" in names:
         ours = [t for t in tool_list if t.name == "ours"]
-        base, _ = measure(ours, inputs.make("empty"), out, max(args.runs, 5))
+        base, _ = measure(ours, inputs.make("empty"), out, max(args.runs, 9))
         base_wall = base["ours"][0]
         print(f"\nscaling (ours; start-up and an empty file: {base_wall * 1000:.1f} ms)")
         scaling = []
         for name in ("scale-2k", "scale-20k", "scale-200k"):
             src = inputs.make(name)
             n = object_count(src)
-            m, _ = measure(ours, src, out, args.runs)
+            # Small files take milliseconds: more runs keep the median steady.
+            m, _ = measure(ours, src, out, max(args.runs, 9))
             wall, cpu, rss = m["ours"]
             per = (wall - base_wall) / n * 1e9
             scaling.append(per)

@@ -17,9 +17,9 @@ TksPDFVersion VersionFromText(const std::string& text) {
   return pvPDF14;  // main() accepts only the texts above
 }
 
-// The document of the conversion (one per process), kept until the process ends: main() returns right
-// after it, and the operating system takes back its memory at once, where freeing a
-// large document object by object would cost as much as a third of the conversion.
+// The document of the conversion (one per process), kept until the process ends: main()
+// returns right after it, and the system takes back its memory at once, where freeing
+// a large document object by object would cost as much as a third of the conversion.
 // Still reachable from here, so a leak checker does not count it.
 TksCustomPDFDocument* gFinishedDocument = nullptr;
 

@@ -261,12 +261,14 @@ void TksCustomPDFDocument::WriteStreamObject(TksPDFIndirectObject& object, const
   // Straight from the stream's data: a large stream is never copied into one text, and
   // one still in the source file is copied from the file.
   const uint8_t* at = reinterpret_cast<const uint8_t*>(bytes.data());
-  if (SourceFile && bytes.size() >= kCopyFromSourceAtLeast && at >= SourceFile->data() &&
-      at + bytes.size() <= SourceFile->data() + SourceFile->size())
+  const bool inSource = SourceFile && !bytes.empty() && at >= SourceFile->data() &&
+                        at + bytes.size() <= SourceFile->data() + SourceFile->size();
+  if (inSource && bytes.size() >= kCopyFromSourceAtLeast) {
     Output->CopyFromFile(SourceFile->fd(), at - SourceFile->data(), static_cast<int64_t>(bytes.size()));
-  else
+  } else {
     Output->WriteText(bytes);
-  if (SourceFile && at >= SourceFile->data() && at + bytes.size() <= SourceFile->data() + SourceFile->size()) {
+  }
+  if (inSource) {
     // Small data read from the mapping touch a page or two each; handed back now and then.
     sourceBytesSincePageRelease_ += static_cast<int64_t>(bytes.size()) + 4096;
     if (sourceBytesSincePageRelease_ >= kSourceBytesBetweenPageReleases) {
