@@ -168,4 +168,10 @@ void SetRoot(TksCustomPDFDocument& doc, int32_t rootNumber) {
 
 std::string Text(const TksPDFObject* value) { return ObjectToText(value); }
 
+std::string OneLineText(const TksPDFObject* value) {
+  std::string t = ObjectToText(value);
+  for (size_t p; (p = t.find("\r\n")) != std::string::npos;) t.replace(p, 2, " ");
+  return t;
+}
+
 }  // namespace ksfixture

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ksCstPDFDoc.h"
 #include "ksPDFObjects.h"
@@ -20,5 +21,18 @@ TksPDFIndirectObject* PutStream(TksCustomPDFDocument& doc, int32_t n, const std:
 void SetRoot(TksCustomPDFDocument& doc, int32_t rootNumber);
 // The text form of a value, references as "n g R".
 std::string Text(const TksPDFObject* value);
+// The same on one line: every CR LF becomes a space.
+std::string OneLineText(const TksPDFObject* value);
+
+// An in-memory document whose warnings are collected, filled object by object.
+struct MemoryDoc {
+  TksCustomPDFDocument doc;
+  std::vector<std::string> warnings;
+  MemoryDoc() {
+    doc.OnWarning = [this](TksCustomPDFDocument*, const std::string& w) { warnings.push_back(w); };
+  }
+  TksPDFIndirectObject* Put(int32_t n, const std::string& text) { return ksfixture::Put(doc, n, text); }
+  TksPDFIndirectObject* Get(int32_t n) { return doc.Store->Find(doc.DocumentID, n, 0); }
+};
 
 }  // namespace ksfixture

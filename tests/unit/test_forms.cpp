@@ -18,19 +18,9 @@ using testing::ThrowsMessage;
 
 namespace {
 
-std::string Text(const TksPDFObject* v) {
-  std::string t = ksfixture::Text(v);
-  for (size_t p; (p = t.find("\r\n")) != std::string::npos;) t.replace(p, 2, " ");
-  return t;
-}
+std::string Text(const TksPDFObject* v) { return ksfixture::OneLineText(v); }
 
-struct FormDoc {
-  TksCustomPDFDocument doc;
-  std::vector<std::string> warnings;
-  FormDoc() {
-    doc.OnWarning = [this](TksCustomPDFDocument*, const std::string& w) { warnings.push_back(w); };
-  }
-  void Put(int32_t n, const std::string& text) { ksfixture::Put(doc, n, text); }
+struct FormDoc : ksfixture::MemoryDoc {
   // Catalog 1 with the given /AcroForm, one page 3 under 2 with the given annotations.
   void Read(const std::string& acroForm = "5 0 R", const std::string& annots = "[]") {
     Put(1, "<< /Type /Catalog /Pages 2 0 R /AcroForm " + acroForm + " >>");
@@ -45,7 +35,6 @@ struct FormDoc {
     return names;
   }
   const TksAcroFormField& Field(size_t i) { return *doc.AcroFormFields.at(i); }
-  TksPDFIndirectObject* Get(int32_t n) { return doc.Store->Find(doc.DocumentID, n, 0); }
 };
 
 }  // namespace

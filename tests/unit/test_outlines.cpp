@@ -18,20 +18,10 @@ using testing::ThrowsMessage;
 
 namespace {
 
-std::string Text(const TksPDFObject* v) {
-  std::string t = ksfixture::Text(v);
-  for (size_t p; (p = t.find("\r\n")) != std::string::npos;) t.replace(p, 2, " ");
-  return t;
-}
+std::string Text(const TksPDFObject* v) { return ksfixture::OneLineText(v); }
 
-struct OutlineDoc {
-  TksCustomPDFDocument doc;
-  std::vector<std::string> warnings;
+struct OutlineDoc : ksfixture::MemoryDoc {
   TksPDFObjectStore saveStore;
-  OutlineDoc() {
-    doc.OnWarning = [this](TksCustomPDFDocument*, const std::string& w) { warnings.push_back(w); };
-  }
-  void Put(int32_t n, const std::string& text) { ksfixture::Put(doc, n, text); }
   // Catalog 1 with /Outlines 10 0 R (or what is given), pages 3 and 4 under 2.
   void Read(const std::string& outlines = "10 0 R", const std::string& catalogExtra = "") {
     Put(1, "<< /Type /Catalog /Pages 2 0 R /Outlines " + outlines + " " + catalogExtra + " >>");

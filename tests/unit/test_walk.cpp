@@ -18,24 +18,15 @@ using testing::ThrowsMessage;
 
 namespace {
 
-std::string Text(const TksPDFObject* v) {
-  std::string t = ksfixture::Text(v);
-  for (size_t p; (p = t.find("\r\n")) != std::string::npos;) t.replace(p, 2, " ");
-  return t;
-}
+std::string Text(const TksPDFObject* v) { return ksfixture::OneLineText(v); }
 
 // A document whose events are recorded in one list, in the order they come.
-struct WalkDoc {
-  TksCustomPDFDocument doc;
+struct WalkDoc : ksfixture::MemoryDoc {
   std::vector<std::string> events;
-  std::vector<std::string> warnings;
   WalkDoc() {
     doc.OnStatusMessage = [this](TksCustomPDFDocument*, const std::string& s) { events.push_back(s); };
     doc.OnIOProgress = [this](TksCustomPDFDocument*, int p) { events.push_back(std::to_string(p)); };
-    doc.OnWarning = [this](TksCustomPDFDocument*, const std::string& w) { warnings.push_back(w); };
   }
-  TksPDFIndirectObject* Put(int32_t n, const std::string& text) { return ksfixture::Put(doc, n, text); }
-  TksPDFIndirectObject* Get(int32_t n) { return doc.Store->Find(doc.DocumentID, n, 0); }
   std::string PageText(int index) { return Text(doc.Pages.at(index)->Value.get()); }
   void Read(int32_t root = 1) {
     SetRoot(doc, root);
