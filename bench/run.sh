@@ -16,14 +16,19 @@ for a in "$@"; do
   esac
 done
 bash scripts/setup.sh
-if ! command -v mutool >/dev/null && [[ " ${pass[*]-} " != *" --no-mutool "* ]]; then
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  if [ -z "$SUDO" ] || command -v sudo >/dev/null; then
-    echo "bench: installing mupdf-tools (mutool)" >&2
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get install -y -qq --no-install-recommends mupdf-tools >/dev/null ||
-      echo "bench: mupdf-tools not installed; mutool is skipped" >&2
-  fi
+# What only the benchmark needs: python3 (inputs and timing) and, when it may install
+# packages, mupdf-tools for the mutool comparison.
+SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+can_install() { [ -z "$SUDO" ] || command -v sudo >/dev/null; }
+export DEBIAN_FRONTEND=noninteractive
+if ! command -v python3 >/dev/null; then
+  can_install || { echo "bench: python3 is needed" >&2; exit 1; }
+  $SUDO apt-get install -y -qq --no-install-recommends python3 >/dev/null
+fi
+if ! command -v mutool >/dev/null && [[ " ${pass[*]-} " != *" --no-mutool "* ]] && can_install; then
+  echo "bench: installing mupdf-tools (mutool)" >&2
+  $SUDO apt-get install -y -qq --no-install-recommends mupdf-tools >/dev/null ||
+    echo "bench: mupdf-tools not installed; mutool is skipped" >&2
 fi
 if [ -z "$exe" ]; then
   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
