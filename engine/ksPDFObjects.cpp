@@ -7,6 +7,7 @@
 #include <mutex>
 #include <random>
 
+#include "ksConsts.h"
 #include "ksPDFResStrs.h"
 #include "ksPlatform.h"
 
@@ -19,16 +20,7 @@ int HexValue(char c) {
   return -1;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define KS_OBJECT_POOL 0  // the address sanitizer sees every object as its own allocation
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KS_OBJECT_POOL 0
-#endif
-#endif
-#ifndef KS_OBJECT_POOL
-#define KS_OBJECT_POOL 1
-#endif
+#define KS_OBJECT_POOL (!KS_ADDRESS_SANITIZED)
 
 // Free lists of 8, 16, ... 64-byte cells cut from 64 KiB blocks, one set per thread.
 // Cells freed go back to the list of the thread that frees them; blocks are kept for
