@@ -1,10 +1,12 @@
 // pagewright-convert INPUT OUTPUT: load, optionally change version and compression, save.
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <unordered_set>
 
 #include "commands.h"
+#include "ksConsts.h"
 #include "ksCstPDFDoc.h"
 
 namespace {
@@ -16,10 +18,23 @@ TksPDFVersion VersionFromText(const std::string& text) {
   return pvPDF14;  // main() accepts only the texts above
 }
 
+// The document of the conversion (one per process), kept until the process ends: main()
+// returns right after it, and the system takes back its memory at once, where freeing
+// a large document object by object would cost as much as a third of the conversion.
+// Sanitizer builds free it as usual: that is where freeing is checked.
+constexpr bool kLeaveToExit = !KS_ADDRESS_SANITIZED;
+
 }  // namespace
 
 int RunConvert(const TksCliOptions& options) {
-  TksCustomPDFDocument document;
+  auto owned = std::make_unique<TksCustomPDFDocument>();
+  TksCustomPDFDocument& document = *owned;
+  struct KeepUntilExit {
+    std::unique_ptr<TksCustomPDFDocument>& document;
+    ~KeepUntilExit() {
+      if (kLeaveToExit) (void)document.release();
+    }
+  } keep{owned};
   document.ShowSetupDialog = false;
   document.OpenAfterSave = false;
 

@@ -55,6 +55,19 @@ int64_t TksStream::CopyFrom(TksStream& source, int64_t count) {
   return count;
 }
 
+void TksStream::CopyFromFile(int fd, int64_t offset, int64_t count) {
+  std::vector<uint8_t> buf(static_cast<size_t>(std::clamp<int64_t>(count, 0, 1 << 20)));
+  while (count > 0) {
+    ssize_t n = ::pread(fd, buf.data(), static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(buf.size()))),
+                        static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw EReadError("Stream read error");
+    WriteBuffer(buf.data(), n);
+    offset += n;
+    count -= n;
+  }
+}
+
 // ---- TksMemoryStream ----
 
 std::unique_ptr<TksMemoryStream> TksMemoryStream::Borrow(const uint8_t* data, size_t size) {

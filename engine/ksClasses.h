@@ -30,6 +30,9 @@ class TksStream {
   void WriteText(std::string_view text) { WriteBuffer(text.data(), static_cast<int64_t>(text.size())); }
   // Copies count bytes from source's position; count 0 copies the whole source from 0.
   int64_t CopyFrom(TksStream& source, int64_t count);
+  // Appends count bytes of the open file fd from offset; EReadError when the file ends
+  // first. A stream backed by a file may let the kernel copy them.
+  virtual void CopyFromFile(int fd, int64_t offset, int64_t count);
 };
 
 // In-memory bytes. A stream may borrow read-only bytes owned elsewhere (a mapped

@@ -1,5 +1,18 @@
 // Product texts and enumerations shared across the engine.
 #pragma once
+
+// Built with AddressSanitizer: memory shortcuts (object pools, leaving memory to process
+// exit) step aside so every allocation is checked on its own.
+#if defined(__SANITIZE_ADDRESS__)
+#define KS_ADDRESS_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KS_ADDRESS_SANITIZED 1
+#endif
+#endif
+#ifndef KS_ADDRESS_SANITIZED
+#define KS_ADDRESS_SANITIZED 0
+#endif
 #include <cstdint>
 
 namespace ksconst {

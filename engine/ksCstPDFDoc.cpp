@@ -117,12 +117,9 @@ std::string TksPDFInfo::GetDate(const char* key, std::string& cache) {
 
 void TksPDFInfo::SetText(const char* key, std::u16string& cache, const std::u16string& value) {
   cache = value;
-  std::string token = "(";
-  AppendEscapedLiteral(token, EncodeTextBytes(value));
-  token.push_back(')');
-  // A ready-made token: the writer copies a name's text verbatim, so it is neither
-  // escaped nor encrypted a second time.
-  dict_->SetObject(key, std::make_unique<TksPDFNameObject>(token));
+  // A string object like any read from a file, so the writer escapes it and, on an
+  // encrypted save, encrypts it under the information dictionary's number.
+  dict_->SetObject(key, std::make_unique<TksPDFStringObject>("(" + EncodeTextBytes(value) + ")", false));
 }
 
 void TksPDFInfo::SetCreationDate(const std::string& v) {

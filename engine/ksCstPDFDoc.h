@@ -320,9 +320,6 @@ class TksCustomPDFDocument : public TksComponent {
   // is of a kind a destination cannot have.
   bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
   void NormaliseAction(TksPDFDictObject& action);
-  // Stored objects whose values have been followed; a stored object is followed the
-  // first time the walk reaches it (objects from object streams are stored unfollowed).
-  std::unordered_set<const TksPDFIndirectObject*> followed_;
   // Name -> first index in Dests, filled as entries are appended.
   mutable std::unordered_map<std::string, size_t> destIndex_;
   mutable size_t destIndexed_ = 0;
@@ -343,6 +340,8 @@ class TksCustomPDFDocument : public TksComponent {
   bool InObjectStream(int32_t number, int64_t streamNumber) const;
   uint32_t xrefSections_ = 0;  // sections applied so far; stamps each entry
   int lengthReads_ = 0;        // nested reads of indirect /Length objects
+  int objectsSincePageRelease_ = 0;  // see MappedFile::ReleasePages
+  int64_t sourceBytesSincePageRelease_ = 0;
   // State of a running save.
   void WriteDocument();
   void NumberObjects();
@@ -356,6 +355,8 @@ class TksCustomPDFDocument : public TksComponent {
   void PrepareStream(int32_t context, const TksPDFStreamObject& stream, std::unique_ptr<TksPDFDictObject>& dict,
                      std::string& owned, std::string_view& bytes);
   void RecordOffset(int32_t number);
+  // ESaveError when the file the document was read from is no longer what was read.
+  void CheckSourceUnchanged() const;
   // Stream data and strings of an encrypted save; false when the save is not encrypted.
   bool EncryptBytesForSave(int32_t objectNumber, std::string_view bytes, std::string& encrypted);
   void WriteEncryptionDictionary();

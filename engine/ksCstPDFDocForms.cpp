@@ -97,7 +97,7 @@ void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
   if (auto* ref = AsRef(form)) {
     TksPDFIndirectObject* object = LoadObject(ref->ObjectNumber);
     dict = object ? AsDict(object->Value.get()) : nullptr;
-    if (dict) followed_.insert(object);  // its entries are followed right here
+    if (dict) object->Followed = true;  // its entries are followed right here
   } else if (AsDict(form)) {
     dict = AsDict(Catalog->AcroForm.get());
     direct = true;
@@ -135,7 +135,7 @@ void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
     // The catalog can only refer to the form once it is an object of its own.
     auto object = std::make_unique<TksPDFIndirectObject>(DocumentID, NewObjectNumber(), 0,
                                                          std::move(Catalog->AcroForm), 1);
-    followed_.insert(object.get());
+    object->Followed = true;
     Catalog->AcroForm = object->ReferenceTo();
     Store->Add(std::move(object));
   }
@@ -159,7 +159,7 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
   TksPDFIndirectObject* object = LoadObject(number);
   TksPDFDictObject* dict = object ? AsDict(object->Value.get()) : nullptr;
   if (!dict) return;
-  followed_.insert(object);  // its entries are followed below
+  object->Followed = true;  // its entries are followed below
   fieldPath_.insert(number);
   struct LeavePath {
     std::unordered_set<int32_t>& path;
@@ -294,7 +294,7 @@ void TksCustomPDFDocument::ReadFieldStates(TksAcroFormField& field, const TksPDF
     std::unordered_set<std::string> known(field.States.begin(), field.States.end());
     const bool noToggleToOff = field.FieldKind == fkRadioButton && (field.Flags & 16384) != 0;
     for (int32_t i = 0; i < normal->Count(); ++i) {
-      const TksPDFNameObject* key = normal->KeyAt(i);
+      const TksPDFDictKey* key = normal->KeyAt(i);
       if (noToggleToOff && key->Text == "/Off") continue;
       std::string state = key->NameValue();
       if (known.insert(state).second) field.States.push_back(std::move(state));

@@ -1,9 +1,18 @@
 // Reading single objects from the source file.
+#include <algorithm>
+
 #include "ksCstPDFDoc.h"
 #include "ksPDFParsers.h"
 #include "ksPDFResStrs.h"
+#include "ksPlatform.h"
 
 namespace {
+
+// Objects read from the source between two hand-backs of its pages (about 2 MB of a
+// file of small objects). A large stream counts as many: reading one touches pages at
+// its start and at its end, far apart, each with the pages the system maps around it.
+constexpr int kObjectsBetweenPageReleases = 16384;
+constexpr uint64_t kStreamBytesPerObject = 16384;
 
 // An indirect /Length may name a stream whose own /Length is indirect; the chain is
 // followed this far only, so a loop of such objects ends.
@@ -47,7 +56,17 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t o
   int32_t number = 0, generation = 0;
   if (!Reader->PeekObjectHeader(number, generation) || number != objectNumber)
     throw ECrossReferenceError(ksFormat(ksres::SObjectNotAtOffset, objectNumber, static_cast<long long>(offset)));
-  return ReadObjectAtExpecting(objectNumber);
+  std::unique_ptr<TksPDFIndirectObject> object = ReadObjectAtExpecting(objectNumber);
+  ++objectsSincePageRelease_;
+  if (TksPDFStreamObject* stream = object ? AsStream(object->Value.get()) : nullptr)
+    if (stream->Data)
+      objectsSincePageRelease_ += static_cast<int>(std::min<uint64_t>(stream->Data->size() / kStreamBytesPerObject,
+                                                                        kObjectsBetweenPageReleases));
+  if (SourceFile && objectsSincePageRelease_ >= kObjectsBetweenPageReleases) {
+    SourceFile->ReleasePages();
+    objectsSincePageRelease_ = 0;
+  }
+  return object;
 }
 
 std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAtExpecting(int32_t expectedNumber) {

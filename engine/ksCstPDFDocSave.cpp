@@ -40,7 +40,10 @@ class TksSaveFile : public TksStream {
     if (fd_ < 0) throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target.c_str(), std::strerror(errno)));
     // A file that is replaced keeps its permissions.
     struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) (void)::fchmod(fd_, st.st_mode & 07777);
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      (void)::fchmod(fd_, st.st_mode & 07777);
+      replacing_ = true;
+    }
   }
 
   ~TksSaveFile() override {
@@ -69,6 +72,27 @@ class TksSaveFile : public TksStream {
     return count;
   }
 
+  // Stream data still in the source file go from file to file inside the kernel: no
+  // copy through this process, and none of the source's pages become its memory.
+  void CopyFromFile(int fd, int64_t offset, int64_t count) override {
+    FlushBuffer();
+    while (count > 0 && kernelCopy_) {
+      loff_t in = static_cast<loff_t>(offset);
+      ssize_t n = ::copy_file_range(fd, &in, fd_, nullptr, static_cast<size_t>(std::min<int64_t>(count, 1 << 30)), 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM)) {
+        kernelCopy_ = false;  // file systems or kernels that cannot: copied through a buffer
+        break;
+      }
+      if (n < 0) Fail(errno);
+      if (n == 0) throw EReadError("Stream read error");  // the source ended early
+      offset += n;
+      count -= n;
+      written_ += n;
+    }
+    if (count > 0) TksStream::CopyFromFile(fd, offset, count);
+  }
+
   int64_t Seek(int64_t offset, TksSeekOrigin origin) override {
     // Only the position can be asked for: the output is written front to back.
     if ((origin == soCurrent || origin == soEnd) && offset == 0) return written_;
@@ -78,10 +102,13 @@ class TksSaveFile : public TksStream {
 
   int64_t Size() override { return written_; }
 
-  // Everything written and on disk, then the temporary file takes the target's place.
+  // Everything written (and on disk when a file is replaced), then the temporary file
+  // takes the target's place. Only an existing file can be lost to a crash between
+  // rename and write-back, so only then is the wait for the disk worth its cost
+  // (seconds for a large file).
   void Commit() {
     FlushBuffer();
-    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) Fail(errno);
+    if (replacing_ && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) Fail(errno);
     int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) Fail(errno);
@@ -119,7 +146,9 @@ class TksSaveFile : public TksStream {
   std::string temp_;
   int fd_ = -1;
   bool committed_ = false;
+  bool replacing_ = false;
   std::vector<char> buffer_;
+  bool kernelCopy_ = true;
   size_t used_ = 0;
   int64_t written_ = 0;
 };
@@ -182,6 +211,11 @@ void TksCustomPDFDocument::WriteDocument() {
   WriteCrossReference();
 }
 
+void TksCustomPDFDocument::CheckSourceUnchanged() const {
+  if (SourceFile && !SourceFile->Unchanged())
+    throw ESaveError(ksFormat(ksres::SSourceChanged, SourceFile->path().c_str()));
+}
+
 void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
   // A load that stopped part-way leaves a store that is not the document; writing it
   // would produce a file that silently lacks pages or objects.
@@ -205,7 +239,11 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
     }
   } guard{*this};
   Output = &file;
+  // Stream data are read from the source file while they are written; a source changed
+  // since it was read would give a file mixed from two versions, or none at all.
+  CheckSourceUnchanged();
   WriteDocument();
+  CheckSourceUnchanged();
   file.Commit();
 
   if (OpenAfterSave && OpenFileHook) {

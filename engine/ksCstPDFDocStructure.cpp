@@ -52,7 +52,6 @@ void TksCustomPDFDocument::ResetStructure() {
   OutlineRoot.reset();
   OutlineCount = 0;
   AcroFormFields.clear();
-  followed_.clear();
   destIndex_.clear();
   destIndexed_ = 0;
   fieldPath_.clear();
@@ -221,7 +220,7 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, const TksPDFDictOb
         }
       // The page's entries are followed here (its annotations later, in page order),
       // so reaching the page again from elsewhere needs no second walk.
-      followed_.insert(node);
+      node->Followed = true;
       for (int32_t i = 0; i < dict->Count(); ++i) {
         const std::string& key = dict->KeyAt(i)->Text;
         if (key != "/Annots" && key != "/B") MarkReachable(dict->ValueAt(i));

@@ -109,7 +109,8 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
         }
         // Objects expanded from object streams, or stored by a lookup, are in the
         // store without having been followed: each is followed once, when first reached.
-        if (!followed_.insert(stored).second) break;
+        if (stored->Followed) break;
+        stored->Followed = true;
         if (TksPDFObject* inner = stored->Value.get()) {
           if (inner->ObjectType == otStream)
             stack.push_back({static_cast<TksPDFStreamObject*>(inner)->Dict.get(), 0});

@@ -10,6 +10,10 @@
 namespace {
 
 constexpr std::string_view kPageParentLine = "/Parent 3 0 R\r\n";
+// Below this, stream data are written from memory: a kernel copy would cost more than it saves.
+constexpr size_t kCopyFromSourceAtLeast = 64 * 1024;
+// Bytes written from the mapped source between two hand-backs of its pages.
+constexpr int64_t kSourceBytesBetweenPageReleases = 8 << 20;
 // Ten digits is all a classic cross-reference entry has room for.
 constexpr int64_t kMaxXRefOffset = 9999999999LL;
 
@@ -118,9 +122,17 @@ std::string TksCustomPDFDocument::HeaderText(TksPDFVersion version) {
 std::string TksCustomPDFDocument::XRefEntry(int64_t offset, int32_t generation, char letter) {
   if (offset < 0 || offset > kMaxXRefOffset)
     throw ESaveError(ksFormat(ksres::SOffsetTooLarge, NumberText(offset).c_str()));
-  char line[48];
-  int n = std::snprintf(line, sizeof line, "%.10lld %.5d %c\r\n", static_cast<long long>(offset), generation, letter);
-  return std::string(line, static_cast<size_t>(n));
+  if (generation < 0 || generation > 99999) {
+    char line[48];
+    int n = std::snprintf(line, sizeof line, "%.10lld %.5d %c\r\n", static_cast<long long>(offset), generation, letter);
+    return std::string(line, static_cast<size_t>(n));
+  }
+  // One entry per object: digits placed by hand rather than through printf.
+  std::string line = "0000000000 00000 n\r\n";
+  for (int i = 9; offset > 0; --i, offset /= 10) line[static_cast<size_t>(i)] = static_cast<char>('0' + offset % 10);
+  for (int i = 15; generation > 0; --i, generation /= 10) line[static_cast<size_t>(i)] = static_cast<char>('0' + generation % 10);
+  line[17] = letter;
+  return line;
 }
 
 std::string TksCustomPDFDocument::WriteValue(int32_t context, const TksPDFObject* value) {
@@ -246,8 +258,24 @@ void TksCustomPDFDocument::WriteStreamObject(TksPDFIndirectObject& object, const
   AppendObjectText(head, dict.get(), &form);
   head += "\r\nstream\r\n";
   Output->WriteText(head);
-  // Straight from the stream's data: a large stream is never copied into one text.
-  Output->WriteText(bytes);
+  // Straight from the stream's data: a large stream is never copied into one text, and
+  // one still in the source file is copied from the file.
+  const uint8_t* at = reinterpret_cast<const uint8_t*>(bytes.data());
+  const bool inSource = SourceFile && !bytes.empty() && at >= SourceFile->data() &&
+                        at + bytes.size() <= SourceFile->data() + SourceFile->size();
+  if (inSource && bytes.size() >= kCopyFromSourceAtLeast) {
+    Output->CopyFromFile(SourceFile->fd(), at - SourceFile->data(), static_cast<int64_t>(bytes.size()));
+  } else {
+    Output->WriteText(bytes);
+  }
+  if (inSource) {
+    // Small data read from the mapping touch a page or two each; handed back now and then.
+    sourceBytesSincePageRelease_ += static_cast<int64_t>(bytes.size()) + 4096;
+    if (sourceBytesSincePageRelease_ >= kSourceBytesBetweenPageReleases) {
+      SourceFile->ReleasePages();
+      sourceBytesSincePageRelease_ = 0;
+    }
+  }
   Output->WriteText("\r\nendstream\r\nendobj\r\n");
 }
 

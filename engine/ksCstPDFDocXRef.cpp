@@ -232,7 +232,8 @@ class TksXRefReader {
         auto& list = doc_.XRefEntries;
         if (static_cast<size_t>(number) >= list.size()) list.resize(static_cast<size_t>(number) + 1);
         list[static_cast<size_t>(number)] =
-            TksXRefItem{generation, 'n', static_cast<int32_t>(number), entryOffset, stamp};
+            TksXRefItem{.Offset = entryOffset, .Generation = generation, .ObjectNumber = static_cast<int32_t>(number),
+                        .Section = stamp, .EntryType = 'n'};
       }
       r_.SkipWhiteSpace();
     }
@@ -290,7 +291,7 @@ class TksXRefReader {
         if (type != 0 && number > maxNumber)
           throw ECrossReferenceError(ksFormat(ksres::SXRefObjectNumber, static_cast<long long>(number)));
         if (static_cast<size_t>(number) >= list.size()) list.resize(static_cast<size_t>(number) + 1);
-        list[static_cast<size_t>(number)] = TksXRefStmItem{type, field2, field3, stamp};
+        list[static_cast<size_t>(number)] = TksXRefStmItem{.Field2 = field2, .Field3 = field3, .EntryType = type, .Section = stamp};
       }
     }
   }

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <random>
 
+#include "ksConsts.h"
 #include "ksPDFResStrs.h"
 #include "ksPlatform.h"
 
@@ -19,7 +20,88 @@ int HexValue(char c) {
   return -1;
 }
 
+#define KS_OBJECT_POOL (!KS_ADDRESS_SANITIZED)
+
+// Free lists of 8, 16, ... 64-byte cells cut from 64 KiB blocks, one set per thread.
+// Cells freed go back to the list of the thread that frees them; blocks are kept for
+// the life of the process (chained through their first cell, so they stay reachable)
+// and their cells reused, so memory is bounded by the most objects alive at once.
+class TksObjectPool {
+ public:
+  static constexpr size_t kGranule = 8;
+  static constexpr size_t kLargest = 64;
+
+  void* Allocate(size_t size) {
+    const size_t cls = (size + kGranule - 1) / kGranule - 1;
+    if (Cell* cell = free_[cls]) {
+      free_[cls] = cell->next;
+      return cell;
+    }
+    const size_t cellSize = (cls + 1) * kGranule;
+    if (left_ < cellSize) NewBlock();
+    void* p = cursor_;
+    cursor_ += cellSize;
+    left_ -= cellSize;
+    return p;
+  }
+
+  void Free(void* p, size_t size) {
+    const size_t cls = (size + kGranule - 1) / kGranule - 1;
+    auto* cell = static_cast<Cell*>(p);
+    cell->next = free_[cls];
+    free_[cls] = cell;
+  }
+
+ private:
+  struct Cell {
+    Cell* next;
+  };
+  static constexpr size_t kBlockSize = 64 * 1024;
+
+  void NewBlock() {
+    // What is left of the old block becomes cells of the sizes it still holds.
+    while (left_ >= kGranule) {
+      size_t cellSize = std::min(left_ - left_ % kGranule, kLargest);
+      Free(cursor_, cellSize);
+      cursor_ += cellSize;
+      left_ -= cellSize;
+    }
+    auto* block = static_cast<char*>(::operator new(kBlockSize));
+    *reinterpret_cast<char**>(block) = blocks_;
+    blocks_ = block;
+    cursor_ = block + kGranule;
+    left_ = kBlockSize - kGranule;
+  }
+
+  Cell* free_[kLargest / kGranule] = {};
+  char* cursor_ = nullptr;
+  size_t left_ = 0;
+  char* blocks_ = nullptr;
+};
+
+#if KS_OBJECT_POOL
+thread_local TksObjectPool gObjectPool;
+#endif
+
 }  // namespace
+
+void* TksPDFObject::operator new(std::size_t size) {
+#if KS_OBJECT_POOL
+  if (size <= TksObjectPool::kLargest) return gObjectPool.Allocate(size);
+#endif
+  return ::operator new(size);
+}
+
+void TksPDFObject::operator delete(void* p, std::size_t size) noexcept {
+  if (!p) return;
+#if KS_OBJECT_POOL
+  if (size <= TksObjectPool::kLargest) {
+    gObjectPool.Free(p, size);
+    return;
+  }
+#endif
+  ::operator delete(p);
+}
 
 // ---- String ----
 
@@ -139,7 +221,7 @@ std::unique_ptr<TksPDFDictObject> TksPDFDictObject::CloneDict() const {
   d->Keys.reserve(Keys.size());
   d->Values.reserve(Values.size());
   for (size_t i = 0; i < Keys.size(); ++i) {
-    d->Keys.push_back(std::make_unique<TksPDFNameObject>(Keys[i]->Text));
+    d->Keys.push_back(Keys[i]);
     d->Values.push_back(CloneOf(Values[i].get()));
   }
   return d;
@@ -147,13 +229,13 @@ std::unique_ptr<TksPDFDictObject> TksPDFDictObject::CloneDict() const {
 
 TksPDFObjectPtr TksPDFDictObject::Clone() const { return CloneDict(); }
 
-void TksPDFDictObject::AddEntry(std::unique_ptr<TksPDFNameObject> key, TksPDFObjectPtr value) {
-  Keys.push_back(std::move(key));
+void TksPDFDictObject::AddEntry(std::string key, TksPDFObjectPtr value) {
+  Keys.push_back(TksPDFDictKey{std::move(key)});
   Values.push_back(std::move(value));
 }
 
 void TksPDFDictObject::AddObject(std::string_view key, TksPDFObjectPtr value) {
-  AddEntry(std::make_unique<TksPDFNameObject>(std::string(key)), std::move(value));
+  AddEntry(std::string(key), std::move(value));
 }
 
 void TksPDFDictObject::AddInteger(std::string_view key, int32_t value) {
@@ -175,7 +257,7 @@ void TksPDFDictObject::AddName(std::string_view key, std::string_view name) {
 
 int32_t TksPDFDictObject::IndexOfKey(std::string_view key) const {
   for (size_t i = 0; i < Keys.size(); ++i)
-    if (Keys[i]->Text == key) return static_cast<int32_t>(i);
+    if (Keys[i].Text == key) return static_cast<int32_t>(i);
   return -1;
 }
 
@@ -184,9 +266,9 @@ TksPDFObject* TksPDFDictObject::Lookup(std::string_view key) const {
   return i < 0 ? nullptr : Values[static_cast<size_t>(i)].get();
 }
 
-TksPDFNameObject* TksPDFDictObject::KeyAt(int32_t index) const {
+const TksPDFDictKey* TksPDFDictObject::KeyAt(int32_t index) const {
   if (index < 0 || index >= Count()) return nullptr;
-  return Keys[static_cast<size_t>(index)].get();
+  return &Keys[static_cast<size_t>(index)];
 }
 
 TksPDFObject* TksPDFDictObject::ValueAt(int32_t index) const {
@@ -238,7 +320,7 @@ TksPDFObjectPtr TksPDFDictObject::TakeValueAt(int32_t index) {
 
 void TksPDFDictObject::Merge(const TksPDFDictObject* other) {
   if (!other) return;
-  for (size_t i = 0; i < other->Keys.size(); ++i) SetObject(other->Keys[i]->Text, CloneOf(other->Values[i].get()));
+  for (size_t i = 0; i < other->Keys.size(); ++i) SetObject(other->Keys[i].Text, CloneOf(other->Values[i].get()));
 }
 
 // ---- Stream ----
@@ -374,8 +456,8 @@ void AppendObjectText(std::string& out, const TksPDFObject* obj, TksTextFormHook
       std::string_view parentLine = hooks ? hooks->ParentLine(*d) : std::string_view();
       out += "<<\r\n";
       for (size_t i = 0; i < d->Keys.size(); ++i) {
-        if (!parentLine.empty() && d->Keys[i]->Text == "/Parent") continue;
-        out += d->Keys[i]->Text;
+        if (!parentLine.empty() && d->Keys[i].Text == "/Parent") continue;
+        out += d->Keys[i].Text;
         out.push_back(' ');
         AppendObjectText(out, d->Values[i].get(), hooks);
         out += "\r\n";

@@ -24,6 +24,12 @@ class TksPDFObject {
   TksPDFObject& operator=(const TksPDFObject&) = delete;
   virtual TksPDFObjectPtr Clone() const = 0;
   const TksPDFObjectType ObjectType;
+
+  // Values come from per-size free lists rather than one heap allocation each: a file
+  // of many small objects makes millions of them, and the heap's own bookkeeping per
+  // allocation would be a fifth of their memory.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
 };
 
 // Clone of a possibly absent value.
@@ -96,13 +102,22 @@ class TksPDFArrayObject : public TksPDFObject {
   std::vector<TksPDFObjectPtr> Items;
 };
 
+// A dictionary key: the name's text with its "/", kept in the dictionary itself. Files
+// of many small objects hold millions of keys, and a name object of its own per key
+// would cost twice the memory.
+struct TksPDFDictKey {
+  std::string Text;
+  std::string NameValue() const { return Text.empty() ? std::string() : Text.substr(1); }
+};
+
 class TksPDFDictObject : public TksPDFObject {
  public:
   TksPDFDictObject() : TksPDFObject(otDictionary) {}
   TksPDFObjectPtr Clone() const override;
   std::unique_ptr<TksPDFDictObject> CloneDict() const;
 
-  void AddEntry(std::unique_ptr<TksPDFNameObject> key, TksPDFObjectPtr value);
+  void AddEntry(std::string key, TksPDFObjectPtr value);
+  void AddEntry(std::unique_ptr<TksPDFNameObject> key, TksPDFObjectPtr value) { AddEntry(std::move(key->Text), std::move(value)); }
   void AddObject(std::string_view key, TksPDFObjectPtr value);
   void AddInteger(std::string_view key, int32_t value);
   void AddReal(std::string_view key, double value);
@@ -111,7 +126,7 @@ class TksPDFDictObject : public TksPDFObject {
 
   int32_t IndexOfKey(std::string_view key) const;
   TksPDFObject* Lookup(std::string_view key) const;
-  TksPDFNameObject* KeyAt(int32_t index) const;
+  const TksPDFDictKey* KeyAt(int32_t index) const;
   TksPDFObject* ValueAt(int32_t index) const;
   void SetObject(std::string_view key, TksPDFObjectPtr value);
   void SetObject(const TksPDFNameObject& key, TksPDFObjectPtr value) { SetObject(key.Text, std::move(value)); }
@@ -127,7 +142,7 @@ class TksPDFDictObject : public TksPDFObject {
   void Merge(const TksPDFDictObject* other);
   int32_t Count() const { return static_cast<int32_t>(Keys.size()); }
 
-  std::vector<std::unique_ptr<TksPDFNameObject>> Keys;
+  std::vector<TksPDFDictKey> Keys;
   std::vector<TksPDFObjectPtr> Values;
 };
 
@@ -178,6 +193,10 @@ class TksPDFIndirectObject : public TksPDFObject {
   uint16_t Generation;
   int32_t SaveNumber = 0;
   int32_t UseCount = 0;
+  // Set once the structure walk has followed the value: each object is followed the first
+  // time the walk reaches it (objects from object streams are stored unfollowed). A clone
+  // starts unfollowed.
+  bool Followed = false;
   TksPDFObjectPtr Value;
 };
 

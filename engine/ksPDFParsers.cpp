@@ -108,6 +108,26 @@ TksPDFStreamReader::NestingGuard::NestingGuard(TksPDFStreamReader& r) : reader(r
   }
 }
 
+TksPDFStreamReader::ScratchGuard::~ScratchGuard() {
+  // After an error, what the container had read so far is dropped here.
+  reader.keyScratch_.resize(keyBase);
+  reader.valueScratch_.resize(valueBase);
+}
+
+void TksPDFStreamReader::ScratchGuard::MoveKeys(std::vector<TksPDFDictKey>& to) {
+  auto& from = reader.keyScratch_;
+  to.reserve(from.size() - keyBase);
+  for (size_t i = keyBase; i < from.size(); ++i) to.push_back(std::move(from[i]));
+  from.resize(keyBase);
+}
+
+void TksPDFStreamReader::ScratchGuard::MoveValues(std::vector<TksPDFObjectPtr>& to) {
+  auto& from = reader.valueScratch_;
+  to.reserve(from.size() - valueBase);
+  for (size_t i = valueBase; i < from.size(); ++i) to.push_back(std::move(from[i]));
+  from.resize(valueBase);
+}
+
 TksPDFStreamReader::TksPDFStreamReader(const uint8_t* data, uint64_t size, int32_t documentID,
                                        TksPDFDecryptor* decryptor)
     : DocumentID(documentID), Decryptor(decryptor), data_(data), size_(data ? size : 0) {}
@@ -259,17 +279,19 @@ std::unique_ptr<TksPDFArrayObject> TksPDFStreamReader::ReadArrayObject() {
   if (c != '[') throw EArrayReadError(ksFormat(ksres::SArrayReadError, Found(c).c_str()));
   ++pos_;
   NestingGuard guard(*this);
-  auto array = std::make_unique<TksPDFArrayObject>();
+  ScratchGuard scratch(*this);
   SkipWhiteSpace();
   while (PeekByte() != ']') {
     TksPDFObjectPtr item = ParseObject();
     if (!item) break;
-    array->Add(std::move(item));
+    valueScratch_.push_back(std::move(item));
     SkipWhiteSpace();
   }
   c = ReadByte();
   // Only "]" closes an array: another closing delimiter or the end of the data is an error.
   if (c != ']') throw EArrayReadError(ksFormat(ksres::SArrayReadError, Found(c).c_str()));
+  auto array = std::make_unique<TksPDFArrayObject>();
+  scratch.MoveValues(array->Items);
   return array;
 }
 
@@ -283,7 +305,7 @@ std::unique_ptr<TksPDFDictObject> TksPDFStreamReader::ReadDictObject() {
   }
   pos_ += 2;
   NestingGuard guard(*this);
-  auto dict = std::make_unique<TksPDFDictObject>();
+  ScratchGuard scratch(*this);
   for (;;) {
     SkipWhiteSpace();
     int c = PeekByte();
@@ -292,14 +314,22 @@ std::unique_ptr<TksPDFDictObject> TksPDFStreamReader::ReadDictObject() {
       break;
     }
     if (c < 0) throw EDictionaryReadError(ksFormat(ksres::SDictionaryReadError, ksres::SEndOfData));
-    std::unique_ptr<TksPDFNameObject> key = ReadNameObject();
+    std::string key = ReadNameText();
     TksPDFObjectPtr value = ParseObject();  // none before ">>": the key is kept without a value
-    dict->AddEntry(std::move(key), std::move(value));
+    keyScratch_.push_back(TksPDFDictKey{std::move(key)});
+    valueScratch_.push_back(std::move(value));
   }
+  auto dict = std::make_unique<TksPDFDictObject>();
+  scratch.MoveKeys(dict->Keys);
+  scratch.MoveValues(dict->Values);
   return dict;
 }
 
 std::unique_ptr<TksPDFNameObject> TksPDFStreamReader::ReadNameObject() {
+  return std::make_unique<TksPDFNameObject>(ReadNameText());
+}
+
+std::string TksPDFStreamReader::ReadNameText() {
   SkipWhiteSpace();
   int c = PeekByte();
   if (c != '/') throw ENameReadError(ksFormat(ksres::SNameReadError, Found(c).c_str()));
@@ -307,7 +337,7 @@ std::unique_ptr<TksPDFNameObject> TksPDFStreamReader::ReadNameObject() {
   while (pos_ < size_ && !IsNameTerm(data_[pos_])) ++pos_;
   std::string text(reinterpret_cast<const char*>(data_ + start), static_cast<size_t>(pos_ - start));
   if (pos_ < size_ && IsWhite(data_[pos_])) ++pos_;
-  return std::make_unique<TksPDFNameObject>(std::move(text));
+  return text;
 }
 
 std::unique_ptr<TksPDFStringObject> TksPDFStreamReader::ReadStringObject() {

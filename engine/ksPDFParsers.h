@@ -74,6 +74,8 @@ class TksPDFStreamReader {
 
  private:
   std::string_view ReadTokenView();
+  // A name's text with its "/" (what a dictionary keeps of a key).
+  std::string ReadNameText();
   TksPDFObjectPtr ParseNumberOrReference();
   // Position of an "endstream" keyword for the data starting at start, following the
   // length recovery rules; false when there is none.
@@ -85,6 +87,21 @@ class TksPDFStreamReader {
     ~NestingGuard() { --reader.depth_; }
     TksPDFStreamReader& reader;
   };
+
+  // Entries of the arrays and dictionaries being read, inner ones above outer ones: a
+  // container takes its entries in one allocation of the exact size when it closes,
+  // instead of growing its vectors entry by entry.
+  struct ScratchGuard {
+    explicit ScratchGuard(TksPDFStreamReader& r)
+        : reader(r), keyBase(r.keyScratch_.size()), valueBase(r.valueScratch_.size()) {}
+    ~ScratchGuard();
+    void MoveKeys(std::vector<TksPDFDictKey>& to);
+    void MoveValues(std::vector<TksPDFObjectPtr>& to);
+    TksPDFStreamReader& reader;
+    size_t keyBase, valueBase;
+  };
+  std::vector<TksPDFDictKey> keyScratch_;
+  std::vector<TksPDFObjectPtr> valueScratch_;
 
   const uint8_t* data_;
   uint64_t size_;

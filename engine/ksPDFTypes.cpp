@@ -33,18 +33,44 @@ int32_t UniqueID(int32_t documentID, int32_t objectNumber, int32_t generation) {
 TksPDFIndirectObject* TksPDFObjectStore::Add(std::unique_ptr<TksPDFIndirectObject> object) {
   if (!object) throw ENullObjectError(ksres::SNullObjectError);
   TksPDFIndirectObject* raw = object.get();
-  // The first object stored under an identity is the one found.
-  index_.try_emplace(Key{raw->DocumentID, raw->ObjectNumber, raw->Generation}, Count());
+  const int32_t index = Count();
+  if (!flatDocumentSet_) {
+    flatDocument_ = raw->DocumentID;
+    flatDocumentSet_ = true;
+  }
+  // The flat index grows with the store, so a hostile number like 2,000,000,000 cannot
+  // make it large: such numbers go to the hash index.
+  const int32_t number = raw->ObjectNumber;
+  if (raw->DocumentID == flatDocument_ && number >= 0 &&
+      static_cast<size_t>(number) < kFlatSlack + 4 * (objects_.size() + 1)) {
+    if (static_cast<size_t>(number) >= flat_.size()) flat_.resize(static_cast<size_t>(number) + 1 + flat_.size() / 2);
+    Slot& slot = flat_[static_cast<size_t>(number)];
+    const Key key{raw->DocumentID, number, raw->Generation};
+    if (slot.index < 0) {
+      // Stored while its number was beyond the flat index: that object stays the one found.
+      if (index_.empty() || !index_.count(key)) slot = Slot{index, raw->Generation};
+    } else if (slot.generation != raw->Generation) {
+      index_.try_emplace(key, index);
+    }
+    // The same identity again: the first object stored under it stays the one found.
+  } else {
+    index_.try_emplace(Key{raw->DocumentID, number, raw->Generation}, index);
+  }
   objects_.push_back(std::move(object));
   return raw;
 }
 
 TksPDFIndirectObject* TksPDFObjectStore::Find(int32_t documentID, int32_t objectNumber, int32_t generation) const {
-  auto it = index_.find(Key{documentID, objectNumber, generation});
-  return it == index_.end() ? nullptr : objects_[static_cast<size_t>(it->second)].get();
+  const int32_t index = IndexOf(documentID, objectNumber, generation);
+  return index < 0 ? nullptr : objects_[static_cast<size_t>(index)].get();
 }
 
 int32_t TksPDFObjectStore::IndexOf(int32_t documentID, int32_t objectNumber, int32_t generation) const {
+  if (InFlatRange(documentID, objectNumber)) {
+    const Slot& slot = flat_[static_cast<size_t>(objectNumber)];
+    if (slot.index >= 0 && slot.generation == generation) return slot.index;
+  }
+  if (index_.empty()) return -1;
   auto it = index_.find(Key{documentID, objectNumber, generation});
   return it == index_.end() ? -1 : it->second;
 }
@@ -63,6 +89,8 @@ TksPDFIndirectObject* TksPDFObjectStore::Items(int32_t index) const {
 void TksPDFObjectStore::Clear() {
   objects_.clear();
   index_.clear();
+  flat_.clear();
+  flatDocumentSet_ = false;
   LastObjectNumber = 0;
 }
 

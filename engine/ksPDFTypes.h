@@ -15,20 +15,21 @@ inline int32_t UniqueID(const TksPDFIndirectReference& r) {
   return UniqueID(r.DocumentID, r.ObjectNumber, r.Generation);
 }
 
-// One entry of a classic cross-reference table.
+// One entry of a classic cross-reference table. Fields ordered widest first: there is
+// one entry per object, so padding would cost a megabyte per 130,000 objects.
 struct TksXRefItem {
-  int32_t Generation = 0;
-  uint8_t EntryType = 'f';
-  int32_t ObjectNumber = 0;
   int64_t Offset = 0;
+  int32_t Generation = 0;
+  int32_t ObjectNumber = 0;
   uint32_t Section = 0;  // order in which its section was applied: the later one is newer
+  uint8_t EntryType = 'f';
 };
 
 // One entry of a cross-reference stream.
 struct TksXRefStmItem {
-  int32_t EntryType = 0;
   int64_t Field2 = 0;
   int64_t Field3 = 0;
+  int32_t EntryType = 0;
   uint32_t Section = 0;  // order in which its section was applied: the later one is newer
 };
 
@@ -40,7 +41,10 @@ struct TksPDFTrailer {
 };
 
 // Owns every indirect object of a document. Objects keep their insertion order (the
-// writer numbers them in it) and are found by their exact identity through a hash index.
+// writer numbers them in it) and are found by their exact identity: through a flat index
+// by object number for the document the store mostly holds, through a hash index for
+// the rest (other documents, a second generation of a number, numbers far beyond the
+// count, which would make the flat index large).
 class TksPDFObjectStore {
  public:
   TksPDFObjectStore() = default;
@@ -91,7 +95,22 @@ class TksPDFObjectStore {
   };
   template <class T, TksPDFObjectType K>
   T* FindTyped(TksPDFObject* value) const;
+  // Numbers below this always get a flat slot, whatever the store holds.
+  static constexpr size_t kFlatSlack = 1 << 16;
+
+  // One slot per object number of flatDocument_: the store index of the first object
+  // stored under that number and the generation it has; index -1 when there is none.
+  struct Slot {
+    int32_t index = -1;
+    int32_t generation = 0;
+  };
+  bool InFlatRange(int32_t documentID, int32_t objectNumber) const {
+    return documentID == flatDocument_ && objectNumber >= 0 && static_cast<size_t>(objectNumber) < flat_.size();
+  }
 
   std::vector<std::unique_ptr<TksPDFIndirectObject>> objects_;
+  int32_t flatDocument_ = 0;
+  bool flatDocumentSet_ = false;
+  std::vector<Slot> flat_;
   std::unordered_map<Key, int32_t, KeyHash> index_;
 };

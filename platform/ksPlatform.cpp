@@ -129,7 +129,7 @@ std::u16string Utf8ToUtf16(std::string_view s) {
   return out;
 }
 
-MappedFile::MappedFile(const std::string& path) {
+MappedFile::MappedFile(const std::string& path) : path_(path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(errno));
   struct stat st;
@@ -139,6 +139,10 @@ MappedFile::MappedFile(const std::string& path) {
     throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(e));
   }
   size_ = static_cast<uint64_t>(st.st_size);
+  device_ = static_cast<uint64_t>(st.st_dev);
+  inode_ = static_cast<uint64_t>(st.st_ino);
+  mtimeSec_ = static_cast<int64_t>(st.st_mtim.tv_sec);
+  mtimeNsec_ = static_cast<int64_t>(st.st_mtim.tv_nsec);
   if (size_ > 0) {
     void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
     if (p == MAP_FAILED) {
@@ -149,11 +153,25 @@ MappedFile::MappedFile(const std::string& path) {
     data_ = static_cast<const uint8_t*>(p);
     mapped_ = true;
   }
-  ::close(fd);
+  fd_ = fd;
 }
 
 MappedFile::~MappedFile() {
   if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void MappedFile::ReleasePages() const {
+  // A read-only private mapping holds no changes of its own, so nothing is lost.
+  if (mapped_) (void)::madvise(const_cast<uint8_t*>(data_), size_, MADV_DONTNEED);
+}
+
+bool MappedFile::Unchanged() const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+  return static_cast<uint64_t>(st.st_size) == size_ && static_cast<uint64_t>(st.st_dev) == device_ &&
+         static_cast<uint64_t>(st.st_ino) == inode_ && static_cast<int64_t>(st.st_mtim.tv_sec) == mtimeSec_ &&
+         static_cast<int64_t>(st.st_mtim.tv_nsec) == mtimeNsec_;
 }
 
 bool FileExists(const std::string& path) {

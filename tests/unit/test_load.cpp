@@ -181,3 +181,22 @@ TEST(LoadFromFile, EmptyFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MappedFile, PagesHandedBackAreReadAgainUnchanged) {
+  std::string bytes(300 * 1024, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + (i >> 12));
+  std::string path = ksfixture::WriteTempFile("mapped-release.bin", bytes);
+  ksplatform::MappedFile file(path);
+  ASSERT_EQ(file.size(), bytes.size());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.data()), file.size()), bytes);
+  file.ReleasePages();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.data()), file.size()), bytes);
+  EXPECT_TRUE(file.Unchanged());
+  std::filesystem::resize_file(path, bytes.size() + 1);
+  EXPECT_FALSE(file.Unchanged());
+  std::filesystem::remove(path);
+}
+
+}  // namespace

@@ -232,7 +232,7 @@ TEST(DocumentInfo, TextStringsAndCache) {
   TksCustomPDFDocument doc;
   TksPDFInfo& info = doc.Info();
   info.SetTitle(u"A");
-  auto* title = AsName(info.Dictionary().Lookup("/Title"));
+  auto* title = AsString(info.Dictionary().Lookup("/Title"));
   ASSERT_NE(title, nullptr);
   EXPECT_EQ(title->Text, std::string("(\xFE\xFF\x00" "A)", 6));
   EXPECT_TRUE(info.Title() == u"A");

@@ -1,6 +1,7 @@
 // Saving documents built in memory: the exact bytes of header, objects, page tree,
 // catalog, information, cross-reference table and trailer, and the save driver's rules.
 #include <gmock/gmock.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -680,3 +681,89 @@ TEST_F(SaveTest, ADocumentReadOnlyPartWayIsNotSaved) {
 }
 
 }  // namespace
+
+namespace {
+
+// A one-page file whose content stream holds data (its size decides whether a save
+// copies it from the source file or from memory).
+std::string FileWithStream(const std::string& data) {
+  return ksfixture::PdfBuilder()
+      .Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+      .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+      .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>")
+      .Stream(4, "", data)
+      .Build("/Root 1 0 R");
+}
+
+}  // namespace
+
+TEST_F(SaveTest, StreamDataOfTheSourceAreWrittenExactlyWhateverTheirSize) {
+  // Small data are written from memory, large ones copied from the source file.
+  for (size_t size : {size_t{10}, size_t{64 * 1024}, size_t{3 << 20}}) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 131) >> 3);
+    std::string source = dir_ + "/source.pdf";
+    WriteFile(source, FileWithStream(data));
+    TksCustomPDFDocument doc;
+    doc.ShowSetupDialog = false;
+    ASSERT_TRUE(doc.LoadFromFile(source));
+    std::string target = dir_ + "/copy.pdf";
+    doc.SaveToFile(target, 2);
+    std::string file = ksfixture::ReadFile(target);
+    std::string expected = "stream\r\n" + data + "\r\nendstream";
+    EXPECT_NE(file.find("/Length " + std::to_string(size) + "\r\n>>\r\n" + expected), std::string::npos) << size;
+    CheckedOffsets(file);
+  }
+}
+
+TEST_F(SaveTest, ASourceChangedAfterReadingFailsTheSaveAndWritesNothing) {
+  const std::string data(100 * 1024, 'x');
+  const std::string message_end = "\" was changed after it was read; open it again before saving";
+  const struct {
+    const char* what;
+    std::function<void(const std::string&)> change;
+  } cases[] = {
+      {"appended to", [](const std::string& p) { std::ofstream(p, std::ios::app | std::ios::binary) << "%more\n"; }},
+      {"truncated", [](const std::string& p) { fs::resize_file(p, 100); }},
+      {"rewritten in place with the same size",
+       [&](const std::string& p) {
+         std::string bytes = FileWithStream(std::string(data.size(), 'y'));
+         std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+         f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+         f.close();
+         // Same size, and a modification time that certainly differs from the first.
+         struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+         ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+       }},
+  };
+  for (const auto& c : cases) {
+    std::string source = dir_ + "/source.pdf";
+    WriteFile(source, FileWithStream(data));
+    TksCustomPDFDocument doc;
+    doc.ShowSetupDialog = false;
+    ASSERT_TRUE(doc.LoadFromFile(source));
+    c.change(source);
+    const std::string target = dir_ + "/out.pdf";
+    WriteFile(target, "old");
+    EXPECT_THAT([&] { doc.SaveToFile(target, 2); },
+                ThrowsMessage<ESaveError>(StrEq("The file \"" + source + message_end)))
+        << c.what;
+    EXPECT_EQ(ksfixture::ReadFile(target), "old") << c.what;
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"out.pdf", "source.pdf"})) << c.what;
+  }
+}
+
+TEST_F(SaveTest, ASourceReplacedUnderItsNameStillSavesWhatWasRead) {
+  // The document keeps the file it read open: a new file put in its place (a save over
+  // the input, for one) changes nothing the document holds.
+  const std::string data(100 * 1024, 'x');
+  std::string source = dir_ + "/source.pdf";
+  WriteFile(source, FileWithStream(data));
+  TksCustomPDFDocument doc;
+  doc.ShowSetupDialog = false;
+  ASSERT_TRUE(doc.LoadFromFile(source));
+  doc.SaveToFile(source, 2);
+  doc.SaveToFile(dir_ + "/again.pdf", 2);
+  EXPECT_EQ(ksfixture::ReadFile(dir_ + "/again.pdf"), ksfixture::ReadFile(source));
+  EXPECT_NE(ksfixture::ReadFile(source).find("stream\r\n" + data + "\r\nendstream"), std::string::npos);
+}

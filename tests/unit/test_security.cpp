@@ -77,6 +77,8 @@ void ExpectSourceContent(TksCustomPDFDocument& doc) {
   EXPECT_EQ(AsString(piece->Lookup("/Empty"))->Bytes(), "");
   EXPECT_EQ(ContentBytes(doc), kContent);
   EXPECT_EQ(doc.Info().Title(), u"Plain");
+  // Set by the save itself, and encrypted like every other string.
+  EXPECT_EQ(doc.Info().Producer(), u"Kestrine Pagewright V2.5");
 }
 
 bool Open(TksCustomPDFDocument& doc, const std::string& path, const std::string& password) {

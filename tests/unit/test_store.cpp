@@ -40,6 +40,38 @@ TEST(Store, AddWithoutObjectRaises) {
   EXPECT_THAT([&] { store.Add(nullptr); }, ThrowsMessage<ENullObjectError>(StrEq("Expected PDF null object")));
 }
 
+TEST(Store, FirstObjectOfAnIdentityIsFoundWhateverItsNumber) {
+  // Numbers far beyond the count, other documents and second generations are indexed
+  // apart from the common case; each identity still finds the first object stored.
+  TksPDFObjectStore store;
+  TksPDFIndirectObject* first = store.Add(Obj(1, 5, 0, Int(1)));
+  TksPDFIndirectObject* other = store.Add(Obj(1, 5, 2, Int(2)));
+  TksPDFIndirectObject* huge = store.Add(Obj(1, 2000000000, 0, Int(3)));
+  TksPDFIndirectObject* far = store.Add(Obj(1, 200000, 0, Int(4)));
+  TksPDFIndirectObject* foreign = store.Add(Obj(7, 5, 0, Int(5)));
+  TksPDFIndirectObject* negative = store.Add(Obj(1, -3, 0, Int(6)));
+  // Enough objects that the number 200,000 comes within the flat index.
+  for (int n = 10; n < 60000; ++n) store.Add(Obj(1, n, 0, Int(n)));
+  store.Add(Obj(1, 5, 0, Int(7)));
+  store.Add(Obj(1, 5, 2, Int(8)));
+  store.Add(Obj(1, 2000000000, 0, Int(9)));
+  store.Add(Obj(1, 200000, 0, Int(10)));
+  EXPECT_EQ(store.Find(1, 5, 0), first);
+  EXPECT_EQ(store.Find(1, 5, 2), other);
+  EXPECT_EQ(store.Find(1, 5, 1), nullptr);
+  EXPECT_EQ(store.Find(1, 2000000000, 0), huge);
+  EXPECT_EQ(store.Find(1, 200000, 0), far);
+  EXPECT_EQ(store.Find(7, 5, 0), foreign);
+  EXPECT_EQ(store.Find(1, -3, 0), negative);
+  EXPECT_EQ(store.Find(1, 59999, 0)->ObjectNumber, 59999);
+  EXPECT_EQ(store.Find(1, 60000, 0), nullptr);
+  EXPECT_EQ(store.IndexOf(1, 200000, 0), 3);
+  store.Clear();
+  EXPECT_EQ(store.Find(1, 5, 0), nullptr);
+  TksPDFIndirectObject* again = store.Add(Obj(2, 5, 0, Int(1)));
+  EXPECT_EQ(store.Find(2, 5, 0), again);
+}
+
 TEST(Store, KeyedByTheExactIdentityInInsertionOrder) {
   // Two identities with one unique ID stay apart.
   TksPDFObjectStore store;
