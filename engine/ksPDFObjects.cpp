@@ -99,6 +99,8 @@ void TksPDFObject::operator delete(void* p, std::size_t size) noexcept {
     gObjectPool.Free(p, size);
     return;
   }
+#else
+  (void)size;
 #endif
   ::operator delete(p);
 }
