@@ -47,6 +47,27 @@ class Writer:
         self.f.close()
 
 
+class PageTree:
+    """Catalog 1 and root node 2 at once; one intermediate node per 100 pages, numbered
+    from node_first, written by finish() after the pages."""
+
+    def __init__(self, w, page_numbers, node_first):
+        self.w = w
+        self.groups = [page_numbers[i:i + 100] for i in range(0, len(page_numbers), 100)]
+        self.nodes = list(range(node_first, node_first + len(self.groups)))
+        self.size = node_first + len(self.nodes)
+        self.parent = {p: node for node, group in zip(self.nodes, self.groups) for p in group}
+        w.obj(1, b"<< /Type /Catalog /Pages 2 0 R >>")
+        w.obj(2, b"<< /Type /Pages /Kids [%s] /Count %d >>"
+              % (b" ".join(b"%d 0 R" % n for n in self.nodes), len(page_numbers)))
+
+    def finish(self):
+        for node, group in zip(self.nodes, self.groups):
+            self.w.obj(node, b"<< /Type /Pages /Parent 2 0 R /Kids [%s] /Count %d >>"
+                       % (b" ".join(b"%d 0 R" % p for p in group), len(group)))
+        self.w.close(self.size)
+
+
 def objects(pages, out):
     # Per page: the page, its content stream, resources, font, graphics state and three
     # annotations; numbers 3 .. 3 + 8 * pages - 1, then the intermediate page-tree nodes.
@@ -54,12 +75,8 @@ def objects(pages, out):
     first = 3
     page_numbers = [first + 8 * i for i in range(pages)]
     node_first = first + 8 * pages
-    groups = [page_numbers[i:i + 100] for i in range(0, len(page_numbers), 100)]
-    nodes = list(range(node_first, node_first + len(groups)))
-    w.obj(1, b"<< /Type /Catalog /Pages 2 0 R >>")
-    w.obj(2, b"<< /Type /Pages /Kids [%s] /Count %d >>"
-          % (b" ".join(b"%d 0 R" % n for n in nodes), pages))
-    parent = {p: node for node, group in zip(nodes, groups) for p in group}
+    tree = PageTree(w, page_numbers, node_first)
+    parent = tree.parent
     for i, page in enumerate(page_numbers):
         content, res, font, gs, a1, a2, a3 = range(page + 1, page + 8)
         w.obj(page, b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 612 792] /Resources %d 0 R "
@@ -75,10 +92,7 @@ def objects(pages, out):
             x = 40 + 150 * k
             w.obj(a, b"<< /Type /Annot /Subtype /Text /Rect [%d 700 %d 720] /Contents (Note %d.%d) "
                   b"/P %d 0 R /C [1 0.%d 0] /F 4 >>" % (x, x + 20, i + 1, k + 1, page, k * 3))
-    for node, group in zip(nodes, groups):
-        w.obj(node, b"<< /Type /Pages /Parent 2 0 R /Kids [%s] /Count %d >>"
-              % (b" ".join(b"%d 0 R" % p for p in group), len(group)))
-    w.close(node_first + len(nodes))
+    tree.finish()
 
 
 def noise_chunks(seed, total, chunk=1 << 22):
@@ -115,12 +129,8 @@ def image_pages(w, pages, width, height, first_page_seed=1):
     first = 3
     page_numbers = [first + 3 * i for i in range(pages)]
     node_first = first + 3 * pages
-    groups = [page_numbers[i:i + 100] for i in range(0, len(page_numbers), 100)]
-    nodes = list(range(node_first, node_first + len(groups)))
-    w.obj(1, b"<< /Type /Catalog /Pages 2 0 R >>")
-    w.obj(2, b"<< /Type /Pages /Kids [%s] /Count %d >>"
-          % (b" ".join(b"%d 0 R" % n for n in nodes), pages))
-    parent = {p: node for node, group in zip(nodes, groups) for p in group}
+    tree = PageTree(w, page_numbers, node_first)
+    parent = tree.parent
     for i, page in enumerate(page_numbers):
         content, image = page + 1, page + 2
         w.obj(page, b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 612 612] "
@@ -130,10 +140,7 @@ def image_pages(w, pages, width, height, first_page_seed=1):
         w.stream(image, b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceRGB "
                  b"/BitsPerComponent 8 /Filter /FlateDecode" % (width, height),
                  noise_chunks(first_page_seed + i, size), length)
-    for node, group in zip(nodes, groups):
-        w.obj(node, b"<< /Type /Pages /Parent 2 0 R /Kids [%s] /Count %d >>"
-              % (b" ".join(b"%d 0 R" % p for p in group), len(group)))
-    w.close(node_first + len(nodes))
+    tree.finish()
 
 
 def main():
