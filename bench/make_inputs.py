@@ -48,11 +48,14 @@ class Writer:
 
 
 class PageTree:
-    """Catalog 1 and root node 2 at once; one intermediate node per 100 pages, numbered
-    from node_first, written by finish() after the pages."""
+    """Catalog 1 and root node 2 at once; pages from 3 on, each followed by its
+    objects_per_page - 1 own objects; one intermediate node per 100 pages after them,
+    written by finish()."""
 
-    def __init__(self, w, page_numbers, node_first):
+    def __init__(self, w, pages, objects_per_page):
         self.w = w
+        self.pages = page_numbers = [3 + objects_per_page * i for i in range(pages)]
+        node_first = 3 + objects_per_page * pages
         self.groups = [page_numbers[i:i + 100] for i in range(0, len(page_numbers), 100)]
         self.nodes = list(range(node_first, node_first + len(self.groups)))
         self.size = node_first + len(self.nodes)
@@ -72,12 +75,9 @@ def objects(pages, out):
     # Per page: the page, its content stream, resources, font, graphics state and three
     # annotations; numbers 3 .. 3 + 8 * pages - 1, then the intermediate page-tree nodes.
     w = Writer(out)
-    first = 3
-    page_numbers = [first + 8 * i for i in range(pages)]
-    node_first = first + 8 * pages
-    tree = PageTree(w, page_numbers, node_first)
+    tree = PageTree(w, pages, 8)
     parent = tree.parent
-    for i, page in enumerate(page_numbers):
+    for i, page in enumerate(tree.pages):
         content, res, font, gs, a1, a2, a3 = range(page + 1, page + 8)
         w.obj(page, b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 612 792] /Resources %d 0 R "
               b"/Contents %d 0 R /Annots [%d 0 R %d 0 R %d 0 R] >>" % (parent[page], res, content, a1, a2, a3))
@@ -126,12 +126,9 @@ def stored_deflate_length(total, chunk=1 << 22):
 def image_pages(w, pages, width, height, first_page_seed=1):
     size = width * height * 3
     length = stored_deflate_length(size)
-    first = 3
-    page_numbers = [first + 3 * i for i in range(pages)]
-    node_first = first + 3 * pages
-    tree = PageTree(w, page_numbers, node_first)
+    tree = PageTree(w, pages, 3)
     parent = tree.parent
-    for i, page in enumerate(page_numbers):
+    for i, page in enumerate(tree.pages):
         content, image = page + 1, page + 2
         w.obj(page, b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 612 612] "
               b"/Resources << /XObject << /Im1 %d 0 R >> >> /Contents %d 0 R >>" % (parent[page], image, content))
