@@ -225,8 +225,20 @@ class TksCustomPDFDocument : public TksComponent {
   void ReadStructure();
   std::unique_ptr<TksPDFCatalog> Catalog;
   std::vector<TksPDFIndirectObject*> Pages;  // into Store
-  // Marks and loads everything a value refers to.
+  // Marks and loads everything a value refers to. A stream's indirect /Length is not
+  // followed (the writer gives every stream a direct one), nor is a source object the
+  // writer rebuilds.
   void MarkReachable(TksPDFObject* value);
+  // Source objects the writer writes in a new form: the catalog, the information
+  // dictionary, every page tree node and every outline item. Their old form is never
+  // written; a reference to one is written as a reference to what replaces it.
+  enum TksRebuiltAs : int32_t { rbOutlineItem = 0, rbCatalog = 1, rbInformation = 2, rbPageTree = 3 };
+  void NoteRebuilt(int32_t objectNumber, TksRebuiltAs as) { rebuilt_.try_emplace(objectNumber, as); }
+  // What the source object objectNumber was noted as; none when it is written as it stands.
+  std::optional<TksRebuiltAs> RebuiltAs(int32_t objectNumber) const {
+    auto it = rebuilt_.find(objectNumber);
+    return it == rebuilt_.end() ? std::nullopt : std::optional<TksRebuiltAs>(it->second);
+  }
   // Each returns the value when it already has the kind (or is absent); follows references
   // through the store or the file; keepInStore says whether an object read is stored.
   TksPDFArrayObject* ResolveArray(TksPDFObject* value, bool keepInStore);
@@ -320,6 +332,9 @@ class TksCustomPDFDocument : public TksComponent {
   // is of a kind a destination cannot have.
   bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
   void NormaliseAction(TksPDFDictObject& action);
+  std::unordered_map<int32_t, TksRebuiltAs> rebuilt_;
+  // Whether a save writes this object of the store: reached, and not a rebuilt one.
+  bool IsWritten(const TksPDFIndirectObject& object) const;
   // Name -> first index in Dests, filled as entries are appended.
   mutable std::unordered_map<std::string, size_t> destIndex_;
   mutable size_t destIndexed_ = 0;

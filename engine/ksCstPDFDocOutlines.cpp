@@ -209,7 +209,9 @@ void TksCustomPDFDocument::ReadOutlines(TksPDFObject* outlines) {
         Warning(ksFormat(ksres::SOutlineLoop, ref->ObjectNumber));
         continue;
       }
-      // Items are rebuilt on save, so the source objects are neither stored nor marked.
+      // Items are rebuilt on save, so the source objects are neither stored nor marked,
+      // and the walk does not bring them back through other references.
+      NoteRebuilt(ref->ObjectNumber, rbOutlineItem);
       std::unique_ptr<TksPDFIndirectObject> readNow;
       TksPDFIndirectObject* object = FindLoaded(ref->ObjectNumber, ref->Generation);
       if (!object) {
@@ -388,11 +390,15 @@ void TksCustomPDFDocument::BuildOutlines(TksPDFObjectStore& saveStore) {
     built[i].visible = visible;
   }
 
-  // An item keeps the identity it was read under unless an object of the document
-  // already has it (items expanded from object streams are stored); new ones get a number.
+  // An item keeps the identity it was read under, so references to it reach the rebuilt
+  // item; the old object of that number is never written (an item expanded from an
+  // object stream is in the store, unwritten). An identity that something else of the
+  // document has, or none (a root given directly), gets a new number.
   for (Built& b : built) {
     TksPDFOutline& item = *b.item;
-    if (item.ObjectNumber <= 0 || Store->Find(item.DocumentID, item.ObjectNumber, item.Generation)) {
+    const bool ownIdentity = item.ObjectNumber > 0 && item.DocumentID == DocumentID &&
+                             RebuiltAs(item.ObjectNumber) == rbOutlineItem;
+    if (!ownIdentity) {
       item.DocumentID = DocumentID;
       item.ObjectNumber = NewObjectNumber();
       item.Generation = 0;

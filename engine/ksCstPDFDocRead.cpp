@@ -94,8 +94,8 @@ std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* v
   if (!ref) return std::nullopt;
   TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
   if (!target && lengthReads_ < kMaxLengthReads) {
-    // The length is read into the store unmarked; the walk marks it when it follows
-    // the stream's dictionary.
+    // The length is read into the store unmarked. The writer gives every stream a direct
+    // /Length, so it is written only when something else refers to it.
     uint64_t saved = Reader->Position();
     ++lengthReads_;
     std::unique_ptr<TksPDFIndirectObject> read;

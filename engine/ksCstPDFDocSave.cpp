@@ -176,11 +176,20 @@ void TksCustomPDFDocument::ApplyNeedAppearances(uint8_t mode) {
   if (form) form->SetBoolean("/NeedAppearances", mode == 0);
 }
 
+bool TksCustomPDFDocument::IsWritten(const TksPDFIndirectObject& object) const {
+  if (object.UseCount <= 0) return false;
+  // A reference to a null object means null: it is written so, and the object is not.
+  if (!object.Value || object.Value->ObjectType == otNull) return false;
+  // The old form of what the writer rebuilds stays out, however it was reached.
+  return rebuilt_.empty() || object.DocumentID != DocumentID || !rebuilt_.count(object.ObjectNumber) ||
+         (SaveStore && SaveStore->Find(object) == &object);
+}
+
 void TksCustomPDFDocument::NumberObjects() {
   for (TksPDFObjectStore* store : {Store.get(), SaveStore.get()}) {
     for (int32_t i = 0; i < store->Count(); ++i) {
       TksPDFIndirectObject* object = store->Items(i);
-      object->SaveNumber = object->UseCount > 0 ? ++NextNumber : 0;
+      object->SaveNumber = IsWritten(*object) ? ++NextNumber : 0;
     }
   }
 }

@@ -56,6 +56,7 @@ void TksCustomPDFDocument::ResetStructure() {
   destIndexed_ = 0;
   fieldPath_.clear();
   fieldSeen_.clear();
+  rebuilt_.clear();
 }
 
 int32_t TksCustomPDFDocument::NewObjectNumber() {
@@ -79,6 +80,7 @@ void TksCustomPDFDocument::ReadStructure() {
   if (Trailer.InfoReference && Info_->IsEmpty()) {
     TksPDFObject* value = ResolveValue(Trailer.InfoReference.get());
     if (auto* info = AsDict(value)) {
+      if (Trailer.InfoReference->ObjectNumber > 0) NoteRebuilt(Trailer.InfoReference->ObjectNumber, rbInformation);
       std::unique_ptr<TksPDFDictObject> copy = info->CloneDict();
       // The dictionary is written as a new object, so values kept in objects of their
       // own are taken in; only what cannot stand directly stays a reference.
@@ -105,6 +107,7 @@ void TksCustomPDFDocument::ReadStructure() {
   if (!catalogObject) throw EPDFFileCorruptedError(ksFormat(ksres::SCatalogNotFound, rootNumber));
   TksPDFDictObject* catalog = AsDict(catalogObject->Value.get());
   if (!catalog) throw EPDFFileCorruptedError(ksFormat(ksres::SCatalogNotDictionary, rootNumber));
+  NoteRebuilt(rootNumber, rbCatalog);
 
   PageMode = PageModeOf(catalog->Lookup("/PageMode"));
   PageLayout = PageLayoutOf(catalog->Lookup("/PageLayout"));
@@ -231,6 +234,8 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, const TksPDFDictOb
     if (type->Text != "/Pages") throw EUnexpectedError(ksres::SUnexpectedError);
 
     if (!nodesSeen.insert(n).second) throw EPDFFileCorruptedError(ksFormat(ksres::SPageTreeLoop, n));
+    // The writer's single page tree node takes the place of every node of the source.
+    NoteRebuilt(n, rbPageTree);
     if (levels.size() >= static_cast<size_t>(kMaxPageTreeDepth))
       throw EPDFFileCorruptedError(ksFormat(ksres::SPageTreeTooDeep, kMaxPageTreeDepth));
     Level level;

@@ -74,6 +74,7 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
   struct Frame {
     TksPDFObject* container;
     int32_t next;
+    bool streamDict = false;  // a stream's dictionary: its /Length is the writer's
   };
   std::vector<Frame> stack;
   std::vector<TksPDFObject*> pendingRoots{value};
@@ -87,7 +88,7 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
         stack.push_back({v, 0});
         break;
       case otStream:
-        stack.push_back({static_cast<TksPDFStreamObject*>(v)->Dict.get(), 0});
+        stack.push_back({static_cast<TksPDFStreamObject*>(v)->Dict.get(), 0, true});
         break;
       case otIndirectObject:
         if (TksPDFObject* inner = static_cast<TksPDFIndirectObject*>(v)->Value.get()) pendingRoots.push_back(inner);
@@ -98,6 +99,9 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
           Warning(ksFormat(ksres::SInvalidObjectNumberInPDF, ref->ObjectNumber));
           break;
         }
+        // The writer builds these anew; their old form must not come back through a
+        // reference to it.
+        if (ref->DocumentID == DocumentID && !rebuilt_.empty() && rebuilt_.count(ref->ObjectNumber)) break;
         TksPDFIndirectObject* stored = FindLoaded(ref->ObjectNumber, ref->Generation);
         if (stored) {
           stored->MarkUsed();
@@ -113,7 +117,7 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
         stored->Followed = true;
         if (TksPDFObject* inner = stored->Value.get()) {
           if (inner->ObjectType == otStream)
-            stack.push_back({static_cast<TksPDFStreamObject*>(inner)->Dict.get(), 0});
+            stack.push_back({static_cast<TksPDFStreamObject*>(inner)->Dict.get(), 0, true});
           else if (inner->ObjectType == otArray || inner->ObjectType == otDictionary)
             stack.push_back({inner, 0});
         }
@@ -155,6 +159,7 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
         TksPDFObject* item = d->ValueAt(i);
         if (!item) continue;
         const std::string& key = d->KeyAt(i)->Text;
+        if (f.streamDict && key == "/Length") continue;
         if ((key == "/Dest" || key == "/D") && (item->ObjectType == otString || item->ObjectType == otName) &&
             (key == "/Dest" || !HoldsForeignDestination(*d))) {
           ReplaceNamedDestination(*d, i);

@@ -98,6 +98,10 @@ TksPDFIndirectObject* TksCustomPDFDocument::FindWritten(const TksPDFIndirectRefe
 }
 
 int32_t TksCustomPDFDocument::SaveNumberOf(const TksPDFIndirectReference& ref) const {
+  // A reference to the source's catalog, information or a page tree node names the
+  // object written in its place.
+  if (ref.DocumentID == DocumentID && !rebuilt_.empty())
+    if (std::optional<TksRebuiltAs> as = RebuiltAs(ref.ObjectNumber); as && *as != rbOutlineItem) return *as;
   const TksPDFIndirectObject* target = FindWritten(ref);
   return target ? target->SaveNumber : 0;
 }
@@ -205,12 +209,9 @@ void TksCustomPDFDocument::PrepareStream(int32_t context, const TksPDFStreamObje
   }
 
   // A "/Length" that disagrees with the bytes (a damaged source whose data were recovered)
-  // would make the output unreadable; the bytes written decide it.
+  // would make the output unreadable; the bytes written decide it. It is always written
+  // directly: the walk does not keep the objects that held lengths.
   TksPDFObject* length = dict->Lookup("/Length");
-  if (auto* ref = AsRef(length)) {
-    TksPDFIndirectObject* target = FindWritten(*ref);
-    length = target && target->SaveNumber != 0 ? target->Value.get() : nullptr;
-  }
   int64_t declared = -1;
   if (length && length->ObjectType == otInteger)
     declared = static_cast<TksPDFIntegerObject*>(length)->Value;
@@ -317,7 +318,7 @@ void TksCustomPDFDocument::WritePageTree() {
     if (!store) continue;
     for (int32_t i = 0; i < store->Count(); ++i) {
       TksPDFIndirectObject* object = store->Items(i);
-      if (object->UseCount > 0) WriteIndirectObject(*object);
+      if (object->SaveNumber > 0) WriteIndirectObject(*object);  // numbered by NumberObjects
       ++visited;
       IOProgress(static_cast<int>(visited * 100 / total));
     }

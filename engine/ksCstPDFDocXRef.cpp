@@ -347,7 +347,6 @@ void TksCustomPDFDocument::ReadCrossReference() {
 
 void TksCustomPDFDocument::ExpandObjectStreams() {
   std::unordered_set<int64_t> expanded;
-  const int32_t infoNumber = Trailer.InfoReference ? Trailer.InfoReference->ObjectNumber : -1;
   for (size_t i = 0; i < XRefStreamEntries.size(); ++i) {
     const auto& entry = XRefStreamEntries[i];
     if (!entry || entry->EntryType != 2) continue;
@@ -408,19 +407,10 @@ void TksCustomPDFDocument::ExpandObjectStreams() {
       if (auto* wrapped = AsIndirect(value.get())) value = std::move(wrapped->Value);
       if (!value) value = std::make_unique<TksPDFNullObject>();
 
-      const bool pagesNode = value->ObjectType == otDictionary &&
-                             IsName(static_cast<TksPDFDictObject*>(value.get())->Lookup("/Type"), "/Pages");
-      if (number == infoNumber && value->ObjectType == otDictionary)
-        Info().SetDictionary(static_cast<TksPDFDictObject*>(value.get())->CloneDict());
-      // Every object goes into the store, the catalog and the information dictionary
-      // included, so the walk finds it like any other.
-      TksPDFIndirectObject* placed =
-          Store->Add(std::make_unique<TksPDFIndirectObject>(DocumentID, number, 0, std::move(value)));
-      // Page tree nodes are marked by the walk, which keeps only the pages.
-      if (!pagesNode) {
-        placed->MarkUsed();
-        MarkReachable(placed->Value.get());
-      }
+      // Every object goes into the store unmarked, the catalog and the information
+      // dictionary included: the structure walk finds it like any other and marks it
+      // only when it reaches it, so what nothing refers to is not written.
+      Store->Add(std::make_unique<TksPDFIndirectObject>(DocumentID, number, 0, std::move(value)));
     }
   }
 }

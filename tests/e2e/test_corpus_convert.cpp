@@ -106,6 +106,20 @@ std::string Counts(const std::string& pdf) {
 
 int PagesIn(const std::string& counts) { return counts.size() > 1 ? std::atoi(counts.c_str() + 1) : 0; }
 
+// Objects of a file and objects qpdf keeps when it rewrites it (it drops whatever
+// nothing refers to): equal when the file carries no orphans. -1 when qpdf cannot.
+std::pair<int, int> ObjectsAndKept(const std::string& pdf, const std::string& dir) {
+  const std::string kept = dir + "/kept.pdf";
+  auto objects = [](const std::string& file) {
+    RunResult r = Shell("qpdf --show-xref " + Quote(file) + " 2>/dev/null | grep -c ': uncompressed'");
+    return r.out.empty() ? -1 : std::atoi(r.out.c_str());
+  };
+  const int status = Shell("qpdf --object-streams=disable " + Quote(pdf) + " " + Quote(kept) + " 2>/dev/null").status;
+  std::pair<int, int> result{objects(pdf), status == 0 || status == 3 ? objects(kept) : -1};
+  fs::remove(kept);
+  return result;
+}
+
 class TempDir {
  public:
   TempDir() {
@@ -157,6 +171,9 @@ TEST_P(ConvertLoadable, OutputIsSoundAndFaithful) {
   if (srcCheck.status == 0) {
     EXPECT_EQ(outCheck.status, 0) << outCheck.out;
   }
+  // Nothing is written that nothing refers to.
+  const auto [objects, kept] = ObjectsAndKept(output, dir.path());
+  EXPECT_EQ(objects, kept) << "objects written, objects qpdf keeps";
 
   // The same pages, outline items, annotations and form fields; the output's /Count is
   // the number of pages its tree holds.
@@ -238,6 +255,8 @@ TEST_P(ConvertCompressed, OutputIsSoundAndRendersTheSame) {
   if (srcCheck.status == 0) {
     EXPECT_EQ(outCheck.status, 0) << outCheck.out;
   }
+  const auto [objects, kept] = ObjectsAndKept(output, dir.path());
+  EXPECT_EQ(objects, kept) << "objects written, objects qpdf keeps";
   const std::string srcCounts = Counts(source);
   EXPECT_EQ(Counts(output), srcCounts);
   const std::string last = std::to_string(std::min(PagesIn(srcCounts), 3));

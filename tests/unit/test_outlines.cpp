@@ -105,7 +105,7 @@ TEST(Outlines, BuildWritesCountsAndLinks) {
   ClosedChapter(o);
   o.Read();
   std::map<int32_t, std::string> built = o.Build();
-  // Items from the store keep no identity a stored object has: each gets a new number.
+  // Items keep the numbers they were read under; the old objects are never written.
   ASSERT_EQ(built.size(), 6u);
   const int32_t root = o.doc.OutlineRoot->ObjectNumber;
   const TksPDFOutline& chapter = *o.doc.OutlineRoot->First;
@@ -122,7 +122,8 @@ TEST(Outlines, BuildWritesCountsAndLinks) {
                                          ref(one) + " /Next " + ref(three) + " >>");
   EXPECT_EQ(built[three.ObjectNumber], "<< /Title (Three) /Parent " + ref(chapter) + " /Prev " + ref(two) + " >>");
   EXPECT_EQ(Text(o.doc.Catalog->Outlines.get()), std::to_string(root) + " 0 R");
-  EXPECT_GT(root, 15);
+  EXPECT_EQ(root, 10);
+  EXPECT_EQ(chapter.ObjectNumber, 11);
   EXPECT_THAT(o.warnings, IsEmpty());
 
   // A second save builds the same objects under the same numbers.
@@ -132,18 +133,17 @@ TEST(Outlines, BuildWritesCountsAndLinks) {
   EXPECT_EQ(Text(again.Find(o.doc.DocumentID, root, 0)->Value.get()), built[root]);
 }
 
-TEST(Outlines, ItemsReadFromTheFileKeepTheirNumbers) {
+TEST(Outlines, ARootGivenDirectlyGetsANewNumber) {
   OutlineDoc o;
-  o.Put(10, "<< /First 11 0 R /Last 11 0 R >>");
   o.Put(11, "<< /Title (Only) /Parent 10 0 R >>");
-  o.Read();
-  // Items read from the file are not in the store; give these identities no stored
-  // object has, as such items have.
-  o.doc.OutlineRoot->ObjectNumber = 50;
-  o.doc.OutlineRoot->First->ObjectNumber = 51;
+  o.Read("<< /First 11 0 R /Last 11 0 R >>");
   std::map<int32_t, std::string> built = o.Build();
-  EXPECT_EQ(built[50], "<< /First 51 0 R /Last 51 0 R /Count 1 >>");
-  EXPECT_EQ(built[51], "<< /Title (Only) /Parent 50 0 R >>");
+  const int32_t root = o.doc.OutlineRoot->ObjectNumber;
+  EXPECT_GT(root, 11);
+  const std::string rootRef = std::to_string(root) + " 0 R";
+  EXPECT_EQ(built[root], "<< /First 11 0 R /Last 11 0 R /Count 1 >>");
+  EXPECT_EQ(built[11], "<< /Title (Only) /Parent " + rootRef + " >>");
+  EXPECT_EQ(Text(o.doc.Catalog->Outlines.get()), rootRef);
 }
 
 TEST(Outlines, OpenItemsCountEveryVisibleDescendant) {
