@@ -382,8 +382,8 @@ void TksCustomPDFDocument::WriteCrossReference() {
   trailer += KeyLine("/Size", NumberText(size));
   trailer += KeyLine("/Root", ReferenceText(1));
   trailer += KeyLine("/Info", ReferenceText(2));
-  if (EncryptNumber > 0) trailer += KeyLine("/Encrypt", ReferenceText(EncryptNumber));
   if (Trailer.IDArray) trailer += KeyLine("/ID", WriteValue(-1, Trailer.IDArray.get()));
+  if (EncryptNumber > 0) trailer += KeyLine("/Encrypt", ReferenceText(EncryptNumber));
   trailer += ">>\r\nstartxref\r\n";
   AppendNumber(trailer, xrefPosition);
   trailer += "\r\n%%EOF\r\n";

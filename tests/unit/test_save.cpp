@@ -406,6 +406,25 @@ TEST_F(SaveTest, TrailerWithAndWithoutID) {
             std::string::npos);
 }
 
+// The trailer's keys in the order /Size /Root /Info /ID /Encrypt. Encryption made from
+// fixed settings: the identifier is the MD5 of "Output1.pdf" (the document has no
+// creation date), the dictionary the last object.
+TEST_F(SaveTest, EncryptedTrailerByteForByte) {
+  AddPage(7);
+  doc_.Encryption().SetEnabled(true);
+  doc_.Encryption().SetOwnerPassword("owner");
+  std::string file = Save();
+  const size_t xref = file.rfind("xref\r\n0 ");
+  ASSERT_NE(xref, std::string::npos);
+  const size_t trailer = file.find("trailer\r\n", xref);
+  ASSERT_NE(trailer, std::string::npos);
+  EXPECT_EQ(file.substr(trailer),
+            "trailer\r\n<<\r\n/Size 6\r\n/Root 1 0 R\r\n/Info 2 0 R\r\n"
+            "/ID [ <91C46192D01BC5EF2A13E101CF4CCF84> <91C46192D01BC5EF2A13E101CF4CCF84> ]\r\n/Encrypt 5 0 R\r\n>>\r\n"
+            "startxref\r\n" + std::to_string(xref) + "\r\n%%EOF\r\n");
+  EXPECT_EQ(ObjectBody(file, 5).substr(0, 27), "<<\r\n/Filter /Standard\r\n/O <");
+}
+
 TEST_F(SaveTest, StreamsKeepTheirBytesAndGetAMatchingLength) {
   const struct {
     const char* name;

@@ -244,7 +244,7 @@ TEST(EncryptedSave, StringsAndStreamsUseTheirObjectsNumbers) {
   EXPECT_EQ(encryptNumber, pieceNumber > contentNumber ? pieceNumber + 1 : contentNumber + 1);
   EXPECT_EQ(ObjectText(file, encryptNumber + 1), "");
   EXPECT_NE(ObjectText(file, encryptNumber).find("/O <" + ownerKey + ">"), std::string::npos);
-  EXPECT_NE(file.find("/Encrypt " + std::to_string(encryptNumber) + " 0 R\r\n/ID [ <" + id + "> <" + id + "> ]"),
+  EXPECT_NE(file.find("/ID [ <" + id + "> <" + id + "> ]\r\n/Encrypt " + std::to_string(encryptNumber) + " 0 R\r\n"),
             std::string::npos);
 }
 
