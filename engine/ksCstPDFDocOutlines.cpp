@@ -194,6 +194,8 @@ void TksCustomPDFDocument::ReadOutlines(TksPDFObject* outlines) {
   std::vector<Pending> pending{{outlines, nullptr, nullptr, 0}};
   std::unordered_set<int32_t> seen;
   std::vector<TksPDFObjectPtr> links;  // the /First and /Next references of items read
+  // The page tree has been read: every page of the document is loaded by now.
+  const std::unordered_set<const TksPDFIndirectObject*> pages(Pages.begin(), Pages.end());
   bool depthWarned = false;
 
   while (!pending.empty()) {
@@ -254,6 +256,12 @@ void TksCustomPDFDocument::ReadOutlines(TksPDFObject* outlines) {
           !ReplaceNamedDestination(*dict, i))
         throw EUnexpectedError(ksres::SUnexpectedError);
     }
+
+    // A destination naming no page of the document (a dangling reference, most often)
+    // cannot be used; the bookmark itself, its title, action and children are kept.
+    if (auto* dest = AsArray(dict->Lookup("/Dest")))
+      if (auto* page = AsRef(dest->GetItem(0)))
+        item->DestMissing = !pages.count(FindLoaded(page->ObjectNumber, page->Generation));
 
     i = dict->IndexOfKey("/A");
     if (i >= 0 && dict->ValueAt(i) && dict->ValueAt(i)->ObjectType != otNull) {
@@ -326,6 +334,7 @@ void TksCustomPDFDocument::BuildOutlines(TksPDFObjectStore& saveStore) {
   // An item goes when its page is not written (a deleted page); its children take
   // its place among its siblings, so bookmarks to pages that remain are not lost.
   auto isDropped = [&](const TksPDFOutline& item) {
+    if (item.DestMissing) return false;
     auto* dest = AsArray(item.Dict() ? item.Dict()->Lookup("/Dest") : nullptr);
     if (!dest) return false;
     TksPDFObject* page = dest->GetItem(0);
@@ -405,14 +414,16 @@ void TksCustomPDFDocument::BuildOutlines(TksPDFObjectStore& saveStore) {
     }
   }
 
+  int32_t destsMissing = 0;
   for (size_t i = 0; i < built.size(); ++i) {
     Built& b = built[i];
     auto dict = std::make_unique<TksPDFDictObject>();
     if (i > 0) {
+      if (b.item->DestMissing) ++destsMissing;
       if (TksPDFDictObject* source = b.item->Dict()) {
         for (const char* key : {"/Dest", "/Title", "/C", "/F", "/A"}) {
           TksPDFObject* v = source->Lookup(key);
-          if (!v) continue;
+          if (!v || (b.item->DestMissing && std::string_view(key) == "/Dest")) continue;
           if (std::string_view(key) == "/C") {
             TksPDFObject* colour = Store->Dereference(v);
             if (!AsArray(colour)) continue;
@@ -440,4 +451,5 @@ void TksCustomPDFDocument::BuildOutlines(TksPDFObjectStore& saveStore) {
                                                          std::move(dict), 1));
   }
   Catalog->Outlines = OutlineRoot->ReferenceTo();
+  if (destsMissing > 0) Warning(ksFormat(ksres::SOutlineDestsMissing, destsMissing));
 }

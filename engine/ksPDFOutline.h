@@ -25,6 +25,9 @@ class TksPDFOutline : public TksPDFIndirectObject {
 
   TksCustomPDFDocument* Document;
   bool Closed = false;
+  // Its "/Dest" names no page of the document (an object the file does not have, or one
+  // that is no page): the item is written without it.
+  bool DestMissing = false;
   const std::vector<TksPDFIndirectObject*>* PageList = nullptr;
   TksPDFOutline* Parent = nullptr;
   std::unique_ptr<TksPDFOutline> First;

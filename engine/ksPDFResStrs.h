@@ -147,6 +147,8 @@ namespace ksres {
 // Saving
 inline constexpr const char* SBuildingOutlines = "Building Outlines...";
 inline constexpr const char* SBuildingObjects = "Building Objects...";
+inline constexpr const char* SOutlineDestsMissing =
+    "Bookmarks kept without their destination, which names no page of the document: %d";
 inline constexpr const char* SWritingPages = "Writing Pages";
 inline constexpr const char* SWritingXRefTable = "Writing Cross-Reference Table";
 inline constexpr const char* SCannotCreateFile = "Cannot create file \"%s\". %s";

@@ -431,6 +431,42 @@ TEST(ConvertCommand, ProgressKeepsTheInputVersionAndAddsTheExtension) {
     EXPECT_NE(conv.out.find(line), std::string::npos) << line << " missing in:\n" << conv.out;
 }
 
+// Bookmarks whose page the file does not have (dangling references, directly or through
+// a named destination) keep their titles and their place in the tree.
+TEST(ConvertCommand, BookmarksToMissingPagesKeepTheirPlace) {
+  TempDir dir;
+  ksfixture::PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R /Outlines 10 0 R /Dests << /gone [42 0 R /Fit] >> >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 200 200] >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R >>");
+  b.Object(4, "<< /Type /Page /Parent 2 0 R >>");
+  b.Object(10, "<< /Type /Outlines /First 11 0 R /Last 15 0 R /Count 5 >>");
+  b.Object(11, "<< /Title (Intro) /Parent 10 0 R /Next 12 0 R /Dest [3 0 R /Fit] >>");
+  b.Object(12, "<< /Title (Lost) /Parent 10 0 R /Prev 11 0 R /Next 15 0 R /First 13 0 R /Last 14 0 R /Count 2 "
+               "/Dest [40 0 R /Fit] /C [1 0 0] >>");
+  b.Object(13, "<< /Title (Lost child) /Parent 12 0 R /Next 14 0 R /Dest [41 0 R /XYZ 0 0 0] >>");
+  b.Object(14, "<< /Title (Kept child) /Parent 12 0 R /Prev 13 0 R /Dest [4 0 R /Fit] >>");
+  b.Object(15, "<< /Title (Named) /Parent 10 0 R /Prev 12 0 R /Dest /gone >>");
+  const std::string source = dir.path() + "/bookmarks.pdf", output = dir.path() + "/out.pdf";
+  {
+    std::ofstream(source, std::ios::binary) << b.Build("/Root 1 0 R");
+  }
+  RunResult conv = Shell(std::string(PW_CONVERT_EXE) + " " + Quote(source) + " " + Quote(output) + " 2>&1");
+  EXPECT_EQ(conv.status, 3) << conv.out;
+  EXPECT_EQ(conv.out,
+            "pagewright-convert: warning: Bookmarks kept without their destination, which names no page of the "
+            "document: 3\n");
+  const char* tree = "def t: {title, kids: [.kids[] | t]}; [.outlines[] | t] | @json";
+  auto outline = [&](const std::string& pdf) {
+    return Trim(Shell("qpdf --json=2 --json-key=outlines " + Quote(pdf) + " 2>/dev/null | jq -r " + Quote(tree)).out);
+  };
+  EXPECT_EQ(outline(source),
+            "[{\"title\":\"Intro\",\"kids\":[]},{\"title\":\"Lost\",\"kids\":[{\"title\":\"Lost child\",\"kids\":[]},"
+            "{\"title\":\"Kept child\",\"kids\":[]}]},{\"title\":\"Named\",\"kids\":[]}]");
+  EXPECT_EQ(outline(output), outline(source));
+  EXPECT_EQ(Shell("qpdf --check " + Quote(output) + " >/dev/null 2>&1").status, 0);
+}
+
 TEST(ConvertCommand, AnOutputThatCannotBeCreatedFailsWithTheReason) {
   TempDir dir;
   const std::string out = dir.path() + "/missing/out.pdf";

@@ -206,6 +206,37 @@ TEST(Outlines, ItemsOfPagesThatAreNotWrittenGo) {
   EXPECT_THAT(o.warnings, ElementsAre("Expected Page Indirect Reference in Outline Destination!"));
 }
 
+// A destination naming no page of the document (an object the file does not have, or
+// one that is no page) cannot be used: the item stays with everything else it holds,
+// without /Dest, and each save says how many lost theirs.
+TEST(Outlines, ItemsWhosePageIsMissingKeepTheirPlace) {
+  OutlineDoc o;
+  o.Put(10, "<< /First 11 0 R >>");
+  o.Put(11, "<< /Title (Missing) /Dest [40 0 R /Fit] /C [1 0 0] /F 2 /A << /S /URI /URI (u) >> "
+            "/First 12 0 R /Count -2 /Next 14 0 R >>");
+  o.Put(12, "<< /Title (Child missing) /Dest [5 0 R /XYZ 0 0 0] /Next 13 0 R >>");
+  o.Put(5, "<< /Type /Annot /Subtype /Text >>");  // an object, but no page
+  o.Put(13, "<< /Title (Child kept) /Dest [4 0 R /Fit] >>");
+  o.Put(14, "<< /Title (Named) /Dest (lost) >>");
+  o.Read("10 0 R", "/Dests << /lost [42 0 R /Fit] >>");
+  EXPECT_THAT(o.Titles(), ElementsAre("(Missing)", "-(Child missing)", "-(Child kept)", "(Named)"));
+  std::map<int32_t, std::string> built = o.Build();
+  ASSERT_EQ(built.size(), 5u);
+  EXPECT_EQ(built[10], "<< /First 11 0 R /Last 14 0 R /Count 2 >>");
+  EXPECT_EQ(built[11], "<< /Title (Missing) /C [ 1 0 0 ] /F 2 /A << /S /URI /URI (u) >> /Parent 10 0 R "
+                       "/Next 14 0 R /First 12 0 R /Last 13 0 R /Count -2 >>");
+  EXPECT_EQ(built[12], "<< /Title (Child missing) /Parent 11 0 R /Next 13 0 R >>");
+  EXPECT_EQ(built[13], "<< /Dest [ 4 0 R /Fit ] /Title (Child kept) /Parent 11 0 R /Prev 12 0 R >>");
+  EXPECT_EQ(built[14], "<< /Title (Named) /Parent 10 0 R /Prev 11 0 R >>");
+  const char* warning = "Bookmarks kept without their destination, which names no page of the document: 3";
+  EXPECT_THAT(o.warnings, ElementsAre(warning));
+  // The document keeps what it read; the next save says it again.
+  EXPECT_EQ(Text(o.doc.OutlineRoot->First->Dict()->Lookup("/Dest")), "[ 40 0 R /Fit ]");
+  TksPDFObjectStore again;
+  o.doc.BuildOutlines(again);
+  EXPECT_THAT(o.warnings, ElementsAre(warning, warning));
+}
+
 TEST(Outlines, LoopsAreCutWithAWarning) {
   struct Case {
     const char* name;
