@@ -17,24 +17,9 @@ const char* XRefKindText(TksXRefKind kind) {
   }
 }
 
-const char* PageModeText(TksPageMode mode) {
-  switch (mode) {
-    case pmUseOutlines: return "UseOutlines";
-    case pmUseThumbs: return "UseThumbs";
-    case pmFullScreen: return "FullScreen";
-    case pmUseAttachments: return "UseAttachments";
-    default: return "UseNone";
-  }
-}
-
-const char* PageLayoutText(TksPageLayout layout) {
-  switch (layout) {
-    case plSinglePage: return "SinglePage";
-    case plOneColumn: return "OneColumn";
-    case plTwoColumnLeft: return "TwoColumnLeft";
-    case plTwoColumnRight: return "TwoColumnRight";
-    default: return "None";
-  }
+// The name the catalog is written with, without its "/"; the default when there is none.
+std::string NameText(const std::string& name, const char* none) {
+  return name.size() > 1 ? name.substr(1) : std::string(none);
 }
 
 // One value a line: line breaks inside a text would start a false line.
@@ -55,8 +40,8 @@ int64_t AnnotationCount(const TksCustomPDFDocument& doc) {
 
 void PrintStructure(TksCustomPDFDocument& doc) {
   std::printf("pages: %d\n", doc.PageCount());
-  std::printf("page_mode: %s\n", PageModeText(doc.PageMode));
-  std::printf("page_layout: %s\n", PageLayoutText(doc.PageLayout));
+  std::printf("page_mode: %s\n", NameText(doc.PageModeName(), "UseNone").c_str());
+  std::printf("page_layout: %s\n", NameText(doc.PageLayoutName(), "None").c_str());
   std::printf("outlines: %d\n", doc.OutlineRoot ? doc.OutlineRoot->DescendantCount() : 0);
   std::printf("annotations: %lld\n", static_cast<long long>(AnnotationCount(doc)));
   std::printf("fields: %zu\n", doc.AcroFormFields.size());

@@ -1,6 +1,7 @@
 // Document life cycle, events, information and viewer preferences.
 #include "ksCstPDFDoc.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "ksPDFParsers.h"
@@ -54,6 +55,8 @@ void TksCustomPDFDocument::Reset() {
   PDFVersion = pvPDF14;
   PageMode = pmNone;
   PageLayout = plNone;
+  OtherPageMode.clear();
+  OtherPageLayout.clear();
 }
 
 void TksCustomPDFDocument::StatusMessage(const std::string& text) {
@@ -156,12 +159,20 @@ void TksPDFViewerPreferences::SetFlag(const char* key, bool value) {
     dict_->Remove(key);
 }
 
-std::string TksPDFViewerPreferences::CatalogText() const {
-  static const char* const keys[] = {"/HideToolbar", "/HideMenubar", "/HideWindowUI", "/FitWindow",
-                                     "/CenterWindow", "/DisplayDocTitle", "/NonFullScreenPageMode", "/Direction",
-                                     "/ViewArea", "/ViewClip", "/PrintArea", "/PrintClip"};
+namespace {
+constexpr std::string_view kModelledPreferences[] = {
+    "/HideToolbar",           "/HideMenubar", "/HideWindowUI", "/FitWindow", "/CenterWindow", "/DisplayDocTitle",
+    "/NonFullScreenPageMode", "/Direction",   "/ViewArea",     "/ViewClip",  "/PrintArea",    "/PrintClip"};
+}  // namespace
+
+bool TksPDFViewerPreferences::IsModelledKey(std::string_view key) {
+  return std::find(std::begin(kModelledPreferences), std::end(kModelledPreferences), key) !=
+         std::end(kModelledPreferences);
+}
+
+std::string TksPDFViewerPreferences::CatalogText(TksTextFormHooks* hooks) const {
   std::string lines;
-  for (const char* key : keys) {
+  for (std::string_view key : kModelledPreferences) {
     const TksPDFObject* v = dict_->Lookup(key);
     std::string text;
     if (v && v->ObjectType == otBoolean && static_cast<const TksPDFBooleanObject*>(v)->Value)
@@ -172,6 +183,16 @@ std::string TksPDFViewerPreferences::CatalogText() const {
     lines += key;
     lines += ' ';
     lines += text;
+    lines += "\r\n";
+  }
+  // The rest (print scaling, duplex, copies, page ranges, ...) as it stands.
+  for (int32_t i = 0; i < dict_->Count(); ++i) {
+    const std::string& key = dict_->KeyAt(i)->Text;
+    const TksPDFObject* v = dict_->ValueAt(i);
+    if (!v || v->ObjectType == otNull || IsModelledKey(key)) continue;
+    lines += key;
+    lines += ' ';
+    AppendObjectText(lines, v, hooks);
     lines += "\r\n";
   }
   if (lines.empty()) return lines;

@@ -100,8 +100,12 @@ class TksPDFViewerPreferences {
     dict_ = dict ? std::move(dict) : std::make_unique<TksPDFDictObject>();
   }
   TksPDFDictObject& Dictionary() { return *dict_; }
-  // The "<< ... >>" text the catalog embeds; empty when no line results.
-  std::string CatalogText() const;
+  // The "<< ... >>" text the catalog embeds; empty when no line results. Keys outside the
+  // twelve the engine knows are carried through as they are, written through hooks
+  // (references renumbered, strings encrypted) when given.
+  std::string CatalogText(TksTextFormHooks* hooks = nullptr) const;
+  // One of the twelve keys written by the engine's own rules (a flag, or a name).
+  static bool IsModelledKey(std::string_view key);
 
  private:
   bool GetFlag(const char* key) const;
@@ -143,6 +147,13 @@ class TksCustomPDFDocument : public TksComponent {
   TksPDFVersion PDFVersion = pvPDF14;
   TksPageMode PageMode = pmNone;
   TksPageLayout PageLayout = plNone;
+  // The catalog's "/PageMode" or "/PageLayout" name when the enumerations have no value
+  // for it (later versions' "/UseOC", "/TwoPageLeft", ...): carried through as it stands
+  // while PageMode is pmNone or PageLayout plNone.
+  std::string OtherPageMode, OtherPageLayout;
+  // The names the catalog is written with ("/UseOutlines", "/UseOC"); empty for none.
+  std::string PageModeName() const;
+  std::string PageLayoutName() const;
   TksMeasurementUnit MeasurementUnit = muPixels;
   std::vector<TksMergeOption> MergeOptions;
   bool ShowSetupDialog = true;

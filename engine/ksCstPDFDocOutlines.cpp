@@ -1,4 +1,5 @@
 // Outlines, named destinations and name trees.
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -10,6 +11,19 @@ namespace {
 // Real name trees are a few levels deep and real outlines rarely pass ten.
 constexpr int kMaxNameTreeDepth = 256;
 constexpr int kMaxOutlineDepth = 256;
+
+// The entries of an outline item the save writes first, in this order; every other
+// entry but the structure ones (structure element, extensions, ...) follows as it stands.
+constexpr std::string_view kItemKeys[] = {"/Dest", "/Title", "/C", "/F", "/A"};
+constexpr std::string_view kStructureKeys[] = {"/Parent", "/Prev", "/Next", "/First", "/Last", "/Count"};
+
+bool IsItemKey(std::string_view key) {
+  for (std::string_view k : kItemKeys)
+    if (k == key) return true;
+  for (std::string_view k : kStructureKeys)
+    if (k == key) return true;
+  return false;
+}
 
 // A copy of an explicit destination, its page reference stamped with this document.
 TksPDFObjectPtr DestinationCopy(const TksPDFArrayObject& dest, int32_t documentID) {
@@ -290,6 +304,12 @@ void TksCustomPDFDocument::ReadOutlines(TksPDFObject* outlines) {
       }
     }
 
+    // Entries the engine does not model are written as they stand (only for items: the
+    // root is written with its structure entries alone), so what they refer to is kept.
+    if (p.parent || p.prev)
+      for (int32_t k = 0; k < dict->Count(); ++k)
+        if (!IsItemKey(dict->KeyAt(k)->Text)) MarkReachable(dict->ValueAt(k));
+
     for (const char* key : {"/Parent", "/Prev", "/Count", "/Last"}) dict->Remove(key);
     TksPDFObjectPtr first, next;
     if ((i = dict->IndexOfKey("/First")) >= 0) {
@@ -421,16 +441,19 @@ void TksCustomPDFDocument::BuildOutlines(TksPDFObjectStore& saveStore) {
     if (i > 0) {
       if (b.item->DestMissing) ++destsMissing;
       if (TksPDFDictObject* source = b.item->Dict()) {
-        for (const char* key : {"/Dest", "/Title", "/C", "/F", "/A"}) {
+        for (std::string_view key : kItemKeys) {
           TksPDFObject* v = source->Lookup(key);
-          if (!v || (b.item->DestMissing && std::string_view(key) == "/Dest")) continue;
-          if (std::string_view(key) == "/C") {
+          if (!v || (b.item->DestMissing && key == "/Dest")) continue;
+          if (key == "/C") {
             TksPDFObject* colour = Store->Dereference(v);
             if (!AsArray(colour)) continue;
             v = colour;
           }
-          dict->AddObject(key, v->Clone());
+          dict->AddObject(std::string(key), v->Clone());
         }
+        for (int32_t k = 0; k < source->Count(); ++k)
+          if (!IsItemKey(source->KeyAt(k)->Text) && source->ValueAt(k))
+            dict->AddObject(source->KeyAt(k)->Text, source->ValueAt(k)->Clone());
       }
       const Built& parent = built[b.parent];
       dict->AddObject("/Parent", parent.item->ReferenceTo());

@@ -109,12 +109,23 @@ void TksCustomPDFDocument::ReadStructure() {
   if (!catalog) throw EPDFFileCorruptedError(ksFormat(ksres::SCatalogNotDictionary, rootNumber));
   NoteRebuilt(rootNumber, rbCatalog);
 
-  PageMode = PageModeOf(catalog->Lookup("/PageMode"));
-  PageLayout = PageLayoutOf(catalog->Lookup("/PageLayout"));
+  // A name the enumerations have no value for is kept as it stands; the defaults need
+  // no entry.
+  TksPDFNameObject* mode = AsName(catalog->Lookup("/PageMode"));
+  PageMode = PageModeOf(mode);
+  if (PageMode == pmNone && mode && mode->Text != "/UseNone") OtherPageMode = mode->Text;
+  TksPDFNameObject* layout = AsName(catalog->Lookup("/PageLayout"));
+  PageLayout = PageLayoutOf(layout);
+  if (PageLayout == plNone && layout && layout->Text != "/None") OtherPageLayout = layout->Text;
 
   if (TksPDFObject* v = Present(*catalog, "/ViewerPreferences"))
-    if (TksPDFDictObject* prefs = ResolveDictionary(v, false))
+    if (TksPDFDictObject* prefs = ResolveDictionary(v, false)) {
       Catalog->ViewerPreferences.SetDictionary(prefs->CloneDict());
+      // Keys the engine does not model are written as they stand, references included.
+      TksPDFDictObject& kept = Catalog->ViewerPreferences.Dictionary();
+      for (int32_t i = 0; i < kept.Count(); ++i)
+        if (!TksPDFViewerPreferences::IsModelledKey(kept.KeyAt(i)->Text)) MarkReachable(kept.ValueAt(i));
+    }
 
   if (TksPDFObject* v = Present(*catalog, "/Metadata")) {
     Catalog->Metadata = v->Clone();
@@ -214,8 +225,9 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, const TksPDFDictOb
       node->MarkUsed();
       dict = AsDict(node->Value.get());
       if (!dict) throw EUnexpectedError(ksres::SUnexpectedError);
+      // The writer gives every page its new parent. Its article beads (/B) stay, as the
+      // catalog's threads do.
       dict->Remove("/Parent");
-      dict->Remove("/B");
       if (inheritedHere)
         for (int32_t i = 0; i < inheritedHere->Count(); ++i) {
           const std::string& key = inheritedHere->KeyAt(i)->Text;
@@ -224,10 +236,8 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, const TksPDFDictOb
       // The page's entries are followed here (its annotations later, in page order),
       // so reaching the page again from elsewhere needs no second walk.
       node->Followed = true;
-      for (int32_t i = 0; i < dict->Count(); ++i) {
-        const std::string& key = dict->KeyAt(i)->Text;
-        if (key != "/Annots" && key != "/B") MarkReachable(dict->ValueAt(i));
-      }
+      for (int32_t i = 0; i < dict->Count(); ++i)
+        if (dict->KeyAt(i)->Text != "/Annots") MarkReachable(dict->ValueAt(i));
       Pages.push_back(node);
       return;
     }

@@ -55,7 +55,7 @@ class TksSaveTextForm : public TksTextFormHooks {
   int32_t context_;
 };
 
-const char* PageModeName(TksPageMode mode) {
+const char* ModeName(TksPageMode mode) {
   switch (mode) {
     case pmUseOutlines: return "/UseOutlines";
     case pmUseThumbs: return "/UseThumbs";
@@ -65,7 +65,7 @@ const char* PageModeName(TksPageMode mode) {
   }
 }
 
-const char* PageLayoutName(TksPageLayout layout) {
+const char* LayoutName(TksPageLayout layout) {
   switch (layout) {
     case plSinglePage: return "/SinglePage";
     case plOneColumn: return "/OneColumn";
@@ -86,6 +86,16 @@ bool IsBuiltCatalogKey(std::string_view key) {
 }
 
 }  // namespace
+
+// ---- page mode and layout ----
+
+std::string TksCustomPDFDocument::PageModeName() const {
+  return PageMode == pmNone ? OtherPageMode : std::string(ModeName(PageMode));
+}
+
+std::string TksCustomPDFDocument::PageLayoutName() const {
+  return PageLayout == plNone ? OtherPageLayout : std::string(LayoutName(PageLayout));
+}
 
 // ---- lookups ----
 
@@ -333,11 +343,12 @@ void TksCustomPDFDocument::WriteCatalog() {
   body += KeyLine("/Type", "/Catalog");
   body += KeyLine("/Pages", ReferenceText(3));
   body += KeyLine("/Metadata", WriteValue(1, c.Metadata.get()));
-  body += KeyLine("/PageMode", PageModeName(PageMode));
-  body += KeyLine("/PageLayout", PageLayoutName(PageLayout));
+  body += KeyLine("/PageMode", PageModeName());
+  body += KeyLine("/PageLayout", PageLayoutName());
   body += KeyLine("/Names", WriteValue(1, c.Names.get()));
   body += KeyLine("/Outlines", WriteValue(1, c.Outlines.get()));
-  body += KeyLine("/ViewerPreferences", c.ViewerPreferences.CatalogText());
+  TksSaveTextForm form(*this, 1);
+  body += KeyLine("/ViewerPreferences", c.ViewerPreferences.CatalogText(&form));
   body += KeyLine("/AcroForm", WriteValue(1, c.AcroForm.get()));
   body += KeyLine("/OpenAction", WriteValue(1, c.OpenAction.get()));
   body += KeyLine("/AA", WriteValue(1, c.AA.get()));

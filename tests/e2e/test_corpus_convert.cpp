@@ -467,6 +467,53 @@ TEST(ConvertCommand, BookmarksToMissingPagesKeepTheirPlace) {
   EXPECT_EQ(Shell("qpdf --check " + Quote(output) + " >/dev/null 2>&1").status, 0);
 }
 
+// Entries the engine does not model are carried through: a page mode and layout outside
+// its enumerations, viewer preferences beyond the twelve it knows, an outline item's
+// structure element, a page's article beads.
+TEST(ConvertCommand, EntriesTheEngineDoesNotModelAreCarriedThrough) {
+  TempDir dir;
+  ksfixture::PdfBuilder b("%PDF-1.7");
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R /PageMode /UseOC /PageLayout /TwoPageLeft /Outlines 10 0 R "
+              "/Threads [20 0 R] /StructTreeRoot 30 0 R /ViewerPreferences << /FitWindow true /PrintScaling /None "
+              "/Duplex /DuplexFlipLongEdge /NumCopies 2 /PickTrayByPDFSize true /PrintPageRange [0 0] >> >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 200 200] >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /B [21 0 R] >>");
+  b.Object(10, "<< /Type /Outlines /First 11 0 R /Last 11 0 R /Count 1 >>");
+  b.Object(11, "<< /Title (Section) /Parent 10 0 R /Dest [3 0 R /Fit] /SE 31 0 R >>");
+  b.Object(20, "<< /Type /Thread /F 21 0 R /I << /Title (Story) >> >>");
+  b.Object(21, "<< /Type /Bead /T 20 0 R /N 21 0 R /V 21 0 R /P 3 0 R /R [0 0 100 100] >>");
+  b.Object(30, "<< /Type /StructTreeRoot /K 31 0 R >>");
+  b.Object(31, "<< /Type /StructElem /S /P /P 30 0 R /Pg 3 0 R >>");
+  const std::string source = dir.path() + "/carried.pdf", output = dir.path() + "/out.pdf";
+  {
+    std::ofstream(source, std::ios::binary) << b.Build("/Root 1 0 R");
+  }
+  RunResult conv = Shell(std::string(PW_CONVERT_EXE) + " " + Quote(source) + " " + Quote(output) + " 2>&1");
+  ASSERT_EQ(conv.status, 0) << conv.out;
+
+  const char* entries =
+      ".qpdf[1] as $o | $o[\"obj:\" + $o.trailer.value[\"/Root\"]].value as $c"
+      " | $c[\"/ViewerPreferences\"] as $v"
+      " | $o[\"obj:\" + $o[\"obj:\" + $c[\"/Outlines\"]].value[\"/First\"]].value as $item"
+      " | $o[\"obj:\" + $o[\"obj:\" + $c[\"/Pages\"]].value[\"/Kids\"][0]].value as $page"
+      " | [$c[\"/PageMode\"], $c[\"/PageLayout\"], $v[\"/FitWindow\"], $v[\"/PrintScaling\"], $v[\"/Duplex\"],"
+      "    $v[\"/NumCopies\"], $v[\"/PickTrayByPDFSize\"], $v[\"/PrintPageRange\"],"
+      "    $o[\"obj:\" + $item[\"/SE\"]].value[\"/S\"], $o[\"obj:\" + $page[\"/B\"][0]].value[\"/Type\"]] | @json";
+  auto carried = [&](const std::string& pdf) {
+    return Trim(Shell("qpdf --json=2 --json-key=qpdf " + Quote(pdf) + " 2>/dev/null | jq -r " + Quote(entries)).out);
+  };
+  EXPECT_EQ(carried(source),
+            "[\"/UseOC\",\"/TwoPageLeft\",true,\"/None\",\"/DuplexFlipLongEdge\",2,true,[0,0],\"/P\",\"/Bead\"]");
+  EXPECT_EQ(carried(output), carried(source));
+  EXPECT_EQ(Shell("qpdf --check " + Quote(output) + " >/dev/null 2>&1").status, 0);
+  const auto [objects, kept] = ObjectsAndKept(output, dir.path());
+  EXPECT_EQ(objects, kept);
+
+  // --info shows the names as the file has them.
+  const std::string info = Shell(std::string(PW_CONVERT_EXE) + " --info " + Quote(source) + " 2>&1").out;
+  EXPECT_NE(info.find("page_mode: UseOC\npage_layout: TwoPageLeft\n"), std::string::npos) << info;
+}
+
 TEST(ConvertCommand, AnOutputThatCannotBeCreatedFailsWithTheReason) {
   TempDir dir;
   const std::string out = dir.path() + "/missing/out.pdf";

@@ -326,18 +326,38 @@ TEST_F(SaveTest, PageModeAndLayoutNames) {
     doc_.PageLayout = layout;
     EXPECT_EQ(ObjectBody(Save(), 1), std::string("<<\r\n/Type /Catalog\r\n/Pages 3 0 R\r\n") + line + ">>");
   }
+  // Names the enumerations have no value for are written while the mode or layout is none.
+  doc_.OtherPageMode = "/UseOC";
+  doc_.OtherPageLayout = "/TwoPageRight";
+  doc_.PageLayout = plNone;
+  EXPECT_EQ(ObjectBody(Save(), 1),
+            "<<\r\n/Type /Catalog\r\n/Pages 3 0 R\r\n/PageMode /UseOC\r\n/PageLayout /TwoPageRight\r\n>>");
+  doc_.PageMode = pmFullScreen;
+  doc_.PageLayout = plOneColumn;
+  EXPECT_EQ(ObjectBody(Save(), 1),
+            "<<\r\n/Type /Catalog\r\n/Pages 3 0 R\r\n/PageMode /FullScreen\r\n/PageLayout /OneColumn\r\n>>");
 }
 
 TEST_F(SaveTest, ViewerPreferencesOnlyWhenALineResults) {
   doc_.ViewerPreferences().SetHideToolbar(true);
   doc_.ViewerPreferences().SetHideToolbar(false);
-  doc_.ViewerPreferences().Dictionary().AddName("/PrintScaling", "/None");  // not one of the twelve
   EXPECT_EQ(ObjectBody(Save(), 1), "<<\r\n/Type /Catalog\r\n/Pages 3 0 R\r\n>>");
-  doc_.ViewerPreferences().Dictionary().AddName("/Direction", "/R2L");
+  // Keys outside the twelve the engine knows are carried through as they are, after them,
+  // references renumbered.
+  AddPage(60);
+  auto range = std::make_unique<TksPDFArrayObject>();
+  range->AddInteger(0);
+  range->AddInteger(1);
+  Add(61, std::move(range));
+  TksPDFDictObject& prefs = doc_.ViewerPreferences().Dictionary();
+  prefs.AddName("/PrintScaling", "/None");
+  prefs.AddObject("/PickTrayByPDFSize", std::make_unique<TksPDFBooleanObject>(false));
+  prefs.AddObject("/PrintPageRange", Ref(61));
+  prefs.AddName("/Direction", "/R2L");
   doc_.ViewerPreferences().SetCenterWindow(true);
   EXPECT_EQ(ObjectBody(Save(), 1),
             "<<\r\n/Type /Catalog\r\n/Pages 3 0 R\r\n/ViewerPreferences <<\r\n/CenterWindow true\r\n"
-            "/Direction /R2L\r\n>>\r\n>>");
+            "/Direction /R2L\r\n/PrintScaling /None\r\n/PickTrayByPDFSize false\r\n/PrintPageRange 5 0 R\r\n>>\r\n>>");
 }
 
 TEST_F(SaveTest, InformationKeepsItsOrderAndTheProducerIsAlwaysReplaced) {

@@ -71,45 +71,52 @@ TEST(Walk, NestedPageTreesInheritFromTheNearestAncestor) {
   w.Put(1, "<< /Type /Catalog /Pages 2 0 R >>");
   w.Put(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /MediaBox [0 0 612 792] /Rotate 90 /Resources 20 0 R >>");
   w.Put(3, "<< /Type /Page /Parent 2 0 R /B [30 0 R] >>");
+  w.Put(7, "<< /Type /Thread /F 30 0 R >>");
   w.Put(4, "<< /Type /Pages /Parent 2 0 R /Kids [5 0 R 6 0 R] /MediaBox [0 0 595 842] /CropBox [1 1 2 2] >>");
   w.Put(5, "<< /Type /Page /Parent 4 0 R >>");
   w.Put(6, "<< /Type /Page /Parent 4 0 R /MediaBox [0 0 100 100] /Rotate 0 >>");
   w.Put(20, "<< /Font << /F1 21 0 R >> >>");
   w.Put(21, "<< /Type /Font /BaseFont /Helvetica >>");
-  w.Put(30, "<< /T 3 0 R >>");
+  w.Put(30, "<< /T 7 0 R /N 30 0 R /V 30 0 R /P 3 0 R /R [0 0 1 1] >>");
   w.Read();
 
   ASSERT_EQ(w.doc.PageCount(), 3);
   // Inherited entries come in the order they are inherited in: rotation, boxes, resources.
-  EXPECT_EQ(w.PageText(0), "<< /Type /Page /Rotate 90 /MediaBox [ 0 0 612 792 ] /Resources 20 0 R >>");
+  // Article beads (/B) stay with their page.
+  EXPECT_EQ(w.PageText(0), "<< /Type /Page /B [ 30 0 R ] /Rotate 90 /MediaBox [ 0 0 612 792 ] /Resources 20 0 R >>");
   EXPECT_EQ(w.PageText(1),
             "<< /Type /Page /Rotate 90 /MediaBox [ 0 0 595 842 ] /Resources 20 0 R /CropBox [ 1 1 2 2 ] >>");
   EXPECT_EQ(w.PageText(2),
             "<< /Type /Page /MediaBox [ 0 0 100 100 ] /Rotate 0 /Resources 20 0 R /CropBox [ 1 1 2 2 ] >>");
   // What only an intermediate node held is reached through the pages that inherit it;
-  // the nodes themselves are not written, nor what only a bead list (/B) named.
+  // the nodes themselves are not written. The bead and its thread are.
   EXPECT_GT(w.Get(20)->UseCount, 0);
   EXPECT_GT(w.Get(21)->UseCount, 0);
   EXPECT_EQ(w.Get(2)->UseCount, 0);
   EXPECT_EQ(w.Get(4)->UseCount, 0);
-  EXPECT_EQ(w.Get(30)->UseCount, 0);
-  for (int n : {3, 5, 6}) EXPECT_EQ(w.Get(n)->UseCount, 1) << n;
+  EXPECT_GT(w.Get(30)->UseCount, 0);
+  EXPECT_GT(w.Get(7)->UseCount, 0);
+  for (int n : {5, 6}) EXPECT_EQ(w.Get(n)->UseCount, 1) << n;
 }
 
 TEST(Walk, PageModeAndLayoutFromTheirNames) {
+  // Names outside the enumerations are kept as they stand (not a string, though).
   struct Case {
     const char* entries;
     TksPageMode mode;
     TksPageLayout layout;
+    const char* otherMode;
+    const char* otherLayout;
   } cases[] = {
-      {"", pmNone, plNone},
-      {"/PageMode /UseNone /PageLayout /None", pmNone, plNone},
-      {"/PageMode /UseOutlines /PageLayout /SinglePage", pmUseOutlines, plSinglePage},
-      {"/PageMode /UseThumbs /PageLayout /OneColumn", pmUseThumbs, plOneColumn},
-      {"/PageMode /FullScreen /PageLayout /TwoColumnLeft", pmFullScreen, plTwoColumnLeft},
-      {"/PageMode /UseAttachments /PageLayout /TwoColumnRight", pmUseAttachments, plTwoColumnRight},
-      {"/PageMode /UseOC /PageLayout /TwoPageLeft", pmNone, plNone},
-      {"/PageMode /useoutlines /PageLayout (SinglePage)", pmNone, plNone},
+      {"", pmNone, plNone, "", ""},
+      {"/PageMode /UseNone /PageLayout /None", pmNone, plNone, "", ""},
+      {"/PageMode /UseOutlines /PageLayout /SinglePage", pmUseOutlines, plSinglePage, "", ""},
+      {"/PageMode /UseThumbs /PageLayout /OneColumn", pmUseThumbs, plOneColumn, "", ""},
+      {"/PageMode /FullScreen /PageLayout /TwoColumnLeft", pmFullScreen, plTwoColumnLeft, "", ""},
+      {"/PageMode /UseAttachments /PageLayout /TwoColumnRight", pmUseAttachments, plTwoColumnRight, "", ""},
+      {"/PageMode /UseOC /PageLayout /TwoPageLeft", pmNone, plNone, "/UseOC", "/TwoPageLeft"},
+      {"/PageLayout /TwoPageRight", pmNone, plNone, "", "/TwoPageRight"},
+      {"/PageMode /useoutlines /PageLayout (SinglePage)", pmNone, plNone, "/useoutlines", ""},
   };
   for (const auto& c : cases) {
     WalkDoc w;
@@ -117,6 +124,8 @@ TEST(Walk, PageModeAndLayoutFromTheirNames) {
     w.Read();
     EXPECT_EQ(w.doc.PageMode, c.mode) << c.entries;
     EXPECT_EQ(w.doc.PageLayout, c.layout) << c.entries;
+    EXPECT_EQ(w.doc.OtherPageMode, c.otherMode) << c.entries;
+    EXPECT_EQ(w.doc.OtherPageLayout, c.otherLayout) << c.entries;
   }
 }
 
