@@ -65,8 +65,10 @@ class TksPDFInfo {
   TksPDFDictObject& Dictionary() { return *dict_; }
   bool IsEmpty() const { return dict_->Count() == 0; }
 
-  // Decoding of a text string as stored in a file; empty for anything else.
+  // Decoding of a text string as stored in a file (UTF-16BE or UTF-8 behind a byte-order
+  // mark, else PDFDocEncoding); empty for anything else.
   static std::u16string DecodeTextString(const TksPDFObject* value);
+  static std::u16string DecodePDFDocEncoding(std::string_view bytes);
   // FE FF + UTF-16BE bytes of a text (before any encryption or escaping).
   static std::string EncodeTextBytes(const std::u16string& text);
 

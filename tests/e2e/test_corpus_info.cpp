@@ -56,10 +56,17 @@ struct CliRun {
   std::string out, err;
 };
 
-CliRun RunInfo(const std::string& file) {
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// --info on a file by its path, with the options given before it.
+CliRun RunInfoAt(const std::string& path, const std::string& options = "") {
   std::string errPath = ksfixture::WriteTempFile("info-stderr-" + std::to_string(::getpid()) + ".txt", "");
-  std::string cmd = std::string("timeout 60 '") + PW_CONVERT_EXE + "' --info '" + PW_CORPUS_DIR + "/" + file +
-                    "' 2>'" + errPath + "'";
+  std::string cmd = std::string("timeout 60 ") + Quote(PW_CONVERT_EXE) + " --info " + options + " " + Quote(path) +
+                    " 2>" + Quote(errPath);
   CliRun r;
   FILE* p = ::popen(cmd.c_str(), "r");
   char buf[4096];
@@ -72,6 +79,8 @@ CliRun RunInfo(const std::string& file) {
   std::remove(errPath.c_str());
   return r;
 }
+
+CliRun RunInfo(const std::string& file) { return RunInfoAt(std::string(PW_CORPUS_DIR) + "/" + file); }
 
 std::string Line(const std::string& out, const std::string& key) {
   std::istringstream lines(out);
@@ -162,6 +171,32 @@ TEST(CorpusInfo, PasswordDecidesOwnerAndPermissions) {
   // /P -3104: what qpdf --show-encryption reports as allowed for this file.
   EXPECT_EQ(Line(user.out, "permissions"), "annotate fill-forms accessibility");
   EXPECT_EQ(run("wrong").exitCode, 2);
+}
+
+// Text from the file is shown, never obeyed: control characters and escape sequences
+// (a title that would set the terminal's title), a NUL, line breaks and reordering marks
+// are escaped, a backslash doubled; bytes without a byte-order mark are PDFDocEncoding.
+TEST(InfoValues, ShowWhatATerminalWouldObeyEscaped) {
+  ksfixture::PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [4 0 R] >> >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 10 10] >>");
+  b.Object(4, "<< /T <FEFF001B005B0032004A0078> /FT /Tx >>");
+  b.Object(5,
+           "<< /Title <FEFF0041001B005D0030003B0070007700A0006E0065006400070042000000430020005C202E0044>"
+           " /Author (\\200\\215 \\030\\240) /Subject (one\\r\\ntwo\\000three) /Keywords <FEFF009B00320020>"
+           " /Creator (\\033[31m) /CreationDate (D:2024\\007) >>");
+  const std::string path = ksfixture::WriteTempFile("info-escapes.pdf", b.Build("/Root 1 0 R /Info 5 0 R"));
+  CliRun r = RunInfoAt(path);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Line(r.out, "field"), "\\x1b[2Jx");
+  EXPECT_EQ(Line(r.out, "title"), "A\\x1b]0;pw\xC2\xA0ned\\x07B\\x00C \\\\\\u202eD");
+  EXPECT_EQ(Line(r.out, "author"), "\xE2\x80\xA2\xE2\x80\x9C \xCB\x98\xE2\x82\xAC");  // "• ˘€" and a quote
+  EXPECT_EQ(Line(r.out, "subject"), "one\\x0d\\x0atwo\\x00three");
+  EXPECT_EQ(Line(r.out, "keywords"), "\\x9b2 ");
+  EXPECT_EQ(Line(r.out, "creator"), "\xCB\x99[31m");  // 0x1B is a dot accent in PDFDocEncoding
+  EXPECT_EQ(Line(r.out, "creation_date"), "D:2024\\x07");
+  for (char c : r.out) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
 }
 
 TEST(CorpusInfo, ManifestIsRead) { EXPECT_GT(Manifest().size(), 100u); }
