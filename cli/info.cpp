@@ -150,17 +150,30 @@ void PrintStructure(TksCustomPDFDocument& doc) {
     if (info.Dictionary().Lookup(e.key)) std::printf("%s: %s\n", e.label, Printable(e.value).c_str());
 }
 
+// Whose password opened the file, the revision and "/P" as the file has them, the
+// permission bits "/P" sets (numbered from 1 as the standard numbers them; revision 2
+// reads only 3 to 6), and what a reader grants from them at that revision.
 void PrintPermissions(TksCustomPDFDocument& doc) {
   static const char* const names[] = {"copy",          "modify",       "print",         "annotate",
                                       "fill-forms",    "accessibility", "assemble",     "print-high-resolution"};
-  const TksUserPermissions granted = doc.Encryption().UserPermissions();
+  const TksPDFDecrypt& handler = *doc.Decryptor;
+  const TksUserPermissions granted = PermissionsFromP(handler.Revision, handler.PValue);
   std::string list;
   for (int i = AllowCopy; i <= AllowHighResPrint; ++i) {
     if (!granted.Contains(static_cast<TksUserPermissionsType>(i))) continue;
     if (!list.empty()) list += ' ';
     list += names[i];
   }
+  std::string bits;
+  for (int bit : {3, 4, 5, 6, 9, 10, 11, 12}) {
+    if ((static_cast<uint32_t>(handler.PValue) >> (bit - 1) & 1u) == 0) continue;
+    if (!bits.empty()) bits += ' ';
+    bits += std::to_string(bit);
+  }
   std::printf("owner: %s\n", doc.IsOwner() ? "yes" : "no");
+  std::printf("security_revision: %d\n", handler.Revision);
+  std::printf("p: %d\n", handler.PValue);
+  std::printf("p_bits: %s\n", bits.empty() ? "none" : bits.c_str());
   std::printf("permissions: %s\n", list.empty() ? "none" : list.c_str());
 }
 
@@ -186,7 +199,7 @@ int RunInfo(const TksCliOptions& options) {
     std::printf("objects: %d\n", doc.Store->Count());
     std::printf("encrypted: %s\n", doc.IsEncrypted ? "yes" : "no");
     std::printf("encryption: %s\n", EncryptionText(doc));
-    if (doc.IsEncrypted) PrintPermissions(doc);
+    if (doc.IsEncrypted && doc.Decryptor) PrintPermissions(doc);
     PrintStructure(doc);
     return 0;
   } catch (const std::exception& e) {

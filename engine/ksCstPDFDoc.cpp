@@ -46,6 +46,7 @@ void TksCustomPDFDocument::Reset() {
   Compression = TksCompression();
   Decryptor.reset();
   readerDecryptor_.reset();
+  openedEncryption_.reset();
   Encryptor.reset();
   // A new document saves unencrypted and, once enabled, at 40 bits.
   Encryption_ = std::make_unique<TksPDFEncryptionSettings>();

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -146,32 +148,109 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusInfo, testing::ValuesIn(Manifest()),
                            return name;
                          });
 
-// The permissions "/P" grants to the user; everything to the owner.
-TEST(CorpusInfo, PasswordDecidesOwnerAndPermissions) {
+// Either password gives the permissions "/P" grants: the owner is told apart by "owner".
+TEST(CorpusInfo, PasswordDecidesOwnerNotPermissions) {
   const std::string file = std::string(PW_CORPUS_DIR) + "/qpdf_enc-R3_V2_U_view_O_master.pdf";
-  auto run = [&](const std::string& password) {
-    CliRun r;
-    FILE* p = ::popen((std::string("'") + PW_CONVERT_EXE + "' --info --password=" + password + " '" + file + "'").c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-  };
-  CliRun owner = run("master");
-  ASSERT_EQ(owner.exitCode, 0);
-  EXPECT_EQ(Line(owner.out, "encryption"), "RC4-128");
-  EXPECT_EQ(Line(owner.out, "owner"), "yes");
-  EXPECT_EQ(Line(owner.out, "permissions"),
-            "copy modify print annotate fill-forms accessibility assemble print-high-resolution");
-  CliRun user = run("view");
-  ASSERT_EQ(user.exitCode, 0);
-  EXPECT_EQ(Line(user.out, "owner"), "no");
-  // /P -3104: what qpdf --show-encryption reports as allowed for this file.
-  EXPECT_EQ(Line(user.out, "permissions"), "annotate fill-forms accessibility");
-  EXPECT_EQ(run("wrong").exitCode, 2);
+  for (const auto& [password, owner] : {std::pair{"master", "yes"}, std::pair{"view", "no"}}) {
+    CliRun r = RunInfoAt(file, std::string("--password=") + password);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Line(r.out, "encryption"), "RC4-128");
+    EXPECT_EQ(Line(r.out, "owner"), owner);
+    EXPECT_EQ(Line(r.out, "security_revision"), "3");
+    EXPECT_EQ(Line(r.out, "p"), "-3104");
+    EXPECT_EQ(Line(r.out, "p_bits"), "6 9 10");
+    // What qpdf --show-encryption reports as allowed for this file.
+    EXPECT_EQ(Line(r.out, "permissions"), "annotate fill-forms accessibility");
+  }
+  EXPECT_EQ(RunInfoAt(file, "--password=wrong").exitCode, 2);
 }
+
+// /P -64 at revision 2 denies everything, though it sets bits 9 to 12: that revision
+// does not read them.
+TEST(CorpusInfo, RevisionTwoReadsOnlyItsOwnBits) {
+  CliRun r = RunInfoAt(std::string(PW_CORPUS_DIR) + "/qpdf_enc-R2_V1_U_view_O_master.pdf", "--password=view");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Line(r.out, "encryption"), "RC4-40");
+  EXPECT_EQ(Line(r.out, "security_revision"), "2");
+  EXPECT_EQ(Line(r.out, "p"), "-64");
+  EXPECT_EQ(Line(r.out, "p_bits"), "9 10 11 12");
+  EXPECT_EQ(Line(r.out, "permissions"), "none");
+}
+
+// The user password of a corpus row as its MANIFEST entry gives it (UTF-8); none when
+// unknown.
+std::optional<std::string> UserPassword(const Row& row) {
+  const size_t at = row.encryption.find(" user=");
+  if (at == std::string::npos) return std::nullopt;
+  const size_t start = at + 6;
+  if (row.encryption.compare(start, 2, "\"\"") == 0) return std::string();
+  std::string value = row.encryption.substr(start, row.encryption.find(' ', start) - start);
+  if (value == "?") return std::nullopt;
+  return value;
+}
+
+// Latin-1 bytes of a UTF-8 text, as the files with non-ASCII passwords were made.
+std::string Latin1(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size())
+      out.push_back(static_cast<char>(((c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F)));
+    else
+      out.push_back(static_cast<char>(c));
+  }
+  return out;
+}
+
+std::vector<Row> OpeningRC4Rows() {
+  std::vector<Row> rows;
+  for (const Row& row : Manifest())
+    if (row.encryption.rfind("RC4", 0) == 0 && UserPassword(row) &&
+        (row.correctReader.rfind("loads", 0) == 0 || row.correctReader.rfind("needs password", 0) == 0))
+      rows.push_back(row);
+  return rows;
+}
+
+class CorpusPermissions : public testing::TestWithParam<Row> {};
+
+// The revision, /P and the permissions as qpdf --show-encryption (a peer) reads them.
+TEST_P(CorpusPermissions, AgreeWithThePeer) {
+  const Row& row = GetParam();
+  const std::string path = std::string(PW_CORPUS_DIR) + "/" + row.file;
+  const std::string password = *UserPassword(row);
+  CliRun ours = RunInfoAt(path, password.empty() ? "" : "--password=" + Quote(password));
+  ASSERT_EQ(ours.exitCode, 0) << ours.err;
+
+  FILE* p = ::popen(("qpdf --show-encryption --password=" + Quote(Latin1(password)) + " " + Quote(path) + " 2>&1").c_str(),
+                    "r");
+  std::string peer;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) peer.append(buf, n);
+  ::pclose(p);
+  const std::pair<const char*, const char*> names[] = {
+      {"extract for any purpose", "copy"},       {"modify other", "modify"},
+      {"print low resolution", "print"},         {"modify annotations", "annotate"},
+      {"modify forms", "fill-forms"},            {"extract for accessibility", "accessibility"},
+      {"modify document assembly", "assemble"},  {"print high resolution", "print-high-resolution"},
+  };
+  std::string allowed;
+  for (const auto& [line, name] : names) {
+    if (peer.find(std::string(line) + ": allowed") == std::string::npos) continue;
+    if (!allowed.empty()) allowed += ' ';
+    allowed += name;
+  }
+  EXPECT_EQ(Line(ours.out, "permissions"), allowed.empty() ? "none" : allowed) << peer;
+  EXPECT_NE(peer.find("R = " + Line(ours.out, "security_revision") + "\n"), std::string::npos) << peer;
+  EXPECT_NE(peer.find("P = " + Line(ours.out, "p") + "\n"), std::string::npos) << peer;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusPermissions, testing::ValuesIn(OpeningRC4Rows()),
+                         [](const testing::TestParamInfo<Row>& info) {
+                           std::string name = info.param.file;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
 
 // Text from the file is shown, never obeyed: control characters and escape sequences
 // (a title that would set the terminal's title), a NUL, line breaks and reordering marks
