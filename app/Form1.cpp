@@ -82,7 +82,7 @@ TForm1::TForm1(TksDesktop* desktop, QWidget* parent)
     ui_->ProgressBar1->setValue(percentage);
     KeepPainting();
   };
-  PDFDoc->OnPassword = [this](TksCustomPDFDocument* sender, std::string& password, bool& cont, int tries) {
+  PDFDoc->OnPassword = [this](TksCustomPDFDocument* sender, std::u16string& password, bool& cont, int tries) {
     // Many files carry an empty user password: that one is tried before anyone is asked.
     if (tries == 0) {
       password.clear();
@@ -94,7 +94,7 @@ TForm1::TForm1(TksDesktop* desktop, QWidget* parent)
       cont = false;
       return;
     }
-    password = ksplatform::WideToAnsi(typed.toStdU16String());
+    password = typed.toStdU16String();
   };
 
   connect(ui_->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);

@@ -8,9 +8,12 @@
 
 void InstallPasswordHandler(TksCustomPDFDocument& document, const TksCliOptions& options) {
   if (!options.hasPassword) return;  // the engine then tries the empty password
-  // Passwords are Windows-1252 bytes to the security handler; the terminal gives UTF-8.
-  std::string password = ksplatform::WideToAnsi(ksplatform::Utf8ToUtf16(options.password));
-  document.OnPassword = [password](TksCustomPDFDocument*, std::string& given, bool& cont, int tries) {
+  // The engine takes the password as text. The terminal gives UTF-8; an argument that is
+  // not UTF-8 comes from a single-byte terminal and is read as its code page.
+  const std::string& typed = options.password;
+  std::u16string password = ksplatform::Utf8ToUtf16(typed);
+  if (ksplatform::Utf16ToUtf8(password) != typed) password = ksplatform::AnsiToWide(typed);
+  document.OnPassword = [password](TksCustomPDFDocument*, std::u16string& given, bool& cont, int tries) {
     // One try with the given password; a second call means it did not open the file.
     given = password;
     cont = tries == 0;

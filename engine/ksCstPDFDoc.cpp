@@ -47,6 +47,7 @@ void TksCustomPDFDocument::Reset() {
   Compression = TksCompression();
   Decryptor.reset();
   readerDecryptor_.reset();
+  openedEncryption_.reset();
   Encryptor.reset();
   // A new document saves unencrypted and, once enabled, at 40 bits.
   Encryption_ = std::make_unique<TksPDFEncryptionSettings>();
@@ -74,25 +75,47 @@ void TksCustomPDFDocument::Warning(const std::string& text) {
 // ---- TksPDFInfo ----
 
 
+namespace {
+
+// PDFDocEncoding where it differs from ISO Latin-1: bytes 0x18 to 0x1F and 0x80 to 0xA0.
+// Bytes it leaves undefined (0x7F, 0x9F, 0xAD) keep their own value.
+constexpr char16_t kPDFDoc18[8] = {0x02D8, 0x02C7, 0x02C6, 0x02D9, 0x02DD, 0x02DB, 0x02DA, 0x02DC};
+constexpr char16_t kPDFDoc80[33] = {0x2022, 0x2020, 0x2021, 0x2026, 0x2014, 0x2013, 0x0192, 0x2044, 0x2039,
+                                    0x203A, 0x2212, 0x2030, 0x201E, 0x201C, 0x201D, 0x2018, 0x2019, 0x201A,
+                                    0x2122, 0xFB01, 0xFB02, 0x0141, 0x0152, 0x0160, 0x0178, 0x017D, 0x0131,
+                                    0x0142, 0x0153, 0x0161, 0x017E, 0x009F, 0x20AC};
+
+}  // namespace
+
+std::u16string TksPDFInfo::DecodePDFDocEncoding(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (unsigned char b : bytes) {
+    if (b >= 0x18 && b <= 0x1F)
+      out.push_back(kPDFDoc18[b - 0x18]);
+    else if (b >= 0x80 && b <= 0xA0)
+      out.push_back(kPDFDoc80[b - 0x80]);
+    else
+      out.push_back(b);
+  }
+  return out;
+}
+
 std::u16string TksPDFInfo::DecodeTextString(const TksPDFObject* value) {
   if (!value || value->ObjectType != otString) return std::u16string();
-  auto* s = static_cast<const TksPDFStringObject*>(value);
-  if (s->Text == "()" || s->Text == "<>") return std::u16string();
-  std::string content = s->Content();
-  if (s->IsHex) {
-    bool bom = content.size() >= 4 && (content[0] == 'F' || content[0] == 'f') &&
-               (content[1] == 'E' || content[1] == 'e') && (content[2] == 'F' || content[2] == 'f') &&
-               (content[3] == 'F' || content[3] == 'f');
-    if (bom) return s->TextValue();
-    return ksplatform::AnsiToWide(HexDigitsToBytes(content));
-  }
-  if (content.size() >= 2 && static_cast<uint8_t>(content[0]) == 0xFE && static_cast<uint8_t>(content[1]) == 0xFF) {
+  const std::string bytes = static_cast<const TksPDFStringObject*>(value)->Bytes();
+  auto startsWith = [&](std::string_view mark) { return std::string_view(bytes).substr(0, mark.size()) == mark; };
+  if (startsWith("\xFE\xFF")) {
+    // UTF-16BE; an odd last byte is no code unit and is dropped.
     std::u16string out;
-    for (size_t i = 2; i + 1 < content.size(); i += 2)
-      out.push_back(static_cast<char16_t>((static_cast<uint8_t>(content[i]) << 8) | static_cast<uint8_t>(content[i + 1])));
+    out.reserve(bytes.size() / 2);
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+      out.push_back(static_cast<char16_t>((static_cast<uint8_t>(bytes[i]) << 8) | static_cast<uint8_t>(bytes[i + 1])));
     return out;
   }
-  return ksplatform::AnsiToWide(content);
+  // Text strings of PDF 2.0 may also be UTF-8 behind its byte-order mark.
+  if (startsWith("\xEF\xBB\xBF")) return ksplatform::Utf8ToUtf16(std::string_view(bytes).substr(3));
+  return DecodePDFDocEncoding(bytes);
 }
 
 std::string TksPDFInfo::EncodeTextBytes(const std::u16string& text) {

@@ -65,8 +65,10 @@ class TksPDFInfo {
   TksPDFDictObject& Dictionary() { return *dict_; }
   bool IsEmpty() const { return dict_->Count() == 0; }
 
-  // Decoding of a text string as stored in a file; empty for anything else.
+  // Decoding of a text string as stored in a file (UTF-16BE or UTF-8 behind a byte-order
+  // mark, else PDFDocEncoding); empty for anything else.
   static std::u16string DecodeTextString(const TksPDFObject* value);
+  static std::u16string DecodePDFDocEncoding(std::string_view bytes);
   // FE FF + UTF-16BE bytes of a text (before any encryption or escaping).
   static std::string EncodeTextBytes(const std::u16string& text);
 
@@ -133,7 +135,8 @@ class TksCustomPDFDocument : public TksComponent {
   std::function<void(TksCustomPDFDocument* sender, const std::string& statMsg)> OnStatusMessage;
   std::function<void(TksCustomPDFDocument* sender, int percentage)> OnIOProgress;
   std::function<void(TksCustomPDFDocument* sender, const std::string& warning)> OnWarning;
-  std::function<void(TksCustomPDFDocument* sender, std::string& password, bool& cont, int tries)> OnPassword;
+  // The password as the user typed it: the security handler decides which bytes it stands for.
+  std::function<void(TksCustomPDFDocument* sender, std::u16string& password, bool& cont, int tries)> OnPassword;
   std::function<void(TksCustomPDFDocument* sender)> OnBeginRead;
   std::function<void(TksCustomPDFDocument* sender)> OnEndRead;
 
@@ -192,7 +195,7 @@ class TksCustomPDFDocument : public TksComponent {
   // IsEncrypted and IsLoaded.
   void ParseFile();
   // Whether the document opens with password; when it does, the structure is read.
-  bool TryPassword(const std::string& password);
+  bool TryPassword(const std::u16string& password);
   // The structure walk with its events.
   void FinishLoad();
   // Whether a password was accepted (or none was needed) and the structure was read.
@@ -201,13 +204,14 @@ class TksCustomPDFDocument : public TksComponent {
   // ---- security ----
   // Builds a new decrypting handler from the encryption dictionary and "/ID", installs it
   // in the reader, fills Encryption and authenticates password.
-  bool CheckPassword(const std::string& password);
+  bool CheckPassword(const std::u16string& password);
   // True after the owner password was accepted, and for documents that are not encrypted.
   bool IsOwner() const;
   // What an encrypted save uses; recreated at every reset (disabled, 40 bits, no passwords).
   TksPDFEncryptionSettings& Encryption() { return *Encryption_; }
   bool IsEncryptionEnabled() const { return Encryption_->Enabled(); }
-  // Replaces the encrypting handler with one made from the current settings.
+  // Replaces the encrypting handler: the source's keys when the settings are still those
+  // the source was opened with, else new ones made from the settings.
   void CreateEncryptionHandler();
   // Bytes encrypted for object objectNumber (generation 0), creating the handler when needed.
   std::string EncryptData(std::string_view bytes, int32_t objectNumber);
@@ -353,6 +357,8 @@ class TksCustomPDFDocument : public TksComponent {
   std::unordered_set<int32_t> fieldPath_, fieldSeen_;
   std::unique_ptr<TksPDFInfo> Info_;
   std::unique_ptr<TksPDFEncryptionSettings> Encryption_;
+  // The settings as the source's password left them; none when the source is not open.
+  std::unique_ptr<TksPDFEncryptionSettings> openedEncryption_;
   // Hands the reader's string and stream data to Decryptor.
   std::unique_ptr<TksPDFDecryptor> readerDecryptor_;
 
@@ -383,8 +389,10 @@ class TksCustomPDFDocument : public TksComponent {
   void RecordOffset(int32_t number);
   // ESaveError when the file the document was read from is no longer what was read.
   void CheckSourceUnchanged() const;
-  // Stream data and strings of an encrypted save; false when the save is not encrypted.
-  bool EncryptBytesForSave(int32_t objectNumber, std::string_view bytes, std::string& encrypted);
+  // Stream data of an encrypted save; false when the save is not encrypted or the handler
+  // leaves a stream with this dictionary in clear.
+  bool EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict, std::string_view bytes,
+                           std::string& encrypted);
   void WriteEncryptionDictionary();
   int32_t EncryptNumber = 0;  // the encryption dictionary's number in a running save
   TksPDFIndirectObject* FindWritten(const TksPDFIndirectReference& ref) const;

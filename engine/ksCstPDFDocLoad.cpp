@@ -56,7 +56,7 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     if (!IsEncrypted) {
       FinishLoad();
     } else if (OnPassword) {
-      std::string password;
+      std::u16string password;
       bool cont = true, opened = false;
       for (int tries = 0; !opened && cont; ++tries) {
         OnPassword(this, password, cont, tries);
@@ -66,7 +66,7 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
           Reset();
       }
     } else {
-      TryPassword(std::string());
+      TryPassword(std::u16string());
     }
   } catch (...) {
     Reader.reset();
@@ -127,7 +127,7 @@ void TksCustomPDFDocument::ParseFile() {
   IsLoaded = true;
 }
 
-bool TksCustomPDFDocument::TryPassword(const std::string& password) {
+bool TksCustomPDFDocument::TryPassword(const std::u16string& password) {
   if (IsEncrypted) {
     if (!CheckPassword(password)) return false;
     // Object streams are encrypted as a whole: they could only be expanded once the key
@@ -138,7 +138,8 @@ bool TksCustomPDFDocument::TryPassword(const std::string& password) {
   return true;
 }
 
-bool TksCustomPDFDocument::CheckPassword(const std::string& password) {
+bool TksCustomPDFDocument::CheckPassword(const std::u16string& password) {
+  openedEncryption_.reset();
   auto* encrypt = AsDict(Trailer.EncryptEntry.get());
   if (!encrypt) throw EPDFFileCorruptedError(ksres::SNotEncryptionDictionary);
   if (Reader) Reader->Decryptor = nullptr;
@@ -152,8 +153,10 @@ bool TksCustomPDFDocument::CheckPassword(const std::string& password) {
   Encryption_ = std::make_unique<TksPDFEncryptionSettings>();
   Encryption_->SetEnabled(true);
   Encryption_->SetLevel(Decryptor->Level);
-  Encryption_->SetUserPermissions(PermissionsFromP(Decryptor->LengthBits, Decryptor->PValue));
-  return Decryptor->Authenticate(*Encryption_, password);
+  Encryption_->SetUserPermissions(PermissionsFromP(Decryptor->Revision, Decryptor->PValue));
+  if (!Decryptor->Authenticate(*Encryption_, password)) return false;
+  openedEncryption_ = std::make_unique<TksPDFEncryptionSettings>(*Encryption_);
+  return true;
 }
 
 bool TksCustomPDFDocument::IsOwner() const { return Decryptor ? Decryptor->IsOwner : true; }

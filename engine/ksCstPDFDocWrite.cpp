@@ -46,6 +46,8 @@ class TksSaveTextForm : public TksTextFormHooks {
   // and non-Latin strings survive.
   bool TransformString(const TksPDFStringObject& s, std::string& out) override {
     if (context_ == -1 || !document_.IsEncryptionEnabled()) return false;
+    if (!document_.Encryptor) document_.CreateEncryptionHandler();
+    if (!document_.Encryptor->EncryptsStrings()) return false;
     out = document_.EncryptData(s.Bytes(), context_);
     return true;
   }
@@ -168,8 +170,11 @@ std::string TksCustomPDFDocument::WriteValue(int32_t context, const TksPDFObject
 
 // ---- streams ----
 
-bool TksCustomPDFDocument::EncryptBytesForSave(int32_t objectNumber, std::string_view bytes, std::string& encrypted) {
+bool TksCustomPDFDocument::EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict,
+                                               std::string_view bytes, std::string& encrypted) {
   if (!IsEncryptionEnabled()) return false;
+  if (!Encryptor) CreateEncryptionHandler();
+  if (!Encryptor->EncryptsStream(dict)) return false;
   encrypted = EncryptData(bytes, objectNumber);
   return true;
 }
@@ -178,7 +183,13 @@ bool TksCustomPDFDocument::EncryptBytesForSave(int32_t objectNumber, std::string
 
 void TksCustomPDFDocument::CreateEncryptionHandler() {
   Encryptor.reset();
-  Encryptor = std::make_unique<TksPDFEncryption>("Output1.pdf", *Encryption_, Info().CreationDate());
+  // Settings left as the source's password gave them keep the source's keys: new ones
+  // would need an owner password the user-password opener never learns, and the file's
+  // owner would lose access.
+  if (Decryptor && openedEncryption_ && Encryption_->SameAs(*openedEncryption_))
+    Encryptor = std::make_unique<TksPDFEncryption>(*Decryptor);
+  else
+    Encryptor = std::make_unique<TksPDFEncryption>("Output1.pdf", *Encryption_, Info().CreationDate());
 }
 
 std::string TksCustomPDFDocument::EncryptData(std::string_view bytes, int32_t objectNumber) {
@@ -213,7 +224,7 @@ void TksCustomPDFDocument::PrepareStream(int32_t context, const TksPDFStreamObje
   }
 
   std::string encrypted;
-  if (context != -1 && EncryptBytesForSave(context, bytes, encrypted)) {
+  if (context != -1 && EncryptBytesForSave(context, dict.get(), bytes, encrypted)) {
     owned = std::move(encrypted);
     bytes = owned;
   }

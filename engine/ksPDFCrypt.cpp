@@ -4,13 +4,11 @@
 #include <nettle/md5.h>
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
-#include <random>
 
 #include "ksClasses.h"
 #include "ksExceptions.h"
 #include "ksPDFResStrs.h"
+#include "ksPlatform.h"
 
 // ---- MD5, RC4 and byte helpers ----
 
@@ -88,18 +86,21 @@ std::string KeyTokenBytes(std::string_view tokenText) {
 
 // ---- Permissions ----
 
-TksUserPermissions PermissionsFromP(int32_t length, int64_t p) {
+TksUserPermissions PermissionsFromP(int32_t revision, int64_t p) {
   TksUserPermissions result;
-  if (p & 4) result.Include(AllowPrint);
-  if (p & 8) result.Include(AllowModify);
-  if (p & 16) result.Include(AllowCopy);
-  if (p & 32) result.Include(AllowAnnotation);
-  if (length == 128) {
-    if (p & 256) result.Include(AllowFormFill);
-    if (p & 512) result.Include(AllowAccessibility);
-    if (p & 1024) result.Include(AllowDocAssembly);
-    if (p & 2048) result.Include(AllowHighResPrint);
-  }
+  auto grant = [&](int64_t bit, TksUserPermissionsType t) {
+    if (p & bit) result.Include(t);
+  };
+  grant(4, AllowPrint);
+  grant(8, AllowModify);
+  grant(16, AllowCopy);
+  grant(32, AllowAnnotation);
+  const bool ownBits = revision >= 3;
+  grant(ownBits ? 256 : 32, AllowFormFill);
+  grant(ownBits ? 512 : 16, AllowAccessibility);
+  grant(ownBits ? 1024 : 8, AllowDocAssembly);
+  // High-resolution printing is printing first.
+  if (p & 4) grant(ownBits ? 2048 : 4, AllowHighResPrint);
   return result;
 }
 
@@ -147,6 +148,7 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
   int64_t r = IntegerOr(encrypt.Lookup("/R"), 0);
   if (v >= 5 || r >= 5) throw Exception(ksres::SUnsupportedAES);
   if (v == 3 || v < 0) throw Exception(ksFormat(ksres::SUnsupportedEncryptionVersion, static_cast<int>(v)));
+  Version = static_cast<int32_t>(v);
 
   int64_t lengthBits = IntegerOr(encrypt.Lookup("/Length"), v == 4 ? 128 : 40);
   StringsEncrypted = StreamsEncrypted = true;
@@ -202,6 +204,8 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
     if (!first) throw Exception(ksres::SInvalidFileId);
     SetFileID(first->Bytes());
   }
+  IDArray.reset();
+  if (idArray) IDArray.reset(static_cast<TksPDFArrayObject*>(idArray->Clone().release()));
   auto* o = AsString(encrypt.Lookup("/O"));
   if (!o) throw Exception(ksres::SInvalidOwnerKey);
   SetOwnerKey(o->Text);
@@ -304,10 +308,30 @@ int TksPDFDecrypt::CheckOwnerPassword(std::string_view password, std::string& us
   return 0;
 }
 
-bool TksPDFDecrypt::Authenticate(TksPDFEncryptionSettings& settings, std::string_view password) {
+std::vector<std::string> TksPDFDecrypt::PasswordCandidates(std::u16string_view password) {
+  std::vector<std::string> candidates;
+  // The code page turns what it lacks into "?": only a text that comes back unchanged
+  // has Windows-1252 bytes.
+  std::string ansi = ksplatform::WideToAnsi(password);
+  if (ksplatform::AnsiToWide(ansi) == password) candidates.push_back(std::move(ansi));
+  std::string utf8 = ksplatform::Utf16ToUtf8(password);
+  if (candidates.empty() || candidates.front() != utf8) candidates.push_back(std::move(utf8));
+  return candidates;
+}
+
+bool TksPDFDecrypt::Authenticate(TksPDFEncryptionSettings& settings, std::u16string_view password) {
+  for (const std::string& bytes : PasswordCandidates(password))
+    if (AuthenticateBytes(settings, bytes)) return true;
+  return false;
+}
+
+bool TksPDFDecrypt::AuthenticateBytes(TksPDFEncryptionSettings& settings, std::string_view password) {
+  // Either password gives the permissions "/P" grants: the owner may change them through
+  // the settings, but a save must not lift them unasked.
   std::string userPassword;
   if (CheckOwnerPassword(password, userPassword) == 0) {
     IsOwner = true;
+    ApplyPValue();
     settings.SetEnabled(true);
     settings.SetOwnerPassword(std::string(password));
     settings.SetUserPassword(userPassword);
@@ -318,30 +342,17 @@ bool TksPDFDecrypt::Authenticate(TksPDFEncryptionSettings& settings, std::string
   if (CheckUserPassword(password) != 0) return false;
   IsOwner = false;
   ApplyPValue();
+  // The owner password stays unknown: a save keeps the source's keys, so it still opens.
   settings.SetEnabled(true);
   settings.SetUserPassword(std::string(password));
-  settings.SetOwnerPassword(GenerateOwnerPassword());
+  settings.SetOwnerPassword(std::string());
   settings.SetUserPermissions(Permissions);
   settings.SetLevel(Level);
   settings.Lock();
   return true;
 }
 
-void TksPDFDecrypt::ApplyPValue() {
-  auto narrow = [&](int bit, TksUserPermissionsType t) {
-    if ((PValue & bit) == 0) Permissions.Exclude(t);
-  };
-  narrow(4, AllowPrint);
-  narrow(8, AllowModify);
-  narrow(16, AllowCopy);
-  narrow(32, AllowAnnotation);
-  if (Level == el128bit) {
-    narrow(256, AllowFormFill);
-    narrow(512, AllowAccessibility);
-    narrow(1024, AllowDocAssembly);
-    narrow(2048, AllowHighResPrint);
-  }
-}
+void TksPDFDecrypt::ApplyPValue() { Permissions = PermissionsFromP(Revision, PValue); }
 
 void TksPDFDecrypt::DecryptString(std::string& bytes, int32_t objectNumber, int32_t generation) const {
   if (!StringsEncrypted || bytes.empty()) return;
@@ -367,22 +378,15 @@ bool TksPDFDecrypt::IsStreamEncrypted(const TksPDFDictObject* dict) const {
   return true;
 }
 
-std::string TksPDFDecrypt::GenerateOwnerPassword() {
-  auto now = std::chrono::system_clock::now();
-  std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&t, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
-  std::mt19937 generator(static_cast<uint32_t>(now.time_since_epoch().count()));
-  std::uniform_int_distribution<int32_t> number(0, 2147483646);
-  return std::string("Kestrine") + stamp + std::to_string(number(generator));
-}
-
 // ---- TksPDFEncryptionSettings ----
 
 void TksPDFEncryptionSettings::CheckChange() const {
   if (!allowChange_) throw Exception(ksres::SCannotChangeEncryption);
+}
+
+bool TksPDFEncryptionSettings::SameAs(const TksPDFEncryptionSettings& other) const {
+  return enabled_ == other.enabled_ && level_ == other.level_ && ownerPassword_ == other.ownerPassword_ &&
+         userPassword_ == other.userPassword_ && userPermissions_ == other.userPermissions_;
 }
 
 void TksPDFEncryptionSettings::SetEnabled(bool value) {
@@ -419,12 +423,42 @@ TksPDFEncryption::TksPDFEncryption(std::string_view seed1, const TksPDFEncryptio
   UserPassword = settings.userPassword_;
   Level = settings.level_;
   Permissions = settings.userPermissions_;
+  Version = Level == el40bit ? 1 : 2;
+  Revision = Level == el40bit ? 2 : 3;
+  KeyLength = LevelKeyLength();
+  PValue = PValueFromPermissions();
   TksDigest id = kscrypt::Md5({seed1, seed2});
   FileID.assign(reinterpret_cast<const char*>(id.data()), id.size());
   ComputeKeys();
 }
 
-int32_t TksPDFEncryption::GetPValue() const {
+TksPDFEncryption::TksPDFEncryption(const TksPDFDecrypt& source) : fromSource_(true) {
+  Level = source.Level;
+  Permissions = source.Permissions;
+  FileID = source.FileID;
+  OwnerKey = source.OwnerKey;
+  UserKey = source.UserKey;
+  EncryptionKey = source.Key;
+  Revision = source.Revision;
+  KeyLength = source.KeyLength;
+  PValue = source.PValue;
+  // Version 1 knows 40-bit keys only; a longer key read under it is written as version 2.
+  Version = source.Version == 4 ? 4 : source.Version == 2 || KeyLength > 5 ? 2 : 1;
+  if (Version == 4) {
+    StringsEncrypted = source.StringsEncrypted;
+    StreamsEncrypted = source.StreamsEncrypted;
+    EncryptMetadata = source.EncryptMetadata;
+  }
+  if (source.IDArray) sourceID_.reset(static_cast<TksPDFArrayObject*>(source.IDArray->Clone().release()));
+}
+
+bool TksPDFEncryption::EncryptsStream(const TksPDFDictObject* dict) const {
+  if (!StreamsEncrypted) return false;
+  if (!EncryptMetadata && dict && IsName(dict->Lookup("/Type"), "/Metadata")) return false;
+  return true;
+}
+
+int32_t TksPDFEncryption::PValueFromPermissions() const {
   const bool full = LevelKeyLength() == 16;
   int32_t p = full ? -3904 : -64;
   if (Permissions.Contains(AllowPrint)) p += 4;
@@ -457,7 +491,7 @@ void TksPDFEncryption::ComputeKeys() {
     Rc4Passes(digest.data(), 16, OwnerKey.data(), OwnerKey.size(), true);
   }
 
-  std::string p = LittleEndian32(GetPValue());
+  std::string p = LittleEndian32(PValue);
   digest = kscrypt::Md5({View(paddedUser.data(), 32), View(OwnerKey.data(), 32), p, FileID});
   if (n == 16)
     for (int i = 0; i < 50; ++i) digest = kscrypt::Md5({View(digest.data(), 16)});
@@ -479,8 +513,7 @@ void TksPDFEncryption::EncryptBuffer(const uint8_t* source, uint8_t* target, int
                                      int32_t objectNumber, int64_t length) const {
   if (length <= 0) return;
   if (source != target) std::copy_n(source, static_cast<size_t>(length), target);
-  CryptObjectData(EncryptionKey.data(), LevelKeyLength(), objectNumber, generation, target,
-                  static_cast<size_t>(length));
+  CryptObjectData(EncryptionKey.data(), KeyLength, objectNumber, generation, target, static_cast<size_t>(length));
 }
 
 std::string TksPDFEncryption::Encrypt(std::string_view bytes, int32_t objectNumber, int32_t generation) const {
@@ -491,21 +524,36 @@ std::string TksPDFEncryption::Encrypt(std::string_view bytes, int32_t objectNumb
 }
 
 std::unique_ptr<TksPDFDictObject> TksPDFEncryption::BuildEncryptionDictionary() const {
-  // /V, /R and /Length follow the level the keys were made for, so that a handler
-  // reused after the settings changed still describes its own output.
-  const bool full = Level == el128bit;
+  // /V, /R and /Length are those the keys were made for, so that a handler reused after
+  // the settings changed still describes its own output.
   auto dict = std::make_unique<TksPDFDictObject>();
   dict->AddName("/Filter", "/Standard");
   dict->AddObject("/O", std::make_unique<TksPDFStringObject>("<" + BytesToHexDigits(GetOwnerKey()) + ">", true));
   dict->AddObject("/U", std::make_unique<TksPDFStringObject>("<" + BytesToHexDigits(GetUserKey()) + ">", true));
   dict->AddInteger("/P", GetPValue());
-  dict->AddInteger("/V", full ? 2 : 1);
-  dict->AddInteger("/R", full ? 3 : 2);
-  dict->AddInteger("/Length", full ? 128 : 40);
+  dict->AddInteger("/V", Version);
+  dict->AddInteger("/R", Revision);
+  dict->AddInteger("/Length", KeyLength * 8);
+  if (Version == 4) {
+    // One crypt filter with RC4, named by what the source encrypted.
+    auto filter = std::make_unique<TksPDFDictObject>();
+    filter->AddName("/CFM", "/V2");
+    filter->AddName("/AuthEvent", "/DocOpen");
+    filter->AddInteger("/Length", KeyLength);
+    auto filters = std::make_unique<TksPDFDictObject>();
+    filters->AddObject("/StdCF", std::move(filter));
+    dict->AddObject("/CF", std::move(filters));
+    dict->AddName("/StmF", StreamsEncrypted ? "/StdCF" : "/Identity");
+    dict->AddName("/StrF", StringsEncrypted ? "/StdCF" : "/Identity");
+    if (!EncryptMetadata) dict->AddObject("/EncryptMetadata", std::make_unique<TksPDFBooleanObject>(false));
+  }
   return dict;
 }
 
 std::unique_ptr<TksPDFArrayObject> TksPDFEncryption::BuildIDArray() const {
+  if (fromSource_)
+    return sourceID_ ? std::unique_ptr<TksPDFArrayObject>(static_cast<TksPDFArrayObject*>(sourceID_->Clone().release()))
+                     : nullptr;
   auto ids = std::make_unique<TksPDFArrayObject>();
   std::string text = "<" + BytesToHexDigits(FileID) + ">";
   ids->Add(std::make_unique<TksPDFStringObject>(text, true));

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ksPDFObjects.h"
 
@@ -40,8 +41,11 @@ class TksUserPermissions {
   uint8_t Bits = 0;
 };
 
-// The published permissions a "/P" value grants; the four upper ones only at 128 bits.
-TksUserPermissions PermissionsFromP(int32_t length, int64_t p);
+// The published permissions a "/P" value grants at a revision of the handler. Revision 2
+// has no bits of its own for the four upper ones: each follows the bit it is part of there
+// (form filling annotating, accessibility copying, assembly modifying, high-resolution
+// printing printing).
+TksUserPermissions PermissionsFromP(int32_t revision, int64_t p);
 
 namespace kscrypt {
 using TksDigest = std::array<uint8_t, 16>;
@@ -102,7 +106,14 @@ class TksPDFDecrypt : public TksBasePDFCrypt {
   // 0 when right, -1 otherwise; the owner check gives the user password it unlocks.
   int CheckOwnerPassword(std::string_view password, std::string& userPassword);
   int CheckUserPassword(std::string_view password);
-  bool Authenticate(TksPDFEncryptionSettings& settings, std::string_view password);
+  // The byte strings a password typed as text may have been set as, in the order they are
+  // tried: its Windows-1252 bytes when every character has one, then its UTF-8 bytes.
+  static std::vector<std::string> PasswordCandidates(std::u16string_view password);
+  // Tries each candidate of the text; fills the settings from the first that opens.
+  bool Authenticate(TksPDFEncryptionSettings& settings, std::u16string_view password);
+  // One byte string: the owner check, then the user check.
+  bool AuthenticateBytes(TksPDFEncryptionSettings& settings, std::string_view password);
+  // Permissions becomes what "/P" grants at the revision.
   void ApplyPValue();
 
   void DecryptString(std::string& bytes, int32_t objectNumber, int32_t generation) const;
@@ -116,20 +127,20 @@ class TksPDFDecrypt : public TksBasePDFCrypt {
   bool IsStreamEncrypted(const TksPDFDictObject* dict) const;
   bool AreStringsEncrypted() const { return StringsEncrypted; }
 
-  // The owner password given to a document opened with its user password only.
-  static std::string GenerateOwnerPassword();
-
   int32_t PValue = 0;
   bool IsOwner = false;
   std::array<uint8_t, 16> Key{};
-  // From the dictionary: the revision of the algorithms (2, 3 or 4), the key length in
-  // bytes (5 to 16) and what the producer left unencrypted.
+  // From the dictionary: its version ("/V"), the revision of the algorithms (2, 3 or 4),
+  // the key length in bytes (5 to 16) and what the producer left unencrypted.
+  int32_t Version = 2;
   int32_t Revision = 3;
   int32_t KeyLength = 16;
   int32_t LengthBits = 128;
   bool EncryptMetadata = true;
   bool StringsEncrypted = true;
   bool StreamsEncrypted = true;
+  // The trailer's "/ID" as read (none when the file has none): the key depends on it.
+  std::unique_ptr<TksPDFArrayObject> IDArray;
 
  private:
   bool CheckUserPadded(const std::array<uint8_t, 32>& padded);
@@ -152,6 +163,8 @@ class TksPDFEncryptionSettings {
   void SetUserPassword(const std::string& value);
   void SetUserPermissions(TksUserPermissions value);
   void Lock() { allowChange_ = false; }
+  // Whether both hold the same values (the lock aside).
+  bool SameAs(const TksPDFEncryptionSettings& other) const;
 
  private:
   friend class TksPDFEncryption;
@@ -167,21 +180,41 @@ class TksPDFEncryptionSettings {
 // The encrypting handler of a save: identifier, "/O", "/U", "/P" and the document key.
 class TksPDFEncryption : public TksBasePDFCrypt {
  public:
+  // New keys and identifier from the settings (revision 2 at 40 bits, 3 at 128).
   TksPDFEncryption(std::string_view seed1, const TksPDFEncryptionSettings& settings, std::string_view seed2);
+  // The keys of an opened source as they are: its "/O", "/U", "/P", "/ID", revision, key
+  // length and crypt filters, so that the output opens with the source's passwords.
+  explicit TksPDFEncryption(const TksPDFDecrypt& source);
 
-  int32_t GetPValue() const;
+  int32_t GetPValue() const { return PValue; }
+  // Whether strings are encrypted, and a stream with this dictionary.
+  bool EncryptsStrings() const { return StringsEncrypted; }
+  bool EncryptsStream(const TksPDFDictObject* dict) const;
   void EncryptBuffer(const uint8_t* source, uint8_t* target, int32_t generation, int32_t objectNumber,
                      int64_t length) const;
   std::string Encrypt(std::string_view bytes, int32_t objectNumber, int32_t generation = 0) const;
   // The dictionary written as the last object (caller owns it).
   std::unique_ptr<TksPDFDictObject> BuildEncryptionDictionary() const;
-  // The trailer's new "/ID": two equal hexadecimal strings of the identifier.
+  // The trailer's "/ID": two equal hexadecimal strings of a new identifier, or the
+  // source's (none when it had none).
   std::unique_ptr<TksPDFArrayObject> BuildIDArray() const;
 
   std::string OwnerPassword;
   std::string UserPassword;
   std::array<uint8_t, 64> PaddedPasswords{};
+  // What the dictionary says: "/V", "/R", the key length in bytes and "/P".
+  int32_t Version = 2;
+  int32_t Revision = 3;
+  int32_t KeyLength = 16;
+  int32_t PValue = -4;
+  // Version 4 only: crypt filters that leave strings or streams in clear, metadata in clear.
+  bool StringsEncrypted = true;
+  bool StreamsEncrypted = true;
+  bool EncryptMetadata = true;
 
  private:
   void ComputeKeys();
+  int32_t PValueFromPermissions() const;
+  std::unique_ptr<TksPDFArrayObject> sourceID_;
+  bool fromSource_ = false;
 };

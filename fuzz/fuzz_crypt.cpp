@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       TksPDFEncryptionSettings settings;
       settings.SetEnabled(true);
       settings.SetLevel(handler.Level);
-      settings.SetUserPermissions(PermissionsFromP(handler.LengthBits, handler.PValue));
-      if (handler.Authenticate(settings, attempt)) {
+      settings.SetUserPermissions(PermissionsFromP(handler.Revision, handler.PValue));
+      if (handler.AuthenticateBytes(settings, attempt)) {
         std::string bytes(data, data + std::min<size_t>(size, 64));
         handler.DecryptString(bytes, 1, 0);
         std::vector<uint8_t> raw(data, data + size);

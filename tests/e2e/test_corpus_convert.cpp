@@ -406,6 +406,72 @@ INSTANTIATE_TEST_SUITE_P(Corpus, ConvertAES, testing::ValuesIn(Select(IsAES)), T
 
 std::string CorpusPath(const char* name) { return std::string(PW_CORPUS_DIR) + "/" + name; }
 
+// Files protected by qpdf (a peer) with restricted permissions, converted after opening
+// with either password: the output keeps the source's keys, so qpdf finds the same
+// encryption (revision, /P, user password, permissions, key), the same /ID, and both
+// passwords open it. Passwords are handed to qpdf as the bytes they were set as.
+struct PeerProtection {
+  const char* name;
+  std::string user, owner;  // UTF-8, as typed on a terminal
+  std::string settings;     // qpdf --encrypt arguments after the passwords
+  bool clearMetadata;
+};
+
+const PeerProtection kPeerProtections[] = {
+    {"rc4_40", "u40", "o40", "40 --print=n --modify=n", false},
+    {"rc4_128", "u128", "o128", "128 --use-aes=n --print=low --modify=form --extract=n", false},
+    {"rc4_128_clear_metadata", "u4", "o4", "128 --use-aes=n --cleartext-metadata --assemble=n", true},
+    // Set as UTF-8 bytes: the text typed opens it through its UTF-8 bytes.
+    {"utf8_passwords", "p\xC3\xA4ssw\xC3\xB6rd", "\xE5\xAF\x86\xE7\xA0\x81", "128 --use-aes=n --print=none", false},
+};
+
+void PrintTo(const PeerProtection& p, std::ostream* os) { *os << p.name; }
+
+class ConvertPeerEncrypted : public testing::TestWithParam<PeerProtection> {};
+
+TEST_P(ConvertPeerEncrypted, KeepsBothPasswordsAndThePermissions) {
+  const PeerProtection& c = GetParam();
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string source = dir.path() + "/source.pdf";
+  // Uncompressed, so the metadata stream's text is visible where it is in clear.
+  RunResult made = Shell("qpdf --allow-weak-crypto --password-mode=bytes --stream-data=uncompress "
+                         "--object-streams=disable --encrypt " + Quote(c.user) + " " + Quote(c.owner) + " " +
+                         c.settings + " -- " + Quote(CorpusPath("pdf20ex_Simple_PDF_2.0_file.pdf")) + " " +
+                         Quote(source) + " 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+  auto qpdf = [](const std::string& password, const std::string& args, const std::string& file) {
+    return Shell("qpdf --password-mode=bytes --password=" + Quote(password) + " " + args + " " + Quote(file) +
+                 " 2>&1");
+  };
+  auto id = [&](const std::string& file) {
+    const std::string trailer = qpdf(c.user, "--show-object=trailer", file).out;
+    const size_t at = trailer.find("/ID [");
+    return at == std::string::npos ? std::string("(none)") : trailer.substr(at, trailer.find(']', at) - at);
+  };
+  const std::string sourceId = id(source);
+  ASSERT_NE(sourceId, "(none)");
+
+  for (const std::string& opener : {c.user, c.owner}) {
+    SCOPED_TRACE(opener == c.user ? "opened with the user password" : "opened with the owner password");
+    const std::string output = dir.path() + "/out.pdf";
+    RunResult conv = Shell(std::string(PW_CONVERT_EXE) + " --password=" + Quote(opener) + " " + Quote(source) + " " +
+                           Quote(output) + " 2>&1");
+    ASSERT_EQ(conv.status, 0) << conv.out;
+    for (const std::string& password : {c.user, c.owner}) {
+      EXPECT_EQ(qpdf(password, "--show-encryption --show-encryption-key", output).out,
+                qpdf(password, "--show-encryption --show-encryption-key", source).out);
+      RunResult check = qpdf(password, "--check", output);
+      EXPECT_EQ(check.status, 0) << check.out;
+    }
+    EXPECT_EQ(id(output), sourceId);
+    EXPECT_EQ(ksfixture::ReadFile(output).find("<x:xmpmeta") != std::string::npos, c.clearMetadata);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Peer, ConvertPeerEncrypted, testing::ValuesIn(kPeerProtections),
+                         [](const testing::TestParamInfo<PeerProtection>& i) { return std::string(i.param.name); });
+
 TEST(ConvertCommand, SavesOverTheFileItLoaded) {
   TempDir dir;
   const std::string file = dir.path() + "/same.pdf";

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,10 +58,17 @@ struct CliRun {
   std::string out, err;
 };
 
-CliRun RunInfo(const std::string& file) {
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// --info on a file by its path, with the options given before it.
+CliRun RunInfoAt(const std::string& path, const std::string& options = "") {
   std::string errPath = ksfixture::WriteTempFile("info-stderr-" + std::to_string(::getpid()) + ".txt", "");
-  std::string cmd = std::string("timeout 60 '") + PW_CONVERT_EXE + "' --info '" + PW_CORPUS_DIR + "/" + file +
-                    "' 2>'" + errPath + "'";
+  std::string cmd = std::string("timeout 60 ") + Quote(PW_CONVERT_EXE) + " --info " + options + " " + Quote(path) +
+                    " 2>" + Quote(errPath);
   CliRun r;
   FILE* p = ::popen(cmd.c_str(), "r");
   char buf[4096];
@@ -72,6 +81,8 @@ CliRun RunInfo(const std::string& file) {
   std::remove(errPath.c_str());
   return r;
 }
+
+CliRun RunInfo(const std::string& file) { return RunInfoAt(std::string(PW_CORPUS_DIR) + "/" + file); }
 
 std::string Line(const std::string& out, const std::string& key) {
   std::istringstream lines(out);
@@ -137,31 +148,134 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusInfo, testing::ValuesIn(Manifest()),
                            return name;
                          });
 
-// The permissions "/P" grants to the user; everything to the owner.
-TEST(CorpusInfo, PasswordDecidesOwnerAndPermissions) {
+// Either password gives the permissions "/P" grants: the owner is told apart by "owner".
+TEST(CorpusInfo, PasswordDecidesOwnerNotPermissions) {
   const std::string file = std::string(PW_CORPUS_DIR) + "/qpdf_enc-R3_V2_U_view_O_master.pdf";
-  auto run = [&](const std::string& password) {
-    CliRun r;
-    FILE* p = ::popen((std::string("'") + PW_CONVERT_EXE + "' --info --password=" + password + " '" + file + "'").c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+  for (const auto& [password, owner] : {std::pair{"master", "yes"}, std::pair{"view", "no"}}) {
+    CliRun r = RunInfoAt(file, std::string("--password=") + password);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Line(r.out, "encryption"), "RC4-128");
+    EXPECT_EQ(Line(r.out, "owner"), owner);
+    EXPECT_EQ(Line(r.out, "security_revision"), "3");
+    EXPECT_EQ(Line(r.out, "p"), "-3104");
+    EXPECT_EQ(Line(r.out, "p_bits"), "6 9 10");
+    // What qpdf --show-encryption reports as allowed for this file.
+    EXPECT_EQ(Line(r.out, "permissions"), "annotate fill-forms accessibility");
+  }
+  EXPECT_EQ(RunInfoAt(file, "--password=wrong").exitCode, 2);
+}
+
+// /P -64 at revision 2 denies everything, though it sets bits 9 to 12: that revision
+// does not read them.
+TEST(CorpusInfo, RevisionTwoReadsOnlyItsOwnBits) {
+  CliRun r = RunInfoAt(std::string(PW_CORPUS_DIR) + "/qpdf_enc-R2_V1_U_view_O_master.pdf", "--password=view");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Line(r.out, "encryption"), "RC4-40");
+  EXPECT_EQ(Line(r.out, "security_revision"), "2");
+  EXPECT_EQ(Line(r.out, "p"), "-64");
+  EXPECT_EQ(Line(r.out, "p_bits"), "9 10 11 12");
+  EXPECT_EQ(Line(r.out, "permissions"), "none");
+}
+
+// The user password of a corpus row as its MANIFEST entry gives it (UTF-8); none when
+// unknown.
+std::optional<std::string> UserPassword(const Row& row) {
+  const size_t at = row.encryption.find(" user=");
+  if (at == std::string::npos) return std::nullopt;
+  const size_t start = at + 6;
+  if (row.encryption.compare(start, 2, "\"\"") == 0) return std::string();
+  std::string value = row.encryption.substr(start, row.encryption.find(' ', start) - start);
+  if (value == "?") return std::nullopt;
+  return value;
+}
+
+// Latin-1 bytes of a UTF-8 text, as the files with non-ASCII passwords were made.
+std::string Latin1(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size())
+      out.push_back(static_cast<char>(((c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F)));
+    else
+      out.push_back(static_cast<char>(c));
+  }
+  return out;
+}
+
+std::vector<Row> OpeningRC4Rows() {
+  std::vector<Row> rows;
+  for (const Row& row : Manifest())
+    if (row.encryption.rfind("RC4", 0) == 0 && UserPassword(row) &&
+        (row.correctReader.rfind("loads", 0) == 0 || row.correctReader.rfind("needs password", 0) == 0))
+      rows.push_back(row);
+  return rows;
+}
+
+class CorpusPermissions : public testing::TestWithParam<Row> {};
+
+// The revision, /P and the permissions as qpdf --show-encryption (a peer) reads them.
+TEST_P(CorpusPermissions, AgreeWithThePeer) {
+  const Row& row = GetParam();
+  const std::string path = std::string(PW_CORPUS_DIR) + "/" + row.file;
+  const std::string password = *UserPassword(row);
+  CliRun ours = RunInfoAt(path, password.empty() ? "" : "--password=" + Quote(password));
+  ASSERT_EQ(ours.exitCode, 0) << ours.err;
+
+  FILE* p = ::popen(("qpdf --show-encryption --password=" + Quote(Latin1(password)) + " " + Quote(path) + " 2>&1").c_str(),
+                    "r");
+  std::string peer;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) peer.append(buf, n);
+  ::pclose(p);
+  const std::pair<const char*, const char*> names[] = {
+      {"extract for any purpose", "copy"},       {"modify other", "modify"},
+      {"print low resolution", "print"},         {"modify annotations", "annotate"},
+      {"modify forms", "fill-forms"},            {"extract for accessibility", "accessibility"},
+      {"modify document assembly", "assemble"},  {"print high resolution", "print-high-resolution"},
   };
-  CliRun owner = run("master");
-  ASSERT_EQ(owner.exitCode, 0);
-  EXPECT_EQ(Line(owner.out, "encryption"), "RC4-128");
-  EXPECT_EQ(Line(owner.out, "owner"), "yes");
-  EXPECT_EQ(Line(owner.out, "permissions"),
-            "copy modify print annotate fill-forms accessibility assemble print-high-resolution");
-  CliRun user = run("view");
-  ASSERT_EQ(user.exitCode, 0);
-  EXPECT_EQ(Line(user.out, "owner"), "no");
-  // /P -3104: what qpdf --show-encryption reports as allowed for this file.
-  EXPECT_EQ(Line(user.out, "permissions"), "annotate fill-forms accessibility");
-  EXPECT_EQ(run("wrong").exitCode, 2);
+  std::string allowed;
+  for (const auto& [line, name] : names) {
+    if (peer.find(std::string(line) + ": allowed") == std::string::npos) continue;
+    if (!allowed.empty()) allowed += ' ';
+    allowed += name;
+  }
+  EXPECT_EQ(Line(ours.out, "permissions"), allowed.empty() ? "none" : allowed) << peer;
+  EXPECT_NE(peer.find("R = " + Line(ours.out, "security_revision") + "\n"), std::string::npos) << peer;
+  EXPECT_NE(peer.find("P = " + Line(ours.out, "p") + "\n"), std::string::npos) << peer;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusPermissions, testing::ValuesIn(OpeningRC4Rows()),
+                         [](const testing::TestParamInfo<Row>& info) {
+                           std::string name = info.param.file;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+// Text from the file is shown, never obeyed: control characters and escape sequences
+// (a title that would set the terminal's title), a NUL, line breaks and reordering marks
+// are escaped, a backslash doubled; bytes without a byte-order mark are PDFDocEncoding.
+TEST(InfoValues, ShowWhatATerminalWouldObeyEscaped) {
+  ksfixture::PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [4 0 R] >> >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 10 10] >>");
+  b.Object(4, "<< /T <FEFF001B005B0032004A0078> /FT /Tx >>");
+  b.Object(5,
+           "<< /Title <FEFF0041001B005D0030003B0070007700A0006E0065006400070042000000430020005C202E0044>"
+           " /Author (\\200\\215 \\030\\240) /Subject (one\\r\\ntwo\\000three) /Keywords <FEFF009B00320020>"
+           " /Creator (\\033[31m) /CreationDate (D:2024\\007) >>");
+  const std::string path = ksfixture::WriteTempFile("info-escapes.pdf", b.Build("/Root 1 0 R /Info 5 0 R"));
+  CliRun r = RunInfoAt(path);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Line(r.out, "field"), "\\x1b[2Jx");
+  EXPECT_EQ(Line(r.out, "title"), "A\\x1b]0;pw\xC2\xA0ned\\x07B\\x00C \\\\\\u202eD");
+  EXPECT_EQ(Line(r.out, "author"), "\xE2\x80\xA2\xE2\x80\x9C \xCB\x98\xE2\x82\xAC");  // "• ˘€" and a quote
+  EXPECT_EQ(Line(r.out, "subject"), "one\\x0d\\x0atwo\\x00three");
+  EXPECT_EQ(Line(r.out, "keywords"), "\\x9b2 ");
+  EXPECT_EQ(Line(r.out, "creator"), "\xCB\x99[31m");  // 0x1B is a dot accent in PDFDocEncoding
+  EXPECT_EQ(Line(r.out, "creation_date"), "D:2024\\x07");
+  for (char c : r.out) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << int(c);
 }
 
 TEST(CorpusInfo, ManifestIsRead) { EXPECT_GT(Manifest().size(), 100u); }

@@ -506,24 +506,82 @@ TEST(Crypt, SetPValueKeepsSixteenBitsAndTheSign) {
   }
 }
 
-TEST(Crypt, PermissionsFromPEdgeCases) {
+TEST(Crypt, PermissionsFromPAtEachRevision) {
   using P = TksUserPermissions;
   const std::tuple<int32_t, int64_t, P> cases[] = {
-      {128, -3904, P{}},
-      {40, -4, P{AllowCopy, AllowModify, AllowPrint, AllowAnnotation}},
-      {128, -4, P::All()},
-      {40, -3904 + 4 + 2048, P{AllowPrint}},
-      {56, -4, P{AllowCopy, AllowModify, AllowPrint, AllowAnnotation}},  // only exactly 128 has the upper four
-      {128, -3904 + 256 + 1024, P{AllowFormFill, AllowDocAssembly}},
-      {128, 4294967292LL, P::All()},
+      {3, -3904, P{}},
+      {3, -4, P::All()},
+      {4, 4294967292LL, P::All()},
+      {3, -3904 + 256 + 1024, P{AllowFormFill, AllowDocAssembly}},
+      {3, -3904 + 4 + 2048, P{AllowPrint, AllowHighResPrint}},
+      {3, -3904 + 2048, P{}},  // high-resolution printing without printing is none
+      {3, -3104, P{AllowAnnotation, AllowFormFill, AllowAccessibility}},
+      // Revision 2 has no bits of its own for the upper four: each follows its lower one,
+      // whatever bits 9 to 12 say (qpdf --show-encryption reads them so too).
+      {2, -4, P::All()},
+      {2, -64, P{}},
+      {2, -16, P{AllowCopy, AllowAnnotation, AllowFormFill, AllowAccessibility}},
+      {2, -44, P{AllowPrint, AllowCopy, AllowAccessibility, AllowHighResPrint}},
+      {2, -40, P{AllowModify, AllowCopy, AllowDocAssembly, AllowAccessibility}},
+      {2, -3904 + 4, P{AllowPrint, AllowHighResPrint}},
   };
-  for (const auto& [length, p, expected] : cases)
-    EXPECT_EQ(PermissionsFromP(length, p).Bits, expected.Bits) << length << " " << p;
+  for (const auto& [revision, p, expected] : cases)
+    EXPECT_EQ(PermissionsFromP(revision, p).Bits, expected.Bits) << revision << " " << p;
+}
+
+// The bytes a typed password is tried as, in order.
+TEST(Crypt, PasswordCandidatesAreWindows1252ThenUtf8) {
+  using V = std::vector<std::string>;
+  const std::pair<std::u16string, V> cases[] = {
+      {u"", V{""}},
+      {u"view", V{"view"}},
+      {u"caf\u00e9", V{"caf\xE9", "caf\xC3\xA9"}},
+      {u"\u20AC5", V{"\x80" "5", "\xE2\x82\xAC" "5"}},
+      {u"\u0416", V{"\xD0\x96"}},            // no Windows-1252 byte: UTF-8 only
+      {u"\u5bc6\u7801", V{"\xE5\xAF\x86\xE7\xA0\x81"}},
+      {u"\u0081", V{"\xC2\x81"}},            // a byte the code page leaves undefined
+      {u"a?b", V{"a?b"}},
+  };
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(TksPDFDecrypt::PasswordCandidates(text), expected) << Hex(expected.back());
+}
+
+// Passwords set as Windows-1252 bytes and as UTF-8 bytes both open from the same text,
+// and the settings keep the bytes that worked.
+TEST(Crypt, TypedPasswordOpensWhicheverBytesItWasSetAs) {
+  struct Case {
+    std::string userBytes, ownerBytes;
+    std::u16string typed;
+    bool owner;
+  } cases[] = {
+      {"p\xE4ss", "boss", u"p\u00e4ss", false},
+      {"p\xC3\xA4ss", "boss", u"p\u00e4ss", false},
+      {"u", "\xE5\xAF\x86\xE7\xA0\x81", u"\u5bc6\u7801", true},
+      {"u", "\xC2\x81", u"\u0081", true},
+  };
+  for (const Case& c : cases) {
+    for (auto level : {el40bit, el128bit}) {
+      TksPDFEncryptionSettings made;
+      made.SetLevel(level);
+      made.SetUserPassword(c.userBytes);
+      made.SetOwnerPassword(c.ownerBytes);
+      TksPDFEncryption handler("Output1.pdf", made, "");
+      TksPDFDecrypt decrypt;
+      decrypt.ReadEncryptionData(*handler.BuildEncryptionDictionary(), handler.BuildIDArray().get());
+      TksPDFEncryptionSettings settings;
+      ASSERT_TRUE(decrypt.Authenticate(settings, c.typed)) << Hex(c.userBytes) << " " << int(level);
+      EXPECT_EQ(decrypt.IsOwner, c.owner);
+      EXPECT_EQ(settings.UserPassword(), c.userBytes);
+      if (c.owner) EXPECT_EQ(settings.OwnerPassword(), c.ownerBytes);
+      TksPDFEncryptionSettings unused;
+      EXPECT_FALSE(decrypt.Authenticate(unused, u"wrong"));
+    }
+  }
 }
 
 // ---- Authentication and the settings lock ----
 
-std::unique_ptr<TksPDFDecrypt> OpenR3(const char* password, TksPDFEncryptionSettings& settings, bool& ok) {
+std::unique_ptr<TksPDFDecrypt> OpenR3(const char16_t* password, TksPDFEncryptionSettings& settings, bool& ok) {
   auto decrypt = std::make_unique<TksPDFDecrypt>();
   auto dict = MakeDict(kRealFiles[3].dict);  // user "view", owner "master", /P -3104
   auto id = MakeID(kRealFiles[3].id);
@@ -532,10 +590,12 @@ std::unique_ptr<TksPDFDecrypt> OpenR3(const char* password, TksPDFEncryptionSett
   return decrypt;
 }
 
-TEST(Crypt, OwnerOpenGrantsEverythingAndKeepsSettingsChangeable) {
+// The owner may change everything, but what "/P" grants stays until changed: a save must
+// not lift the restrictions unasked.
+TEST(Crypt, OwnerOpenKeepsPermissionsAndSettingsChangeable) {
   TksPDFEncryptionSettings settings;
   bool ok = false;
-  auto d = OpenR3("master", settings, ok);
+  auto d = OpenR3(u"master", settings, ok);
   ASSERT_TRUE(ok);
   EXPECT_TRUE(d->IsOwner);
   EXPECT_TRUE(settings.AllowChange());
@@ -543,7 +603,7 @@ TEST(Crypt, OwnerOpenGrantsEverythingAndKeepsSettingsChangeable) {
   EXPECT_EQ(settings.Level(), el128bit);
   EXPECT_EQ(settings.OwnerPassword(), "master");
   EXPECT_EQ(settings.UserPassword(), "view");
-  EXPECT_EQ(settings.UserPermissions(), TksUserPermissions::All());
+  EXPECT_EQ(settings.UserPermissions(), (TksUserPermissions{AllowAnnotation, AllowFormFill, AllowAccessibility}));
   settings.SetEnabled(false);
   EXPECT_FALSE(settings.Enabled());
 }
@@ -551,7 +611,7 @@ TEST(Crypt, OwnerOpenGrantsEverythingAndKeepsSettingsChangeable) {
 TEST(Crypt, UserOpenNarrowsPermissionsAndLocksTheSettings) {
   TksPDFEncryptionSettings settings;
   bool ok = false;
-  auto d = OpenR3("view", settings, ok);
+  auto d = OpenR3(u"view", settings, ok);
   ASSERT_TRUE(ok);
   EXPECT_FALSE(d->IsOwner);
   EXPECT_FALSE(settings.AllowChange());
@@ -571,21 +631,12 @@ TEST(Crypt, UserOpenNarrowsPermissionsAndLocksTheSettings) {
   EXPECT_EQ(settings.Level(), el128bit);
   EXPECT_EQ(settings.UserPassword(), "view");
 
-  // The save still encrypts with the generated owner password, which opens its output.
-  TksPDFEncryption handler("Output1.pdf", settings, "");
-  EXPECT_THAT(handler.OwnerPassword, testing::StartsWith("Kestrine"));
-  TksPDFDecrypt reopen;
-  reopen.ReadEncryptionData(*handler.BuildEncryptionDictionary(), handler.BuildIDArray().get());
-  std::string user;
-  EXPECT_EQ(reopen.CheckOwnerPassword(handler.OwnerPassword, user), 0);
-  EXPECT_EQ(user, "view");
-  EXPECT_EQ(reopen.CheckOwnerPassword("", user), -1);
 }
 
 TEST(Crypt, WrongPasswordLeavesSettingsAlone) {
   TksPDFEncryptionSettings settings;
   bool ok = true;
-  auto d = OpenR3("nope", settings, ok);
+  auto d = OpenR3(u"nope", settings, ok);
   EXPECT_FALSE(ok);
   EXPECT_FALSE(settings.Enabled());
   EXPECT_TRUE(settings.AllowChange());
@@ -601,17 +652,100 @@ TEST(Crypt, EmptyOwnerPasswordOpensAsOwner) {
   auto id = MakeID("66d36a30a97e0f16f39955c6221e0c2a");
   decrypt.ReadEncryptionData(*dict, id.get());
   TksPDFEncryptionSettings settings;
-  ASSERT_TRUE(decrypt.Authenticate(settings, ""));
+  ASSERT_TRUE(decrypt.Authenticate(settings, u""));
   EXPECT_TRUE(decrypt.IsOwner);
-  EXPECT_EQ(settings.UserPermissions(), TksUserPermissions::All());
+  EXPECT_EQ(settings.UserPermissions(), TksUserPermissions{});  // /P -64 at revision 2 grants nothing
 }
 
-TEST(Crypt, GeneratedOwnerPasswordHasWordDateAndNumber) {
-  std::string a = TksPDFDecrypt::GenerateOwnerPassword();
-  ASSERT_GE(a.size(), 8u + 14u + 1u) << a;
-  ASSERT_LE(a.size(), 8u + 14u + 10u) << a;
-  EXPECT_EQ(a.substr(0, 10), "Kestrine20");
-  EXPECT_TRUE(std::all_of(a.begin() + 8, a.end(), [](char c) { return c >= '0' && c <= '9'; })) << a;
+// An encrypting handler made from an opened source writes the source's values as they
+// are, and the output's key is the source's: each password opens it as before.
+class SourceKeys : public testing::TestWithParam<RealFileCase> {};
+
+TEST_P(SourceKeys, AreWrittenAsRead) {
+  const auto& c = GetParam();
+  auto dict = MakeDict(c.dict);
+  auto id = MakeID(c.id);
+  TksPDFDecrypt source;
+  source.ReadEncryptionData(*dict, id.get());
+  TksPDFEncryptionSettings settings;
+  ASSERT_TRUE(source.AuthenticateBytes(settings, c.password));
+  TksPDFEncryption handler(source);
+
+  auto written = handler.BuildEncryptionDictionary();
+  auto text = [](const TksPDFObject* o) { return o ? ObjectToText(o) : std::string("(none)"); };
+  for (const char* key : {"/O", "/U"})
+    EXPECT_EQ(AsString(written->Lookup(key))->Bytes(), AsString(dict->Lookup(key))->Bytes()) << key;
+  EXPECT_EQ(handler.GetPValue(), source.PValue);
+  EXPECT_EQ(text(written->Lookup("/P")), std::to_string(source.PValue));
+  EXPECT_EQ(text(written->Lookup("/R")), std::to_string(source.Revision));
+  EXPECT_EQ(text(written->Lookup("/Length")), std::to_string(source.KeyLength * 8));
+  EXPECT_EQ(text(handler.BuildIDArray().get()), text(id.get()));
+
+  TksPDFDecrypt reopened;
+  reopened.ReadEncryptionData(*written, handler.BuildIDArray().get());
+  TksPDFEncryptionSettings again;
+  ASSERT_TRUE(reopened.AuthenticateBytes(again, c.password));
+  EXPECT_EQ(reopened.IsOwner, source.IsOwner);
+  EXPECT_EQ(reopened.Revision, source.Revision);
+  EXPECT_EQ(reopened.Key, source.Key);
+  std::string s = handler.Encrypt("Hello", 7);
+  source.DecryptString(s, 7, 0);
+  EXPECT_EQ(s, "Hello");
+}
+
+std::vector<RealFileCase> OpeningRealFiles() {
+  std::vector<RealFileCase> cases;
+  for (const RealFileCase& c : kRealFiles)
+    if (c.result != -1) cases.push_back(c);
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Crypt, SourceKeys, testing::ValuesIn(OpeningRealFiles()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Crypt filters that leave streams or metadata in clear stay so in what is written.
+TEST(Crypt, SourceKeysKeepWhatTheCryptFiltersLeaveInClear) {
+  TksPDFDictObject metadata, page;
+  metadata.AddName("/Type", "/Metadata");
+  page.AddName("/Type", "/Page");
+  {
+    DictShape shape{4, 4, 128, "EEECFEB40767E6E447D16D65E2277349937D0650D26FBA43CCAA77F0EC09B5CD",
+                    "4FA29377B380220DF9799C7F26C3154B00000000000000000000000000000000", -4, "no-metadata"};
+    auto dict = MakeDict(shape);
+    auto id = MakeID("000102030405060708090A0B0C0D0E0F");
+    TksPDFDecrypt source;
+    source.ReadEncryptionData(*dict, id.get());
+    TksPDFEncryptionSettings settings;
+    ASSERT_TRUE(source.AuthenticateBytes(settings, "reader"));
+    TksPDFEncryption handler(source);
+    EXPECT_FALSE(handler.EncryptsStream(&metadata));
+    EXPECT_TRUE(handler.EncryptsStream(&page));
+    EXPECT_TRUE(handler.EncryptsStrings());
+    auto written = handler.BuildEncryptionDictionary();
+    EXPECT_THAT(ObjectToText(written.get()),
+                testing::EndsWith("/P -4\r\n/V 4\r\n/R 4\r\n/Length 128\r\n/CF <<\r\n/StdCF <<\r\n/CFM /V2\r\n"
+                                  "/AuthEvent /DocOpen\r\n/Length 16\r\n>>\r\n>>\r\n/StmF /StdCF\r\n/StrF /StdCF\r\n"
+                                  "/EncryptMetadata false\r\n>>"));
+    TksPDFDecrypt reopened;
+    reopened.ReadEncryptionData(*written, id.get());
+    TksPDFEncryptionSettings again;
+    EXPECT_TRUE(reopened.AuthenticateBytes(again, "reader"));
+    EXPECT_FALSE(reopened.EncryptMetadata);
+  }
+  {
+    // Streams in clear; the key of these zero-filled values is never right, so the
+    // handler is made from a source whose check is skipped.
+    DictShape shape{4, 4, 128, std::string(64, '0'), std::string(64, '0'), -4, "identity-streams"};
+    auto dict = MakeDict(shape);
+    TksPDFDecrypt source;
+    source.ReadEncryptionData(*dict, nullptr);
+    TksPDFEncryption handler(source);
+    EXPECT_FALSE(handler.EncryptsStream(&page));
+    EXPECT_TRUE(handler.EncryptsStrings());
+    EXPECT_EQ(handler.BuildIDArray(), nullptr);  // the source had no /ID: neither has the output
+    EXPECT_THAT(ObjectToText(handler.BuildEncryptionDictionary().get()),
+                testing::HasSubstr("/StmF /Identity\r\n/StrF /StdCF\r\n"));
+  }
 }
 
 }  // namespace

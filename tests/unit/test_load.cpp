@@ -134,7 +134,7 @@ TEST(LoadFromFile, PasswordHandlerThatGivesUpLeavesTheDocumentEmpty) {
   std::string path = ksfixture::WriteTempFile("give-up.pdf", EncryptedFile());
   TksCustomPDFDocument doc;
   std::vector<int> tries;
-  doc.OnPassword = [&](TksCustomPDFDocument*, std::string&, bool& cont, int t) {
+  doc.OnPassword = [&](TksCustomPDFDocument*, std::u16string&, bool& cont, int t) {
     tries.push_back(t);
     cont = false;
   };

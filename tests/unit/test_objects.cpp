@@ -258,6 +258,23 @@ TEST(DocumentInfo, TextStringsAndCache) {
   EXPECT_EQ(info.Dictionary().IndexOfKey("/Author"), 1);
 }
 
+// Without a byte-order mark a text string is PDFDocEncoding, not a code page: it differs
+// from Latin-1 in 0x18 to 0x1F and 0x80 to 0xA0; bytes it leaves undefined keep their value.
+TEST(DocumentInfo, TextStringEncodings) {
+  const std::pair<std::string, std::u16string> cases[] = {
+      {std::string("(\x80\x8D\x18\xA0\xE9)"), u"\u2022\u201C\u02D8\u20AC\u00E9"},
+      {"<1B929395>", u"\u02D9\u2122\uFB01\u0141"},
+      {std::string("(\x7F\x9F\xAD\x00)", 6), std::u16string(u"\u007F\u009F\u00AD\0", 4)},
+      {std::string("(\xFE\xFF\x04\x16\x00)", 7), u"\u0416"},  // UTF-16BE; the odd byte is no unit
+      {"<FEFFD83DDE00>", u"\U0001F600"},
+      {std::string("(\xEF\xBB\xBF\xD0\x96)"), u"\u0416"},  // UTF-8 behind its mark (PDF 2.0)
+  };
+  for (const auto& [text, expected] : cases) {
+    TksPDFStringObject s(text, text.front() == '<');
+    EXPECT_TRUE(TksPDFInfo::DecodeTextString(&s) == expected) << text;
+  }
+}
+
 TEST(ViewerPreferences, FlagsAndCatalogText) {
   TksPDFViewerPreferences vp;
   EXPECT_EQ(vp.CatalogText(), "");

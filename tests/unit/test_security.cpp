@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "ksCstPDFDoc.h"
 #include "ksFixture.h"
@@ -81,8 +82,8 @@ void ExpectSourceContent(TksCustomPDFDocument& doc) {
   EXPECT_EQ(doc.Info().Producer(), u"Kestrine Pagewright V2.5");
 }
 
-bool Open(TksCustomPDFDocument& doc, const std::string& path, const std::string& password) {
-  doc.OnPassword = [password](TksCustomPDFDocument*, std::string& given, bool& cont, int tries) {
+bool Open(TksCustomPDFDocument& doc, const std::string& path, const std::u16string& password) {
+  doc.OnPassword = [password](TksCustomPDFDocument*, std::u16string& given, bool& cont, int tries) {
     given = password;
     cont = tries == 0;
   };
@@ -91,14 +92,14 @@ bool Open(TksCustomPDFDocument& doc, const std::string& path, const std::string&
 }
 
 const TksUserPermissions kPrintOnly{AllowPrint};
-// At 40 bits "/P" has no say over the four upper permissions: a user open keeps them.
-const TksUserPermissions kPrintOnly40{AllowPrint, AllowFormFill, AllowAccessibility, AllowDocAssembly,
-                                      AllowHighResPrint};
+// Revision 2 (40 bits) has no bits for the four upper permissions: each follows the
+// lower one it belongs to, so printing brings high-resolution printing.
+const TksUserPermissions kPrintOnly40{AllowPrint, AllowHighResPrint};
 
 struct OpenCase {
   const char* name;
   Protection protection;
-  std::string password;
+  std::u16string password;
   bool opens, owner;
   TksUserPermissions permissions;  // what Encryption holds afterwards
 };
@@ -123,7 +124,7 @@ TEST_P(OpenEncrypted, PasswordDecidesStateAndPermissions) {
   EXPECT_EQ(doc.Encryption().UserPassword(), c.protection.user);
   if (c.owner) {
     EXPECT_TRUE(doc.Encryption().AllowChange());
-    EXPECT_EQ(doc.Encryption().OwnerPassword(), c.password);
+    EXPECT_EQ(doc.Encryption().OwnerPassword(), c.protection.owner.empty() ? c.protection.user : c.protection.owner);
   } else {
     EXPECT_FALSE(doc.Encryption().AllowChange());
     EXPECT_EQ(doc.Encryption().OwnerPassword(), "");
@@ -135,15 +136,23 @@ TEST_P(OpenEncrypted, PasswordDecidesStateAndPermissions) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, OpenEncrypted,
     testing::Values(
-        OpenCase{"user40", {el40bit, "u", "o", kPrintOnly}, "u", true, false, kPrintOnly40},
-        OpenCase{"owner40", {el40bit, "u", "o", kPrintOnly}, "o", true, true, TksUserPermissions::All()},
-        OpenCase{"user128", {el128bit, "u", "o", kPrintOnly}, "u", true, false, kPrintOnly},
-        OpenCase{"owner128", {el128bit, "u", "o", kPrintOnly}, "o", true, true, TksUserPermissions::All()},
-        OpenCase{"empty-user", {el128bit, "", "o", TksUserPermissions::All()}, "", true, false,
+        OpenCase{"user40", {el40bit, "u", "o", kPrintOnly}, u"u", true, false, kPrintOnly40},
+        // The owner gets what "/P" grants too: a save must not lift it unasked.
+        OpenCase{"owner40", {el40bit, "u", "o", kPrintOnly}, u"o", true, true, kPrintOnly40},
+        OpenCase{"user128", {el128bit, "u", "o", kPrintOnly}, u"u", true, false, kPrintOnly},
+        OpenCase{"owner128", {el128bit, "u", "o", kPrintOnly}, u"o", true, true, kPrintOnly},
+        OpenCase{"empty-user", {el128bit, "", "o", TksUserPermissions::All()}, u"", true, false,
                  TksUserPermissions::All()},
         // Without an owner password the user password opens as owner.
-        OpenCase{"no-owner", {el40bit, "u", "", kPrintOnly}, "u", true, true, TksUserPermissions::All()},
-        OpenCase{"wrong", {el128bit, "u", "o", kPrintOnly}, "x", false, false, {}}),
+        OpenCase{"no-owner", {el40bit, "u", "", kPrintOnly}, u"u", true, true, kPrintOnly40},
+        // Passwords set as UTF-8 bytes open from the same text (Windows-1252 is tried first).
+        OpenCase{"utf8-user", {el128bit, "p\xC3\xA4ssw\xC3\xB6rd", "\xE5\xAF\x86\xE7\xA0\x81", kPrintOnly},
+                 u"p\u00e4ssw\u00f6rd", true, false, kPrintOnly},
+        OpenCase{"utf8-owner", {el128bit, "p\xC3\xA4ssw\xC3\xB6rd", "\xE5\xAF\x86\xE7\xA0\x81", kPrintOnly},
+                 u"\u5bc6\u7801", true, true, kPrintOnly},
+        OpenCase{"ansi-user", {el40bit, "p\xE4ssw\xF6rd", "o", kPrintOnly}, u"p\u00e4ssw\u00f6rd", true, false,
+                 kPrintOnly40},
+        OpenCase{"wrong", {el128bit, "u", "o", kPrintOnly}, u"x", false, false, {}}),
     [](const testing::TestParamInfo<OpenCase>& i) {
       std::string n = i.param.name;
       for (char& ch : n)
@@ -182,9 +191,9 @@ TEST(EncryptedLoad, HandlerIsAskedAgainUntilAPasswordWorks) {
   const std::string path = EncryptedFile("retries", {el128bit, "third", "o", kPrintOnly});
   TksCustomPDFDocument doc;
   std::vector<int> tries;
-  doc.OnPassword = [&](TksCustomPDFDocument*, std::string& password, bool&, int t) {
+  doc.OnPassword = [&](TksCustomPDFDocument*, std::u16string& password, bool&, int t) {
     tries.push_back(t);
-    password = t < 2 ? "wrong" : "third";
+    password = t < 2 ? u"wrong" : u"third";
   };
   EXPECT_TRUE(doc.LoadFromFile(path));
   EXPECT_THAT(tries, testing::ElementsAre(0, 1, 2));
@@ -277,26 +286,91 @@ TEST(EncryptedSave, SecondSaveKeepsKeysAndIdentifier) {
 
   // And the file opens with the first owner password, not the second.
   TksCustomPDFDocument reopened;
-  EXPECT_TRUE(Open(reopened, dir + "/twice-2.pdf", "first"));
+  EXPECT_TRUE(Open(reopened, dir + "/twice-2.pdf", u"first"));
   EXPECT_TRUE(reopened.IsOwner());
 }
 
-// A document opened with its user password is written again with the user password it
-// was opened with and a generated owner password, with the permissions /P gave.
-TEST(EncryptedSave, UserOpenedDocumentSavesUnderTheSameUserPassword) {
-  const std::string path = EncryptedFile("resave", {el40bit, "u", "o", kPrintOnly});
+// "/O <...>", "/U <...>", "/P ..." and "/ID [ ... ]" as a save writes them.
+std::vector<std::string> SecurityLines(const std::string& file) {
+  std::vector<std::string> found;
+  for (const char* key : {"\r\n/O <", "\r\n/U <", "\r\n/P ", "\r\n/ID [ <"}) {
+    const size_t at = file.find(key);
+    found.push_back(at == std::string::npos ? "" : file.substr(at + 2, file.find("\r\n", at + 2) - at - 2));
+  }
+  return found;
+}
+
+struct ResaveCase {
+  const char* name;
+  TksPDFEncryptionLevel level;
+  std::u16string password;  // the one the source is opened with
+};
+
+class Resave : public testing::TestWithParam<ResaveCase> {};
+
+// Saved again without changed settings, an encrypted document keeps the source's "/O",
+// "/U", "/P" and "/ID": the key stays the same and both passwords still open it, with
+// the permissions they opened the source with.
+TEST_P(Resave, KeepsTheSourcesKeysAndBothPasswords) {
+  const ResaveCase& c = GetParam();
+  const std::string path = EncryptedFile(std::string("resave-") + c.name, {c.level, "u", "o", kPrintOnly});
   TksCustomPDFDocument doc;
   doc.ShowSetupDialog = false;
-  ASSERT_TRUE(Open(doc, path, "u"));
-  const std::string again = fs::path(path).parent_path() / "resave-again.pdf";
+  ASSERT_TRUE(Open(doc, path, c.password));
+  const std::string again = fs::path(path).parent_path() / (std::string("resave-") + c.name + "-again.pdf");
   doc.SaveToFile(again, 2);
-  TksCustomPDFDocument reopened;
-  ASSERT_TRUE(Open(reopened, again, "u"));
-  EXPECT_FALSE(reopened.IsOwner());
-  EXPECT_EQ(reopened.Encryption().UserPermissions(), kPrintOnly40);
-  ExpectSourceContent(reopened);
-  TksCustomPDFDocument withOldOwner;
-  EXPECT_FALSE(Open(withOldOwner, again, "o"));
+  const std::vector<std::string> before = SecurityLines(ksfixture::ReadFile(path));
+  EXPECT_THAT(before, testing::Each(testing::Not(testing::IsEmpty())));
+  EXPECT_EQ(SecurityLines(ksfixture::ReadFile(again)), before);
+
+  const TksUserPermissions expected = c.level == el40bit ? kPrintOnly40 : kPrintOnly;
+  for (const auto& [password, owner] : {std::pair{u"u", false}, std::pair{u"o", true}}) {
+    TksCustomPDFDocument reopened;
+    ASSERT_TRUE(Open(reopened, again, password));
+    EXPECT_EQ(reopened.IsOwner(), owner);
+    EXPECT_EQ(reopened.Encryption().UserPermissions(), expected);
+    EXPECT_EQ(reopened.Encryption().Level(), c.level);
+    ExpectSourceContent(reopened);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Resave,
+                         testing::Values(ResaveCase{"user40", el40bit, u"u"}, ResaveCase{"owner40", el40bit, u"o"},
+                                         ResaveCase{"user128", el128bit, u"u"},
+                                         ResaveCase{"owner128", el128bit, u"o"}),
+                         [](const testing::TestParamInfo<ResaveCase>& i) { return std::string(i.param.name); });
+
+// The owner changes the settings: the save makes new keys from them, with the new
+// permissions and passwords; what was not changed stays as the source had it.
+TEST(EncryptedSave, OwnerChangesMakeNewKeys) {
+  const std::string path = EncryptedFile("owner-change", {el128bit, "u", "o", kPrintOnly});
+  const std::string dir = fs::path(path).parent_path();
+  struct Change {
+    const char* name;
+    std::function<void(TksPDFEncryptionSettings&)> apply;
+    std::u16string user, owner;
+    TksUserPermissions permissions;
+  } changes[] = {
+      {"permissions", [](TksPDFEncryptionSettings& s) { s.SetUserPermissions({AllowCopy}); }, u"u", u"o",
+       TksUserPermissions{AllowCopy}},
+      {"owner", [](TksPDFEncryptionSettings& s) { s.SetOwnerPassword("new"); }, u"u", u"new", kPrintOnly},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.name);
+    TksCustomPDFDocument doc;
+    doc.ShowSetupDialog = false;
+    ASSERT_TRUE(Open(doc, path, u"o"));
+    change.apply(doc.Encryption());
+    const std::string output = dir + "/owner-change-" + change.name + ".pdf";
+    doc.SaveToFile(output, 2);
+    EXPECT_NE(SecurityLines(ksfixture::ReadFile(output)), SecurityLines(ksfixture::ReadFile(path)));
+    TksCustomPDFDocument user, owner;
+    ASSERT_TRUE(Open(user, output, change.user));
+    EXPECT_FALSE(user.IsOwner());
+    EXPECT_EQ(user.Encryption().UserPermissions(), change.permissions);
+    ASSERT_TRUE(Open(owner, output, change.owner));
+    EXPECT_TRUE(owner.IsOwner());
+  }
 }
 
 // An object stream of an encrypted file is decrypted under its own number before its
