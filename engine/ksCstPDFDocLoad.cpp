@@ -97,7 +97,7 @@ void TksCustomPDFDocument::ParseFile() {
           TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
           if (!target) {
             auto [it, fresh] = read.try_emplace(ref->ObjectNumber, nullptr);
-            if (fresh) it->second = KeepAside(ReadObject(ref->ObjectNumber));
+            if (fresh) it->second = KeepAside(ReadObject(ref->ObjectNumber, ref->Generation));
             target = it->second;
           }
           return target ? resolved(target->Value.get(), depth + 1) : TksPDFObjectPtr();
@@ -166,6 +166,7 @@ void TksCustomPDFDocument::FinishLoad() {
     Reader.reset();
     throw;
   }
+  ReportRepeatedWarnings();
   IsLoaded = true;
   StructureRead = true;
   StatusMessage(ksFormat(ksres::SDocumentReadComplete, PageCount()));

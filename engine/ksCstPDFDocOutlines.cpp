@@ -213,7 +213,7 @@ void TksCustomPDFDocument::ReadOutlines(TksPDFObject* outlines) {
       std::unique_ptr<TksPDFIndirectObject> readNow;
       TksPDFIndirectObject* object = FindLoaded(ref->ObjectNumber, ref->Generation);
       if (!object) {
-        readNow = ReadObject(ref->ObjectNumber);
+        readNow = ReadObject(ref->ObjectNumber, ref->Generation);
         object = readNow.get();
       }
       TksPDFDictObject* source = object ? AsDict(object->Value.get()) : nullptr;

@@ -73,6 +73,7 @@ class TksXRefReader {
     int64_t offset = 0;
     bool isStream = false;
     int prev = -1, xrefStm = -1;
+    uint32_t stamp = 0;                          // when its entries were applied
     std::unique_ptr<TksPDFStreamObject> stream;  // cross-reference stream, data decoded
   };
 
@@ -91,7 +92,7 @@ class TksXRefReader {
       if (!visited.insert(t.offset).second)
         throw ECrossReferenceError(ksFormat(ksres::SXRefLoop, static_cast<long long>(t.offset)));
       int index = static_cast<int>(sections_.size());
-      sections_.push_back(Section{t.offset, t.isStream, -1, -1, nullptr});
+      sections_.push_back(Section{t.offset, t.isStream, -1, -1, 0, nullptr});
       if (t.parent >= 0) (t.viaXRefStm ? sections_[t.parent].xrefStm : sections_[t.parent].prev) = index;
 
       std::optional<int64_t> prev, xrefStm;
@@ -124,27 +125,49 @@ class TksXRefReader {
     }
   }
 
-  // Entries are applied after the sections each one chains to: older /Prev sections
-  // first, then the /XRefStm stream, then the section itself.
+  // Entries are applied oldest first, in the reverse of the order a lookup searches the
+  // sections: a section, then its /XRefStm stream, then its /Prev chain.
   void Apply() {
-    std::vector<std::pair<int, bool>> stack{{0, false}};
+    std::vector<int> order;
+    std::vector<bool> placed(sections_.size(), false);
+    std::vector<int> stack{0};
     while (!stack.empty()) {
-      auto [index, ready] = stack.back();
+      const int index = stack.back();
       stack.pop_back();
-      Section& s = sections_[static_cast<size_t>(index)];
-      if (ready) {
-        uint32_t stamp = ++doc_.xrefSections_;
-        if (s.isStream)
-          ApplyStream(*s.stream, stamp);
-        else
-          ApplyTable(s.offset, stamp);
-        s.stream.reset();
-        continue;
-      }
-      stack.push_back({index, true});
-      if (s.xrefStm >= 0) stack.push_back({s.xrefStm, false});
-      if (s.prev >= 0) stack.push_back({s.prev, false});
+      if (index < 0 || placed[static_cast<size_t>(index)]) continue;
+      placed[static_cast<size_t>(index)] = true;
+      order.push_back(index);
+      stack.push_back(sections_[static_cast<size_t>(index)].prev);
+      stack.push_back(sections_[static_cast<size_t>(index)].xrefStm);  // searched first
     }
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+      Section& s = sections_[static_cast<size_t>(*it)];
+      s.stamp = ++doc_.xrefSections_;
+      if (s.isStream) {
+        ApplyStream(*s.stream, s.stamp);
+      } else {
+        // A table's free entries do not hide what its own /XRefStm stream lists: hybrid
+        // files mark the objects kept in object streams free in the table.
+        const uint32_t ownStream = s.xrefStm >= 0 ? sections_[static_cast<size_t>(s.xrefStm)].stamp : 0;
+        ApplyTable(s.offset, s.stamp, ownStream);
+      }
+      s.stream.reset();
+    }
+  }
+
+  // Before an entry replaces the one in force for number: an object that a newer section
+  // frees, or gives another generation, can no longer be reached by its old generation.
+  void NoteReplacement(int64_t number, int64_t newGeneration) {
+    const TksXRefItem* table;
+    const TksXRefStmItem* stream;
+    doc_.EntryInForce(static_cast<int32_t>(number), table, stream);
+    int64_t old = -1;
+    if (stream && (stream->EntryType == 1 || stream->EntryType == 2))
+      old = stream->EntryType == 1 ? stream->Field3 : 0;
+    else if (table && table->EntryType == 'n')
+      old = table->Generation;
+    if (old < 0 || old == newGeneration || old > UINT32_MAX) return;
+    doc_.replacedGenerations_.insert(static_cast<uint64_t>(number) << 32 | static_cast<uint64_t>(old));
   }
 
   void TakeTrailerValues(const TksPDFDictObject& trailer) {
@@ -195,7 +218,7 @@ class TksXRefReader {
     return stream;
   }
 
-  void ApplyTable(int64_t offset, uint32_t stamp) {
+  void ApplyTable(int64_t offset, uint32_t stamp, uint32_t ownStreamStamp) {
     const int64_t maxNumber = MaxObjectNumber(r_.Size());
     r_.Seek(static_cast<uint64_t>(offset));
     r_.SkipWhiteSpace();
@@ -222,18 +245,31 @@ class TksXRefReader {
             (e[17] != 'n' && e[17] != 'f'))
           throw ECrossReferenceError(ksFormat(ksres::SXRefEntry, static_cast<long long>(number)));
         r_.SkipWhiteSpace();  // the entry's line end, two bytes or (in some files) one
-        if (e[17] == 'f') continue;  // a free entry never removes what an older section gave
+        auto& list = doc_.XRefEntries;
+        const auto slot = static_cast<size_t>(number);
+        if (e[17] == 'f') {
+          // A free entry frees what an older section gave, unless this section's own
+          // stream lists the object; where nothing is listed there is nothing to free.
+          const auto& streams = doc_.XRefStreamEntries;
+          const bool inStream = slot < streams.size() && streams[slot];
+          if (inStream && ownStreamStamp != 0 && streams[slot]->Section == ownStreamStamp) continue;
+          if (!inStream && (slot >= list.size() || !list[slot])) continue;
+          NoteReplacement(number, -1);
+          if (slot >= list.size()) list.resize(slot + 1);
+          list[slot] = TksXRefItem{.Offset = 0, .Generation = 0, .ObjectNumber = static_cast<int32_t>(number),
+                                   .Section = stamp, .EntryType = 'f'};
+          continue;
+        }
         if (number > maxNumber)
           throw ECrossReferenceError(ksFormat(ksres::SXRefObjectNumber, static_cast<long long>(number)));
         int64_t entryOffset = 0;
         int32_t generation = 0;
         ksTryStrToInt64(e.substr(0, 10), entryOffset);
         ksTryStrToInt32(e.substr(11, 5), generation);
-        auto& list = doc_.XRefEntries;
-        if (static_cast<size_t>(number) >= list.size()) list.resize(static_cast<size_t>(number) + 1);
-        list[static_cast<size_t>(number)] =
-            TksXRefItem{.Offset = entryOffset, .Generation = generation, .ObjectNumber = static_cast<int32_t>(number),
-                        .Section = stamp, .EntryType = 'n'};
+        NoteReplacement(number, generation);
+        if (slot >= list.size()) list.resize(slot + 1);
+        list[slot] = TksXRefItem{.Offset = entryOffset, .Generation = generation,
+                                 .ObjectNumber = static_cast<int32_t>(number), .Section = stamp, .EntryType = 'n'};
       }
       r_.SkipWhiteSpace();
     }
@@ -287,9 +323,17 @@ class TksXRefReader {
         int32_t type = widths[0] == 0 ? 1 : static_cast<int32_t>(std::min<uint64_t>(ReadBigEndian(data, widths[0]), INT32_MAX));
         auto field2 = static_cast<int64_t>(ReadBigEndian(data + widths[0], widths[1]) & INT64_MAX);
         auto field3 = static_cast<int64_t>(ReadBigEndian(data + widths[0] + widths[1], widths[2]) & INT64_MAX);
-        if (type == 0 && static_cast<size_t>(number) >= list.size()) continue;  // nothing to replace
-        if (type != 0 && number > maxNumber)
+        const bool inUse = type == 1 || type == 2;
+        if (!inUse) {
+          // Free (or of a type this reader does not know, which stands for null): it frees
+          // what an older section gave; where nothing is listed there is nothing to free.
+          const auto slot = static_cast<size_t>(number);
+          const auto& tables = doc_.XRefEntries;
+          if ((slot >= list.size() || !list[slot]) && (slot >= tables.size() || !tables[slot])) continue;
+        }
+        if (inUse && number > maxNumber)
           throw ECrossReferenceError(ksFormat(ksres::SXRefObjectNumber, static_cast<long long>(number)));
+        NoteReplacement(number, type == 1 ? field3 : type == 2 ? 0 : -1);
         if (static_cast<size_t>(number) >= list.size()) list.resize(static_cast<size_t>(number) + 1);
         list[static_cast<size_t>(number)] = TksXRefStmItem{.Field2 = field2, .Field3 = field3, .EntryType = type, .Section = stamp};
       }

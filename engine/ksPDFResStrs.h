@@ -103,6 +103,10 @@ inline constexpr const char* SStreamWithoutDictionary = "Stream object %d has no
 inline constexpr const char* SNoEndstream = "Stream data of object %d have no endstream";
 inline constexpr const char* SStreamDataUnreadable = "Stream data of object %d could not be read; the stream is kept empty";
 inline constexpr const char* SXRefLoop = "Cross-reference sections loop back to offset %lld";
+inline constexpr const char* SOtherGeneration =
+    "Reference %d %d R names object %d by another generation (%d); it is taken to mean that object";
+inline constexpr const char* SOtherGenerationMore =
+    "%d more references name an object by another generation; each is taken to mean that object";
 inline constexpr const char* SXRefSubsection = "Invalid cross-reference subsection header (%s)";
 inline constexpr const char* SXRefEntry = "Invalid cross-reference entry for object %lld";
 inline constexpr const char* SXRefObjectNumber = "Object number %lld in the cross-reference data is beyond what the file can hold";

@@ -78,19 +78,65 @@ TEST(XRefTable, OneSectionFillsTheSlotsOfInUseEntries) {
   EXPECT_FALSE(p.doc.IsEncrypted);
 }
 
-TEST(XRefTable, IncrementalUpdateReplacesChangedObjectsAndKeepsFreedOnes) {
+TEST(XRefTable, IncrementalUpdateReplacesChangedObjectsAndFreesDeletedOnes) {
   PdfBuilder b = Pages();
   b.Object(4, "(old four)").Object(5, "(five)");
   std::string base = b.Build("/Root 1 0 R /Info 5 0 R");
   PdfBuilder u = PdfBuilder::Appending(base);
-  u.Object(4, "(new four)").Free(5);
+  u.Object(4, "(new four)").Free(5).Free(7);
   Parsed p("update.pdf", u.Build("/Prev " + std::to_string(ksfixture::StartXRefOf(base))));
   EXPECT_EQ(p.ReadText(4), "(new four)");
-  EXPECT_EQ(p.ReadText(5), "(five)");  // a free entry never removes an older one
+  // The newest entry wins, a free one too: the deleted object does not come back.
+  EXPECT_EQ(p.ReadText(5), "(absent)");
+  EXPECT_EQ(p.doc.FindObjectOffset(5), 0);
+  EXPECT_TRUE(p.doc.ReferenceGone(5, 0));
+  // A free entry for a number no older section lists changes nothing.
+  EXPECT_EQ(p.doc.XRefEntries.size(), 6u);
   EXPECT_EQ(p.doc.Trailer.RootNumber, 1);  // taken from the older trailer
   ASSERT_TRUE(p.doc.Trailer.InfoReference);
   EXPECT_EQ(p.doc.Trailer.InfoReference->ObjectNumber, 5);
   EXPECT_THAT(p.status, ElementsAre("Reading Cross-Reference Table", "Reading Cross-Reference Table"));
+}
+
+TEST(XRefStream, FreeEntryOfAnUpdateFreesWhatAnOlderTableGave) {
+  PdfBuilder b = Pages("%PDF-1.5");
+  b.Object(4, "(four)");
+  std::string base = b.Build("/Root 1 0 R");
+  PdfBuilder u = PdfBuilder::Appending(base);
+  u.Stream(5, "/Type /XRef /Size 6 /W [1 4 2] /Index [4 1] /Prev " + std::to_string(ksfixture::StartXRefOf(base)),
+           XRefStreamRows({{0, 0, 1}}, {1, 4, 2}));
+  Parsed p("stream-frees.pdf", u.Finish(5));
+  EXPECT_EQ(p.ReadText(4), "(absent)");
+  EXPECT_EQ(p.ReadText(3).substr(0, 12), "<<\r\n/Type /P");
+}
+
+// Object 4 given as generation 0, then an update that reuses the number as generation 1.
+TEST(XRefTable, AGenerationReplacedByAnUpdateLeadsNowhere) {
+  PdfBuilder b = Pages();
+  b.Object(4, "(four, generation 0)");
+  std::string base = b.Build("/Root 1 0 R");
+  PdfBuilder u = PdfBuilder::Appending(base);
+  u.Object(4, "(four, generation 1)", 1);
+  Parsed p("reused.pdf", u.Build("/Root 1 0 R /Prev " + std::to_string(ksfixture::StartXRefOf(base))));
+  auto read = [&](int32_t generation) {
+    auto o = p.doc.ReadObject(4, generation);
+    return o ? ObjectToText(o->Value.get()) : "(absent)";
+  };
+  EXPECT_EQ(read(0), "(absent)");
+  EXPECT_EQ(read(1), "(four, generation 1)");
+  EXPECT_EQ(read(TksCustomPDFDocument::kAnyGeneration), "(four, generation 1)");
+  EXPECT_TRUE(p.warnings.empty());
+  // A generation no section gave: a sloppy reference, taken to mean the object.
+  EXPECT_EQ(read(2), "(four, generation 1)");
+  EXPECT_THAT(p.warnings,
+              ElementsAre("Reference 4 2 R names object 4 by another generation (1); it is taken to mean that object"));
+  // The store answers the same way once the object is in it.
+  ASSERT_TRUE(p.doc.AddLoaded(p.doc.ReadObject(4, 1)));
+  EXPECT_EQ(p.doc.FindLoaded(4, 0), nullptr);
+  EXPECT_NE(p.doc.FindLoaded(4, 1), nullptr);
+  EXPECT_NE(p.doc.FindLoaded(4, 2), nullptr);
+  // Numbers the update did not touch are unaffected.
+  EXPECT_FALSE(p.doc.ReferenceGone(3, 0));
 }
 
 TEST(XRefTable, NewestTrailerValuesWin) {
