@@ -1,6 +1,7 @@
 // Cross-reference tables and streams, object streams and the PNG predictor.
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "ksCstPDFDoc.h"
@@ -58,7 +59,8 @@ uint64_t ReadBigEndian(const uint8_t* p, int width) {
 
 // Reads a chain of cross-reference sections without recursion: first every section
 // reachable through /Prev and /XRefStm (taking trailer values newest first), then
-// their entries, oldest first, so newer entries replace older ones.
+// their entries, oldest first, so newer entries replace older ones. A section reached
+// twice is read once.
 class TksXRefReader {
  public:
   explicit TksXRefReader(TksCustomPDFDocument& doc) : doc_(doc), r_(*doc.Reader) {}
@@ -85,14 +87,33 @@ class TksXRefReader {
       bool viaXRefStm;
     };
     std::vector<Todo> todo{{offset, isStream, -1, false}};
-    std::unordered_set<int64_t> visited;
+    std::unordered_map<int64_t, int> indexAt;
     while (!todo.empty()) {
       Todo t = todo.back();
       todo.pop_back();
-      if (!visited.insert(t.offset).second)
-        throw ECrossReferenceError(ksFormat(ksres::SXRefLoop, static_cast<long long>(t.offset)));
+      if (auto seen = indexAt.find(t.offset); seen != indexAt.end()) {
+        // The /Prev chain is read before any /XRefStm stream, so a /Prev that reaches a
+        // section again goes round a loop: the chain ends there, and what was read stands.
+        // A stream named again by a newer section's /XRefStm (updates of hybrid files
+        // repeat the older one) is no fault; it takes the newer place.
+        if (t.viaXRefStm)
+          sections_[static_cast<size_t>(t.parent)].xrefStm = seen->second;
+        else
+          doc_.Warning(ksFormat(ksres::SXRefLoop, static_cast<long long>(t.offset)));
+        continue;
+      }
+      const bool viaPrev = t.parent >= 0 && !t.viaXRefStm;
+      std::unique_ptr<TksPDFStreamObject> stream;
+      if (t.isStream) {
+        stream = ReadXRefStreamAt(t.offset, viaPrev);
+        if (!stream) {
+          doc_.Warning(ksFormat(ksres::SXRefPrevIgnored, static_cast<long long>(t.offset)));
+          continue;
+        }
+      }
       int index = static_cast<int>(sections_.size());
-      sections_.push_back(Section{t.offset, t.isStream, -1, -1, 0, nullptr});
+      indexAt.emplace(t.offset, index);
+      sections_.push_back(Section{t.offset, t.isStream, -1, -1, 0, std::move(stream)});
       if (t.parent >= 0) (t.viaXRefStm ? sections_[t.parent].xrefStm : sections_[t.parent].prev) = index;
 
       std::optional<int64_t> prev, xrefStm;
@@ -106,7 +127,6 @@ class TksXRefReader {
         xrefStm = SectionOffset(trailer->Lookup("/XRefStm"));
         if (index == 0 && xrefStm && doc_.XRefKind == xkTable) doc_.XRefKind = xkHybrid;
       } else {
-        sections_[index].stream = ReadXRefStreamAt(t.offset);
         TakeTrailerValues(*sections_[index].stream->Dict);
         // The stream of a hybrid section extends that section; the older sections are
         // the table's /Prev chain, which such a stream's own /Prev often repeats.
@@ -119,14 +139,17 @@ class TksXRefReader {
       }
       if (prev) {
         SectionAt kind = KindAt(r_, *prev);
-        if (kind == SectionAt::None) throw EPDFFileCorruptedError(ksres::SFileCorrupted);
-        todo.push_back({*prev, kind == SectionAt::Stream, index, false});
+        if (kind == SectionAt::None)
+          doc_.Warning(ksFormat(ksres::SXRefPrevIgnored, static_cast<long long>(*prev)));
+        else
+          todo.push_back({*prev, kind == SectionAt::Stream, index, false});
       }
     }
   }
 
   // Entries are applied oldest first, in the reverse of the order a lookup searches the
-  // sections: a section, then its /XRefStm stream, then its /Prev chain.
+  // sections: a section, then its /XRefStm stream, then its /Prev chain. A section
+  // reached twice counts where it is reached first, its newest place.
   void Apply() {
     std::vector<int> order;
     std::vector<bool> placed(sections_.size(), false);
@@ -183,11 +206,22 @@ class TksXRefReader {
         t.InfoReference.reset(static_cast<TksPDFIndirectReference*>(info->Clone().release()));
   }
 
-  std::unique_ptr<TksPDFStreamObject> ReadXRefStreamAt(int64_t offset) {
+  // The cross-reference stream at offset, its data decoded. Where none stands, an offset
+  // that /Prev gives yields none; any other raises an error.
+  std::unique_ptr<TksPDFStreamObject> ReadXRefStreamAt(int64_t offset, bool viaPrev) {
     r_.Seek(static_cast<uint64_t>(offset));
-    std::unique_ptr<TksPDFIndirectObject> object = doc_.ReadObjectAt();
-    if (!object || !AsStream(object->Value.get()))
+    std::unique_ptr<TksPDFIndirectObject> object;
+    try {
+      object = doc_.ReadObjectAt();
+    } catch (const Exception&) {
+      if (!viaPrev) throw;  // a /Prev into other data may meet anything there
+    }
+    auto* found = object ? AsStream(object->Value.get()) : nullptr;
+    if (found && !IsName(found->Dict->Lookup("/Type"), "/XRef") && !found->Dict->Lookup("/W")) found = nullptr;
+    if (!found) {
+      if (viaPrev) return nullptr;
       throw ECrossReferenceError(ksFormat(ksres::SXRefNotStream, static_cast<long long>(offset)));
+    }
     std::unique_ptr<TksPDFStreamObject> stream(static_cast<TksPDFStreamObject*>(object->Value.release()));
     TksPDFObject* filter = doc_.Store->Dereference(stream->Dict->Lookup("/Filter"));
     if (!filter) return stream;  // used as it stands, without prediction

@@ -102,7 +102,10 @@ inline constexpr const char* SInvalidGeneration = "Invalid generation number (%s
 inline constexpr const char* SStreamWithoutDictionary = "Stream object %d has no dictionary";
 inline constexpr const char* SNoEndstream = "Stream data of object %d have no endstream";
 inline constexpr const char* SStreamDataUnreadable = "Stream data of object %d could not be read; the stream is kept empty";
-inline constexpr const char* SXRefLoop = "Cross-reference sections loop back to offset %lld";
+inline constexpr const char* SXRefLoop =
+    "Cross-reference sections loop back to offset %lld; the chain of older sections ends there";
+inline constexpr const char* SXRefPrevIgnored =
+    "/Prev offset %lld points at neither a cross-reference table nor a stream; it is ignored";
 inline constexpr const char* SOtherGeneration =
     "Reference %d %d R names object %d by another generation (%d); it is taken to mean that object";
 inline constexpr const char* SOtherGenerationMore =

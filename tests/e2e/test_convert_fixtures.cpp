@@ -16,6 +16,7 @@
 namespace fs = std::filesystem;
 using ksfixture::PdfBuilder;
 using ksfixture::StartXRefOf;
+using ksfixture::XRefStreamRows;
 
 namespace {
 
@@ -111,6 +112,98 @@ PdfBuilder OnePage(const std::string& text, const std::string& header = "%PDF-1.
       .Stream(4, "", Content(text))
       .Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
   return b;
+}
+
+// Replaces the first "/Prev 0000000" with the seven-digit offset.
+std::string PatchPrev(std::string file, int64_t offset) {
+  char seven[8];
+  std::snprintf(seven, sizeof seven, "%07lld", static_cast<long long>(offset));
+  return file.replace(file.find("/Prev 0000000") + 6, 7, seven);
+}
+
+// ---- cross-reference sections reached twice ----
+
+// A hybrid file (its font kept in an object stream that only the /XRefStm stream lists,
+// marked free in the table, as office producers write them) and an update of its text
+// whose trailer repeats the older /XRefStm.
+TEST(ConvertFixtures, HybridUpdateRepeatingTheOlderXRefStmIsSound) {
+  PdfBuilder b("%PDF-1.5");
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+      .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+      .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 200] /Resources 6 0 R /Contents 4 0 R >>")
+      .Stream(4, "", Content("Hybrid original"));
+  auto objstm = ksfixture::MakeObjStm({{6, "<< /Font << /F1 7 0 R >> >>"},
+                                       {7, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"}});
+  b.Stream(5, objstm.dictEntries, objstm.data);
+  b.Stream(8, "/Type /XRef /Size 9 /W [1 4 2] /Index [6 2]", XRefStreamRows({{2, 5, 0}, {2, 5, 1}}, {1, 4, 2}));
+  const std::string xrefStm = std::to_string(b.Offsets()[8]);
+  const std::string base = b.Build("/Root 1 0 R /XRefStm " + xrefStm);
+  PdfBuilder u = PdfBuilder::Appending(base);
+  u.Stream(4, "", Content("Hybrid updated"));
+  const std::string file = u.Build("/Root 1 0 R /Prev " + std::to_string(StartXRefOf(base)) + " /XRefStm " + xrefStm);
+
+  TempDir dir;
+  Conversion c = Convert(dir, "hybrid-update.pdf", file);
+  EXPECT_EQ(c.status, 0) << c.warnings;
+  EXPECT_EQ(c.warnings, "");
+  EXPECT_EQ(QpdfCheck(c.output), 0);
+  EXPECT_EQ(TextOf(c.output), "Hybrid updated");
+  EXPECT_NE(ksfixture::ReadFile(c.output).find("/BaseFont /Helvetica"), std::string::npos);
+}
+
+// Two sections whose /Prev name each other, and a section whose /Prev names itself:
+// everything the sections list is there, with a warning.
+TEST(ConvertFixtures, PrevChainThatLoopsEndsThereWithAWarning) {
+  const std::string base = OnePage("Loop original").Object(6, "<< /Title (only in the older section) >>").Build(
+      "/Root 1 0 R /Info 6 0 R /Prev 0000000");
+  PdfBuilder u = PdfBuilder::Appending(base);
+  u.Stream(4, "", Content("Loop updated"));
+  const std::string twoSections = u.Build("/Root 1 0 R /Prev " + std::to_string(StartXRefOf(base)));
+  const int64_t newest = StartXRefOf(twoSections);
+  const std::string selfLoop = OnePage("Self loop").Build("/Root 1 0 R /Prev 0000000");
+
+  struct Case {
+    const char* name;
+    std::string file;
+    int64_t loopOffset;
+    const char* text;
+  } cases[] = {
+      {"two-sections.pdf", PatchPrev(twoSections, newest), newest, "Loop updated"},
+      {"self.pdf", PatchPrev(selfLoop, StartXRefOf(selfLoop)), StartXRefOf(selfLoop), "Self loop"},
+  };
+  for (const Case& k : cases) {
+    TempDir dir;
+    Conversion c = Convert(dir, k.name, k.file);
+    EXPECT_EQ(c.status, 3) << k.name;
+    EXPECT_EQ(c.warnings, Warning("Cross-reference sections loop back to offset " + std::to_string(k.loopOffset) +
+                                  "; the chain of older sections ends there"))
+        << k.name;
+    EXPECT_EQ(QpdfCheck(c.output), 0) << k.name;
+    EXPECT_EQ(TextOf(c.output), k.text) << k.name;
+  }
+  // The older section's objects are all there: the information it alone lists as well.
+  TempDir dir;
+  Conversion c = Convert(dir, "info.pdf", PatchPrev(twoSections, newest));
+  EXPECT_NE(ksfixture::ReadFile(c.output).find("(only in the older section)"), std::string::npos);
+}
+
+// A single, complete section whose /Prev points into the middle of a content stream (at
+// a number, and at an operator): the /Prev is ignored with a warning.
+TEST(ConvertFixtures, PrevIntoAContentStreamIsIgnoredWithAWarning) {
+  for (const char* target : {"20 100 Td", "Tj ET"}) {
+    PdfBuilder b = OnePage("Prev into content");
+    const std::string body = b.Body();
+    const int64_t inside = static_cast<int64_t>(body.find(target, b.Offsets()[4]));
+    const std::string file = PatchPrev(b.Build("/Root 1 0 R /Prev 0000000"), inside);
+    TempDir dir;
+    Conversion c = Convert(dir, "prev-into-content.pdf", file);
+    EXPECT_EQ(c.status, 3) << target;
+    EXPECT_EQ(c.warnings, Warning("/Prev offset " + std::to_string(inside) +
+                                  " points at neither a cross-reference table nor a stream; it is ignored"))
+        << target;
+    EXPECT_EQ(QpdfCheck(c.output), 0) << target;
+    EXPECT_EQ(TextOf(c.output), "Prev into content") << target;
+  }
 }
 
 // ---- free entries and generations ----

@@ -124,7 +124,11 @@ TEST_P(CorpusInfo, MatchesTheManifest) {
   // pass here; damaged file structure must not.
   const bool objectLevel = row.correctReader.find("offset(s) wrong") != std::string::npos ||
                            row.correctReader.find("no subsection header") != std::string::npos;
-  if (!objectLevel) {
+  // A /Prev that loops or points at no section ends the chain with a warning; the
+  // sections read before it may describe the whole document.
+  const bool chainEnds = row.correctReader.find("/Prev loop") != std::string::npos ||
+                         row.correctReader.find("startxref or /Prev offset") != std::string::npos;
+  if (!objectLevel && !chainEnds) {
     EXPECT_EQ(r.exitCode, 2) << r.out;
   }
 }
