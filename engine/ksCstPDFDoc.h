@@ -314,7 +314,7 @@ class TksCustomPDFDocument : public TksComponent {
   void Warning(const std::string& text);
   // Findings a damaged file can repeat thousands of times: the first few are reported one
   // by one, the rest counted and reported in one line when the load ends.
-  enum TksRepeatedFinding : uint8_t { rfOtherGeneration = 0, rfCount };
+  enum TksRepeatedFinding : uint8_t { rfLengthRepaired = 0, rfOtherGeneration, rfCount };
   void RepeatedWarning(TksRepeatedFinding kind, const std::string& text);
   void ReportRepeatedWarnings();
 

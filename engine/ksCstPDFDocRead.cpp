@@ -163,6 +163,13 @@ void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPD
   auto readWith = [&](int64_t length) {
     Reader->Seek(streamKeyword);
     stream.Data = Reader->ReadStreamData(length, object.ObjectNumber, object.Generation);
+    // Data found through the "endstream" search are a guess (a stream whose data hold the
+    // word is cut there): that is reported, unless only the end-of-line was miscounted.
+    if (Reader->LastLengthFit != TksPDFStreamReader::lfRecovered) return;
+    const auto size = static_cast<unsigned long long>(stream.Data->size());
+    RepeatedWarning(rfLengthRepaired,
+                    length >= 0 ? ksFormat(ksres::SLengthRepaired, object.ObjectNumber, static_cast<long long>(length), size)
+                                : ksFormat(ksres::SLengthMissing, object.ObjectNumber, size));
   };
   auto usable = [](const std::optional<int64_t>& length) { return length && *length >= 0; };
 

@@ -102,6 +102,12 @@ inline constexpr const char* SInvalidGeneration = "Invalid generation number (%s
 inline constexpr const char* SStreamWithoutDictionary = "Stream object %d has no dictionary";
 inline constexpr const char* SNoEndstream = "Stream data of object %d have no endstream";
 inline constexpr const char* SStreamDataUnreadable = "Stream data of object %d could not be read; the stream is kept empty";
+inline constexpr const char* SLengthRepaired =
+    "Stream data of object %d do not end where its /Length %lld says; the %llu bytes up to endstream were taken";
+inline constexpr const char* SLengthMissing =
+    "Stream data of object %d have no usable /Length; the %llu bytes up to endstream were taken";
+inline constexpr const char* SLengthRepairedMore =
+    "%d more streams had a wrong or missing /Length; their data were taken up to endstream";
 inline constexpr const char* SXRefLoop =
     "Cross-reference sections loop back to offset %lld; the chain of older sections ends there";
 inline constexpr const char* SXRefPrevIgnored =

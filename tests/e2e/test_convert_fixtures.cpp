@@ -257,4 +257,35 @@ TEST(ConvertFixtures, OtherGenerationIsToleratedWithAWarning) {
   EXPECT_EQ(TextOf(c.output), "Mismatch");
 }
 
+// ---- stream lengths ----
+
+// The page's content names the word "endstream" in a string, and its /Length is short:
+// the data are cut at the word, which is a repair worth a warning. A /Length that counts
+// two bytes of end-of-line where one stands is no damage.
+TEST(ConvertFixtures, LengthRepairThatChangesTheDataIsAWarning) {
+  const std::string content = Content("Before endstream after");
+  struct Case {
+    const char* name;
+    std::string length;
+    int status;
+    std::string warnings;
+    int qpdfCheck;  // the cut content ends inside a string: qpdf warns of it (exit 3)
+  } cases[] = {
+      {"short.pdf", "10", 3,
+       Warning("Stream data of object 4 do not end where its /Length 10 says; the 31 bytes up to endstream were "
+               "taken"),
+       3},
+      {"eol.pdf", std::to_string(content.size() + 2), 0, "", 0},
+  };
+  for (const Case& k : cases) {
+    PdfBuilder b = OnePage("");
+    b.Object(4, "<< /Length " + k.length + " >>\nstream\n" + content + "\nendstream");
+    TempDir dir;
+    Conversion c = Convert(dir, k.name, b.Build("/Root 1 0 R"));
+    EXPECT_EQ(c.status, k.status) << k.name;
+    EXPECT_EQ(c.warnings, k.warnings) << k.name;
+    EXPECT_EQ(QpdfCheck(c.output), k.qpdfCheck) << k.name;
+  }
+}
+
 }  // namespace
