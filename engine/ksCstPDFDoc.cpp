@@ -81,7 +81,8 @@ void TksCustomPDFDocument::RepeatedWarning(TksRepeatedFinding kind, const std::s
 }
 
 void TksCustomPDFDocument::ReportRepeatedWarnings() {
-  static constexpr const char* more[rfCount] = {ksres::SLengthRepairedMore, ksres::SOtherGenerationMore};
+  static constexpr const char* more[rfCount] = {ksres::SLengthRepairedMore, ksres::SOtherGenerationMore,
+                                                ksres::SPageTreeKidUntypedMore};
   for (int kind = 0; kind < rfCount; ++kind) {
     if (repeatedFindings_[kind] > kRepeatedShown) Warning(ksFormat(more[kind], repeatedFindings_[kind] - kRepeatedShown));
     repeatedFindings_[kind] = 0;

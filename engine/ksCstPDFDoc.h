@@ -247,8 +247,10 @@ class TksCustomPDFDocument : public TksComponent {
   std::vector<std::pair<std::string, TksPDFObjectPtr>> Dests;
   TksPDFObjectPtr FindDest(const std::string& name) const;
 
-  // Reads the page tree node N and everything below it into the page list.
-  void ReadPageTree(int32_t objectNumber, const TksPDFDictObject* inherited);
+  // Reads the page tree node (objectNumber, generation) and everything below it into the
+  // page list. Entries that do not resolve, or are neither pages nor nodes, are skipped
+  // with a warning.
+  void ReadPageTree(int32_t objectNumber, int32_t generation, const TksPDFDictObject* inherited);
   // Fill the destination table from the catalog's "/Dests" value (reference or
   // dictionary) and from the "/Dests" tree of its "/Names" value.
   void ReadDests(TksPDFObject* dests);
@@ -314,7 +316,7 @@ class TksCustomPDFDocument : public TksComponent {
   void Warning(const std::string& text);
   // Findings a damaged file can repeat thousands of times: the first few are reported one
   // by one, the rest counted and reported in one line when the load ends.
-  enum TksRepeatedFinding : uint8_t { rfLengthRepaired = 0, rfOtherGeneration, rfCount };
+  enum TksRepeatedFinding : uint8_t { rfLengthRepaired = 0, rfOtherGeneration, rfUntypedPageTreeEntry, rfCount };
   void RepeatedWarning(TksRepeatedFinding kind, const std::string& text);
   void ReportRepeatedWarnings();
 
@@ -334,6 +336,8 @@ class TksCustomPDFDocument : public TksComponent {
   // Replaces a destination given by name with the explicit one; false when the value
   // is of a kind a destination cannot have.
   bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
+  // Enters one name of the destination tables with what its value stands for.
+  void AddNamedDestination(std::string name, TksPDFObject* value);
   // The warning for a reference whose object has another generation (once per number).
   void CheckGeneration(const TksPDFIndirectObject* object, int32_t generation);
   void NormaliseAction(TksPDFDictObject& action);

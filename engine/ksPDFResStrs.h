@@ -144,8 +144,19 @@ inline constexpr const char* SCatalogNotDictionary = "Document catalog (object %
 inline constexpr const char* SExpectedReference = "Expected an indirect reference in %s";
 inline constexpr const char* SPageTreeLoop = "Page tree refers back to object %d";
 inline constexpr const char* SPageTreeTooDeep = "Page tree nested deeper than %d levels";
+inline constexpr const char* SPageTreeRootMissing =
+    "Page tree root (object %d) is missing or is neither a page nor a page tree node";
+inline constexpr const char* SPageTreeKidMissing =
+    "Page tree entry (object %d) is missing or not a dictionary; it is skipped";
+inline constexpr const char* SPageTreeKidUnknown =
+    "Page tree entry (object %d) is neither a page nor a page tree node; it is skipped";
+inline constexpr const char* SPageTreeKidUntyped = "Page tree entry (object %d) has no /Type; it is read as a %s";
+inline constexpr const char* SPageTreeKidUntypedMore =
+    "%d more page tree entries have no /Type; each is read as what its entries show";
 inline constexpr const char* SNameTreeLoop = "Name tree refers back to object %d";
 inline constexpr const char* SNameTreeTooDeep = "Name tree nested deeper than %d levels";
+inline constexpr const char* SNamedDestinationUnusable =
+    "Named destination \"%s\" is not a destination; links to it keep the name";
 inline constexpr const char* SFieldTreeLoop = "Form field tree refers back to object %d";
 inline constexpr const char* SFieldTreeTooDeep = "Form fields nested deeper than %d levels";
 inline constexpr const char* SFieldListedTwice = "Form field (object %d) is listed more than once; it is read once";

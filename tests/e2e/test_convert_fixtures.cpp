@@ -288,4 +288,68 @@ TEST(ConvertFixtures, LengthRepairThatChangesTheDataIsAWarning) {
   }
 }
 
+// ---- page tree defects ----
+
+// Catalog 1 (with extra entries), the given tree node texts, and pages 10, 11, ... each
+// drawing "Page k" with the font 5.
+PdfBuilder Tree(const std::vector<std::pair<int, std::string>>& nodes, int pages, const std::string& catalogExtra = "",
+                const std::string& pageType = "/Type /Page") {
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R " + catalogExtra + " >>");
+  for (const auto& [n, text] : nodes) b.Object(n, text);
+  b.Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  for (int k = 0; k < pages; ++k) {
+    b.Object(10 + k, "<< " + pageType + " /MediaBox [0 0 300 200] /Resources << /Font << /F1 5 0 R >> >> /Contents " +
+                         std::to_string(40 + k) + " 0 R >>");
+    b.Stream(40 + k, "", Content("Page " + std::to_string(k + 1)));
+  }
+  return b;
+}
+
+TEST(ConvertFixtures, PageTreeDefectsKeepThePagesThatExist) {
+  struct Case {
+    const char* name;
+    std::string file;
+    std::string warnings;
+    std::string text;
+  } cases[] = {
+      {"untyped.pdf",
+       Tree({{2, "<< /Kids [3 0 R 11 0 R] /Count 2 >>"}, {3, "<< /Kids [10 0 R] >>"}}, 2, "", "").Build("/Root 1 0 R"),
+       Warning("Page tree entry (object 2) has no /Type; it is read as a page tree node") +
+           Warning("Page tree entry (object 3) has no /Type; it is read as a page tree node") +
+           Warning("Page tree entry (object 10) has no /Type; it is read as a page") +
+           Warning("Page tree entry (object 11) has no /Type; it is read as a page"),
+       "Page 1 Page 2"},
+      {"missing-kid.pdf",
+       Tree({{2, "<< /Type /Pages /Kids [10 0 R 9 0 R 11 0 R] /Count 3 >>"}}, 2).Build("/Root 1 0 R"),
+       Warning("Page tree entry (object 9) is missing or not a dictionary; it is skipped"), "Page 1 Page 2"},
+      {"other-kid.pdf",
+       Tree({{2, "<< /Type /Pages /Kids [10 0 R 5 0 R 11 0 R] /Count 3 >>"}}, 2).Build("/Root 1 0 R"),
+       Warning("Page tree entry (object 5) is neither a page nor a page tree node; it is skipped"), "Page 1 Page 2"},
+      {"named-destination.pdf",
+       Tree({{2, "<< /Type /Pages /Kids [10 0 R] /Count 1 >>"}}, 1,
+            "/Dests << /intro 7 /end [10 0 R /Fit] >> /OpenAction << /S /GoTo /D /intro >>")
+           .Build("/Root 1 0 R"),
+       Warning("Named destination \"intro\" is not a destination; links to it keep the name"), "Page 1"},
+      {"many-untyped.pdf",
+       Tree({{2, "<< /Type /Pages /Kids [10 0 R 11 0 R 12 0 R 13 0 R 14 0 R 15 0 R 16 0 R] /Count 7 >>"}}, 7, "", "")
+           .Build("/Root 1 0 R"),
+       Warning("Page tree entry (object 10) has no /Type; it is read as a page") +
+           Warning("Page tree entry (object 11) has no /Type; it is read as a page") +
+           Warning("Page tree entry (object 12) has no /Type; it is read as a page") +
+           Warning("Page tree entry (object 13) has no /Type; it is read as a page") +
+           Warning("Page tree entry (object 14) has no /Type; it is read as a page") +
+           Warning("2 more page tree entries have no /Type; each is read as what its entries show"),
+       "Page 1 Page 2 Page 3 Page 4 Page 5 Page 6 Page 7"},
+  };
+  for (const Case& k : cases) {
+    TempDir dir;
+    Conversion c = Convert(dir, k.name, k.file);
+    EXPECT_EQ(c.status, 3) << k.name;
+    EXPECT_EQ(c.warnings, k.warnings) << k.name;
+    EXPECT_EQ(QpdfCheck(c.output), 0) << k.name;
+    EXPECT_EQ(TextOf(c.output), k.text) << k.name;
+  }
+}
+
 }  // namespace
