@@ -55,6 +55,8 @@ void TksCustomPDFDocument::Reset() {
   Encryption_->SetLevel(el40bit);
   WorkFileName.clear();
   PDFVersion = pvPDF14;
+  HeaderVersion = pvPDF14;
+  CatalogVersion.reset();
   PageMode = pmNone;
   PageLayout = plNone;
 }

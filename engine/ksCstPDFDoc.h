@@ -142,6 +142,11 @@ class TksCustomPDFDocument : public TksComponent {
   bool IsLoaded = false;
   bool IsEncrypted = false;
   TksPDFVersion PDFVersion = pvPDF14;
+  // Where the version comes from: the header, and the catalog's "/Version" when it names a
+  // known version (an incremental update may raise the version there). A load sets
+  // PDFVersion to the later of the two.
+  TksPDFVersion HeaderVersion = pvPDF14;
+  std::optional<TksPDFVersion> CatalogVersion;
   TksPageMode PageMode = pmNone;
   TksPageLayout PageLayout = plNone;
   TksMeasurementUnit MeasurementUnit = muPixels;

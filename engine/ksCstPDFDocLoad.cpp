@@ -81,7 +81,7 @@ void TksCustomPDFDocument::ParseFile() {
   try {
     Reader = std::make_unique<TksPDFStreamReader>(SourceFile ? SourceFile->data() : nullptr,
                                                   SourceFile ? SourceFile->size() : 0, DocumentID);
-    PDFVersion = Reader->ReadHeader();
+    PDFVersion = HeaderVersion = Reader->ReadHeader();
     ReadCrossReference();
     if (Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull) {
       // The security handler needs the dictionary's values, not references to them.

@@ -123,6 +123,14 @@ void TksCustomPDFDocument::ReadStructure() {
   TksPDFDictObject* catalog = AsDict(catalogObject->Value.get());
   if (!catalog) throw EPDFFileCorruptedError(ksFormat(ksres::SCatalogNotDictionary, rootNumber));
 
+  // A catalog may raise the header's version (PDFVersion holds the header's here); a /Version
+  // that names no known version is ignored. The writer drops the entry: the header it
+  // writes holds the version chosen.
+  CatalogVersion.reset();
+  if (TksPDFObject* v = Present(*catalog, "/Version"))
+    if (auto* name = AsName(ResolveValue(v))) CatalogVersion = PDFVersionFromText(name->NameValue());
+  if (CatalogVersion && *CatalogVersion > PDFVersion) PDFVersion = *CatalogVersion;
+
   PageMode = PageModeOf(catalog->Lookup("/PageMode"));
   PageLayout = PageLayoutOf(catalog->Lookup("/PageLayout"));
 

@@ -352,4 +352,30 @@ TEST(ConvertFixtures, PageTreeDefectsKeepThePagesThatExist) {
   }
 }
 
+// ---- the version a catalog declares ----
+
+// An update raised the version to 1.7 through the catalog over a 1.4 header: the file is
+// a 1.7 file, and a conversion that keeps the input's version writes 1.7 (in the header
+// alone: /Version is dropped).
+TEST(ConvertFixtures, CatalogVersionOverTheHeaderIsKept) {
+  const std::string base = OnePage("Raised").Build("/Root 1 0 R");
+  PdfBuilder u = PdfBuilder::Appending(base);
+  u.Object(1, "<< /Type /Catalog /Pages 2 0 R /Version /1.7 >>");
+  const std::string file = u.Build("/Root 1 0 R /Prev " + std::to_string(StartXRefOf(base)));
+  TempDir dir;
+  const std::string input = dir.path() + "/raised.pdf";
+  Conversion c = Convert(dir, "raised.pdf", file);
+  EXPECT_EQ(c.status, 0) << c.warnings;
+  const std::string written = ksfixture::ReadFile(c.output);
+  EXPECT_EQ(written.substr(0, 10), "%PDF-1.7\r\n");
+  EXPECT_EQ(written.find("/Version"), std::string::npos);
+  EXPECT_EQ(QpdfCheck(c.output), 0);
+  // --info shows the version and, as they differ, both of its sources.
+  const std::string info = Shell(std::string(PW_CONVERT_EXE) + " --info " + Quote(input)).out;
+  EXPECT_EQ(info.substr(0, info.find("xref:")), "version: 1.7\nversion_header: 1.4\nversion_catalog: 1.7\n");
+  // A version chosen on the command line still decides.
+  Conversion chosen = Convert(dir, "raised.pdf", file, "--pdf-version=1.5");
+  EXPECT_EQ(ksfixture::ReadFile(chosen.output).substr(0, 8), "%PDF-1.5");
+}
+
 }  // namespace

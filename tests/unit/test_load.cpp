@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "ksCstPDFDoc.h"
 #include "ksFixture.h"
@@ -238,6 +239,37 @@ TEST(StreamLengths, ManyRepairsAreSummarisedAfterTheFirstFive) {
   // The count starts again with the next load.
   warnings = LoadWarnings("many-lengths.pdf", PageWithContents({streams[0]}), doc);
   EXPECT_EQ(warnings.size(), 1u);
+}
+
+TEST(LoadFromFile, CatalogVersionRaisesTheHeaderVersion) {
+  struct Case {
+    const char* header;
+    std::string version;  // the catalog's /Version entry, "" for none
+    TksPDFVersion expected;
+    std::optional<TksPDFVersion> catalog;
+  } cases[] = {
+      {"%PDF-1.4", "/Version /1.7", pvPDF17, pvPDF17},
+      {"%PDF-1.7", "/Version /2.0", pvPDF20, pvPDF20},
+      {"%PDF-1.6", "/Version /1.3", pvPDF16, pvPDF13},  // never lowers it
+      {"%PDF-1.4", "/Version 4 0 R", pvPDF15, pvPDF15},
+      {"%PDF-1.4", "/Version /1.9", pvPDF14, std::nullopt},  // unknown: ignored
+      {"%PDF-1.4", "/Version /Seventeen", pvPDF14, std::nullopt},
+      {"%PDF-1.4", "/Version (1.7)", pvPDF14, std::nullopt},
+      {"%PDF-1.4", "/Version 1.7", pvPDF14, std::nullopt},
+      {"%PDF-1.3", "", pvPDF13, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    PdfBuilder b(c.header);
+    b.Object(1, "<< /Type /Catalog /Pages 2 0 R " + c.version + " >>")
+        .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+        .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>")
+        .Object(4, "/1.5");
+    TksCustomPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromFile(ksfixture::WriteTempFile("catalog-version.pdf", b.Build("/Root 1 0 R"))));
+    EXPECT_EQ(doc.PDFVersion, c.expected) << c.header << " " << c.version;
+    EXPECT_EQ(doc.CatalogVersion, c.catalog) << c.header << " " << c.version;
+    EXPECT_EQ(PDFVersionText(doc.HeaderVersion), std::string(c.header).substr(5)) << c.header << " " << c.version;
+  }
 }
 
 TEST(LoadFromFile, EmptyFile) {
