@@ -180,6 +180,11 @@ int RunInfo(const TksCliOptions& options) {
     doc.LoadFromFile(options.input);
     if (ReportNotOpened(doc, options)) return 2;
     std::printf("version: %s\n", PDFVersionText(doc.PDFVersion));
+    // Where it comes from, when the header and the catalog's /Version say different things.
+    if (doc.CatalogVersion && *doc.CatalogVersion != doc.HeaderVersion) {
+      std::printf("version_header: %s\n", PDFVersionText(doc.HeaderVersion));
+      std::printf("version_catalog: %s\n", PDFVersionText(*doc.CatalogVersion));
+    }
     std::printf("xref: %s\n", XRefKindText(doc.XRefKind));
     std::printf("objects: %d\n", doc.Store->Count());
     std::printf("encrypted: %s\n", doc.IsEncrypted ? "yes" : "no");

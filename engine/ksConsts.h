@@ -14,6 +14,8 @@
 #define KS_ADDRESS_SANITIZED 0
 #endif
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace ksconst {
 inline constexpr const char* ProductName = "Pagewright";
@@ -28,4 +30,10 @@ enum TksPDFVersion : uint8_t {
 inline const char* PDFVersionText(TksPDFVersion v) {
   static const char* const texts[] = {"1.0", "1.1", "1.2", "1.3", "1.4", "1.5", "1.6", "1.7", "2.0"};
   return v <= pvPDF20 ? texts[v] : "1.4";
+}
+// The version a text names ("1.0" ... "1.7", "2.0"); none for any other text.
+inline std::optional<TksPDFVersion> PDFVersionFromText(std::string_view text) {
+  for (int v = pvPDF10; v <= pvPDF20; ++v)
+    if (text == PDFVersionText(static_cast<TksPDFVersion>(v))) return static_cast<TksPDFVersion>(v);
+  return std::nullopt;
 }

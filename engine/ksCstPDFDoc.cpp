@@ -40,6 +40,9 @@ void TksCustomPDFDocument::Reset() {
   XRefEntries.shrink_to_fit();
   XRefStreamEntries.clear();
   XRefStreamEntries.shrink_to_fit();
+  replacedGenerations_.clear();
+  generationWarned_.clear();
+  repeatedFindings_.fill(0);
   SourceFile.reset();
   DocumentID = NextDocumentID();
   IsLoaded = false;
@@ -54,6 +57,8 @@ void TksCustomPDFDocument::Reset() {
   Encryption_->SetLevel(el40bit);
   WorkFileName.clear();
   PDFVersion = pvPDF14;
+  HeaderVersion = pvPDF14;
+  CatalogVersion.reset();
   PageMode = pmNone;
   PageLayout = plNone;
   OtherPageMode.clear();
@@ -70,6 +75,24 @@ void TksCustomPDFDocument::IOProgress(int percentage) {
 
 void TksCustomPDFDocument::Warning(const std::string& text) {
   if (OnWarning) OnWarning(this, text);
+}
+
+namespace {
+// Reported one by one per kind of repeated finding; the rest are counted.
+constexpr int32_t kRepeatedShown = 5;
+}  // namespace
+
+void TksCustomPDFDocument::RepeatedWarning(TksRepeatedFinding kind, const std::string& text) {
+  if (++repeatedFindings_[kind] <= kRepeatedShown) Warning(text);
+}
+
+void TksCustomPDFDocument::ReportRepeatedWarnings() {
+  static constexpr const char* more[rfCount] = {ksres::SLengthRepairedMore, ksres::SOtherGenerationMore,
+                                                ksres::SPageTreeKidUntypedMore};
+  for (int kind = 0; kind < rfCount; ++kind) {
+    if (repeatedFindings_[kind] > kRepeatedShown) Warning(ksFormat(more[kind], repeatedFindings_[kind] - kRepeatedShown));
+    repeatedFindings_[kind] = 0;
+  }
 }
 
 // ---- TksPDFInfo ----

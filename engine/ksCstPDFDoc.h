@@ -1,6 +1,7 @@
 // The core document component: loading, structure walk, saving and the document's
 // settings. Implementation is split by concern over the ksCstPDFDoc*.cpp files.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -148,6 +149,11 @@ class TksCustomPDFDocument : public TksComponent {
   bool IsLoaded = false;
   bool IsEncrypted = false;
   TksPDFVersion PDFVersion = pvPDF14;
+  // Where the version comes from: the header, and the catalog's "/Version" when it names a
+  // known version (an incremental update may raise the version there). A load sets
+  // PDFVersion to the later of the two.
+  TksPDFVersion HeaderVersion = pvPDF14;
+  std::optional<TksPDFVersion> CatalogVersion;
   TksPageMode PageMode = pmNone;
   TksPageLayout PageLayout = plNone;
   // The catalog's "/PageMode" or "/PageLayout" name when the enumerations have no value
@@ -176,12 +182,21 @@ class TksCustomPDFDocument : public TksComponent {
   // The mapped source file; kept while the document lives, as stream data may borrow its bytes.
   std::unique_ptr<ksplatform::MappedFile> SourceFile;
 
+  // A generation that matches any: for numbers that come without one.
+  static constexpr int32_t kAnyGeneration = -1;
   int64_t FindObjectOffset(int32_t objectNumber) const;
+  // Whether a reference leads nowhere under the entries in force: its number was freed, or its
+  // generation names an object a newer section replaced. Other generation mismatches (common in
+  // sloppy files) are tolerated.
+  bool ReferenceGone(int32_t objectNumber, int32_t generation) const;
   // The indirect object at the reader's position (none at position 0), with its stream data.
   std::unique_ptr<TksPDFIndirectObject> ReadObjectAt();
-  std::unique_ptr<TksPDFIndirectObject> ReadObject(int32_t objectNumber);
+  // Object objectNumber as the entries place it; none when they place none or the reference
+  // (number, generation) is gone.
+  std::unique_ptr<TksPDFIndirectObject> ReadObject(int32_t objectNumber, int32_t generation = kAnyGeneration);
   // The loaded object for a number: by its exact generation, else the one stored as generation 0
-  // or under the generation the file gave it (references and objects may disagree).
+  // or under the generation the file gave it (references and objects may disagree); none when
+  // the reference is gone.
   TksPDFIndirectObject* FindLoaded(int32_t objectNumber, int32_t generation) const;
   // Stores an object read from the file, unless one with its identity is there already
   // (then that one is returned and the new copy dropped).
@@ -264,8 +279,10 @@ class TksCustomPDFDocument : public TksComponent {
   std::vector<std::pair<std::string, TksPDFObjectPtr>> Dests;
   TksPDFObjectPtr FindDest(const std::string& name) const;
 
-  // Reads the page tree node N and everything below it into the page list.
-  void ReadPageTree(int32_t objectNumber, const TksPDFDictObject* inherited);
+  // Reads the page tree node (objectNumber, generation) and everything below it into the
+  // page list. Entries that do not resolve, or are neither pages nor nodes, are skipped
+  // with a warning.
+  void ReadPageTree(int32_t objectNumber, int32_t generation, const TksPDFDictObject* inherited);
   // Fill the destination table from the catalog's "/Dests" value (reference or
   // dictionary) and from the "/Dests" tree of its "/Names" value.
   void ReadDests(TksPDFObject* dests);
@@ -284,7 +301,7 @@ class TksCustomPDFDocument : public TksComponent {
   void ReadFieldStates(TksAcroFormField& field, const TksPDFDictObject& dict);
   std::unique_ptr<TksFontInfo> ParseDefaultAppearance(const std::string* appearance, const TksPDFDictObject* fonts);
   // The object from the store, or read from the file and stored; marked either way.
-  TksPDFIndirectObject* LoadObject(int32_t objectNumber);
+  TksPDFIndirectObject* LoadObject(int32_t objectNumber, int32_t generation = kAnyGeneration);
   std::vector<std::unique_ptr<TksAcroFormField>> AcroFormFields;
 
   // ---- saving ----
@@ -329,6 +346,11 @@ class TksCustomPDFDocument : public TksComponent {
   void StatusMessage(const std::string& text);
   void IOProgress(int percentage);
   void Warning(const std::string& text);
+  // Findings a damaged file can repeat thousands of times: the first few are reported one
+  // by one, the rest counted and reported in one line when the load ends.
+  enum TksRepeatedFinding : uint8_t { rfLengthRepaired = 0, rfOtherGeneration, rfUntypedPageTreeEntry, rfCount };
+  void RepeatedWarning(TksRepeatedFinding kind, const std::string& text);
+  void ReportRepeatedWarnings();
 
  private:
   template <class T, TksPDFObjectType K>
@@ -346,6 +368,10 @@ class TksCustomPDFDocument : public TksComponent {
   // Replaces a destination given by name with the explicit one; false when the value
   // is of a kind a destination cannot have.
   bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
+  // Enters one name of the destination tables with what its value stands for.
+  void AddNamedDestination(std::string name, TksPDFObject* value);
+  // The warning for a reference whose object has another generation (once per number).
+  void CheckGeneration(const TksPDFIndirectObject* object, int32_t generation);
   void NormaliseAction(TksPDFDictObject& action);
   std::unordered_map<int32_t, TksRebuiltAs> rebuilt_;
   // Whether a save writes this object of the store: reached, and not a rebuilt one.
@@ -371,6 +397,13 @@ class TksCustomPDFDocument : public TksComponent {
   // Whether the entries place object number now in object stream streamNumber.
   bool InObjectStream(int32_t number, int64_t streamNumber) const;
   uint32_t xrefSections_ = 0;  // sections applied so far; stamps each entry
+  // (number << 32 | generation) of objects a newer section freed or gave another generation:
+  // references to them lead nowhere.
+  std::unordered_set<uint64_t> replacedGenerations_;
+  std::unordered_set<int32_t> generationWarned_;  // numbers reported for a generation mismatch
+  std::array<int32_t, rfCount> repeatedFindings_{};
+  // The entry in force for a number: of the two lists, the one its later section gave.
+  void EntryInForce(int32_t number, const TksXRefItem*& table, const TksXRefStmItem*& stream) const;
   int lengthReads_ = 0;        // nested reads of indirect /Length objects
   int objectsSincePageRelease_ = 0;  // see MappedFile::ReleasePages
   int64_t sourceBytesSincePageRelease_ = 0;

@@ -60,10 +60,10 @@ uint8_t FieldKindOf(const std::string& fieldType, int32_t flags) {
   return fkOther;
 }
 
-TksPDFIndirectObject* TksCustomPDFDocument::LoadObject(int32_t objectNumber) {
-  TksPDFIndirectObject* object = FindLoaded(objectNumber, 0);
+TksPDFIndirectObject* TksCustomPDFDocument::LoadObject(int32_t objectNumber, int32_t generation) {
+  TksPDFIndirectObject* object = FindLoaded(objectNumber, generation);
   if (!object) {
-    std::unique_ptr<TksPDFIndirectObject> read = ReadObject(objectNumber);
+    std::unique_ptr<TksPDFIndirectObject> read = ReadObject(objectNumber, generation);
     if (!read) return nullptr;
     object = AddLoaded(std::move(read));
   }

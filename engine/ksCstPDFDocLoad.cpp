@@ -81,7 +81,7 @@ void TksCustomPDFDocument::ParseFile() {
   try {
     Reader = std::make_unique<TksPDFStreamReader>(SourceFile ? SourceFile->data() : nullptr,
                                                   SourceFile ? SourceFile->size() : 0, DocumentID);
-    PDFVersion = Reader->ReadHeader();
+    PDFVersion = HeaderVersion = Reader->ReadHeader();
     ReadCrossReference();
     if (Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull) {
       // The security handler needs the dictionary's values, not references to them.
@@ -97,7 +97,7 @@ void TksCustomPDFDocument::ParseFile() {
           TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
           if (!target) {
             auto [it, fresh] = read.try_emplace(ref->ObjectNumber, nullptr);
-            if (fresh) it->second = KeepAside(ReadObject(ref->ObjectNumber));
+            if (fresh) it->second = KeepAside(ReadObject(ref->ObjectNumber, ref->Generation));
             target = it->second;
           }
           return target ? resolved(target->Value.get(), depth + 1) : TksPDFObjectPtr();
@@ -169,6 +169,7 @@ void TksCustomPDFDocument::FinishLoad() {
     Reader.reset();
     throw;
   }
+  ReportRepeatedWarnings();
   IsLoaded = true;
   StructureRead = true;
   StatusMessage(ksFormat(ksres::SDocumentReadComplete, PageCount()));

@@ -79,24 +79,28 @@ void TksCustomPDFDocument::ReadDests(TksPDFObject* dests) {
     dict = AsDict(dests);
     if (!dict) throw EUnexpectedObjectError(ksres::SUnexpectedObject);
   }
-  for (int32_t i = 0; i < dict->Count(); ++i) {
-    TksPDFObject* value = dict->ValueAt(i);
-    if (auto* ref = AsRef(value)) {
-      TksPDFIndirectObject* object = LoadObject(ref->ObjectNumber);
-      value = object ? object->Value.get() : nullptr;
-    }
-    TksPDFObjectPtr dest;
-    if (!value || value->ObjectType == otNull) {
-      // A name that leads nowhere still gets its entry, so the lookup finds "no page".
-    } else if (auto* d = AsDict(value)) {
-      if (auto* array = AsArray(ResolveValue(d->Lookup("/D")))) dest = DestinationCopy(*array, DocumentID);
-    } else if (auto* array = AsArray(value)) {
-      dest = DestinationCopy(*array, DocumentID);
-    } else {
-      throw EUnexpectedError(ksres::SUnexpectedObject);
-    }
-    Dests.emplace_back(dict->KeyAt(i)->NameValue(), dest ? std::move(dest) : std::make_unique<TksPDFNullObject>());
+  for (int32_t i = 0; i < dict->Count(); ++i) AddNamedDestination(dict->KeyAt(i)->NameValue(), dict->ValueAt(i));
+}
+
+void TksCustomPDFDocument::AddNamedDestination(std::string name, TksPDFObject* value) {
+  if (auto* ref = AsRef(value)) {
+    TksPDFIndirectObject* object = LoadObject(ref->ObjectNumber, ref->Generation);
+    value = object ? object->Value.get() : nullptr;
   }
+  // A name that leads nowhere (null, a missing object) still gets its entry, so the lookup
+  // finds "no page".
+  TksPDFArrayObject* dest = nullptr;
+  if (value && value->ObjectType != otNull) {
+    auto* boxed = AsDict(value);
+    dest = AsArray(boxed ? ResolveValue(boxed->Lookup("/D")) : value);
+    if (!dest) {
+      // No destination at all: the name is left out, so links to it keep the name (the
+      // name tree itself is written as it stands).
+      Warning(ksFormat(ksres::SNamedDestinationUnusable, name.c_str()));
+      return;
+    }
+  }
+  Dests.emplace_back(std::move(name), dest ? DestinationCopy(*dest, DocumentID) : std::make_unique<TksPDFNullObject>());
 }
 
 void TksCustomPDFDocument::ReadNameTree(TksPDFObject* names) {
@@ -127,21 +131,7 @@ void TksCustomPDFDocument::ReadNameTree(TksPDFObject* names) {
         key = s->Bytes();
       else
         continue;  // not a key: the pair cannot be looked up
-      TksPDFObject* value = pairs.GetItem(i + 1);
-      if (auto* ref = AsRef(value)) {
-        TksPDFIndirectObject* object = LoadObject(ref->ObjectNumber);
-        value = object ? object->Value.get() : nullptr;
-      }
-      TksPDFObjectPtr dest;
-      if (!value || value->ObjectType == otNull) {
-      } else if (auto* d = AsDict(value)) {
-        if (auto* array = AsArray(ResolveValue(d->Lookup("/D")))) dest = DestinationCopy(*array, DocumentID);
-      } else if (auto* array = AsArray(value)) {
-        dest = DestinationCopy(*array, DocumentID);
-      } else {
-        throw EUnexpectedError(ksres::SUnexpectedObject);
-      }
-      Dests.emplace_back(std::move(key), dest ? std::move(dest) : std::make_unique<TksPDFNullObject>());
+      AddNamedDestination(std::move(key), pairs.GetItem(i + 1));
     }
   };
 
@@ -231,7 +221,7 @@ void TksCustomPDFDocument::ReadOutlines(TksPDFObject* outlines) {
       std::unique_ptr<TksPDFIndirectObject> readNow;
       TksPDFIndirectObject* object = FindLoaded(ref->ObjectNumber, ref->Generation);
       if (!object) {
-        readNow = ReadObject(ref->ObjectNumber);
+        readNow = ReadObject(ref->ObjectNumber, ref->Generation);
         object = readNow.get();
       }
       TksPDFDictObject* source = object ? AsDict(object->Value.get()) : nullptr;

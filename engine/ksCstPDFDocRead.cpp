@@ -20,43 +20,79 @@ constexpr int kMaxLengthReads = 8;
 
 }  // namespace
 
+void TksCustomPDFDocument::EntryInForce(int32_t number, const TksXRefItem*& table,
+                                        const TksXRefStmItem*& stream) const {
+  table = nullptr;
+  stream = nullptr;
+  if (number < 0) return;
+  const auto n = static_cast<size_t>(number);
+  const TksXRefItem* t = n < XRefEntries.size() && XRefEntries[n] ? &*XRefEntries[n] : nullptr;
+  const TksXRefStmItem* s = n < XRefStreamEntries.size() && XRefStreamEntries[n] ? &*XRefStreamEntries[n] : nullptr;
+  // The entry of the section applied later is the newer one, a free entry included.
+  if (s && (!t || s->Section > t->Section))
+    stream = s;
+  else
+    table = t;
+}
+
 int64_t TksCustomPDFDocument::FindObjectOffset(int32_t objectNumber) const {
-  if (objectNumber < 0) return 0;
-  size_t n = static_cast<size_t>(objectNumber);
-  const TksXRefItem* table = n < XRefEntries.size() && XRefEntries[n] ? &*XRefEntries[n] : nullptr;
-  const TksXRefStmItem* stream = n < XRefStreamEntries.size() && XRefStreamEntries[n] ? &*XRefStreamEntries[n] : nullptr;
-  // A stream entry read after the table entry (a later update, or the /XRefStm of an
-  // older section) decides; a free stream entry never hides a table entry.
-  if (stream && (stream->EntryType == 1 || stream->EntryType == 2) && (!table || stream->Section > table->Section))
-    return stream->EntryType == 1 ? stream->Field2 : 0;
-  if (table && table->Offset != 0) return table->Offset;
-  if (stream && stream->EntryType == 1) return stream->Field2;
+  const TksXRefItem* table;
+  const TksXRefStmItem* stream;
+  EntryInForce(objectNumber, table, stream);
+  if (stream) return stream->EntryType == 1 ? stream->Field2 : 0;
+  if (table) return table->EntryType == 'n' ? table->Offset : 0;
   return 0;
 }
 
+bool TksCustomPDFDocument::ReferenceGone(int32_t objectNumber, int32_t generation) const {
+  const TksXRefItem* table;
+  const TksXRefStmItem* stream;
+  EntryInForce(objectNumber, table, stream);
+  int64_t current = 0;
+  if (stream) {
+    // Types other than 1 and 2 stand for the null object.
+    if (stream->EntryType != 1 && stream->EntryType != 2) return true;
+    current = stream->EntryType == 1 ? stream->Field3 : 0;
+  } else if (table) {
+    if (table->EntryType != 'n') return true;
+    current = table->Generation;
+  } else {
+    return false;  // no entry: an object made here, or one the file lacks
+  }
+  if (generation == kAnyGeneration || generation == current || replacedGenerations_.empty()) return false;
+  return replacedGenerations_.count(static_cast<uint64_t>(static_cast<uint32_t>(objectNumber)) << 32 |
+                                    static_cast<uint32_t>(generation)) != 0;
+}
+
 bool TksCustomPDFDocument::InObjectStream(int32_t number, int64_t streamNumber) const {
-  if (number < 0 || static_cast<size_t>(number) >= XRefStreamEntries.size()) return false;
-  const auto& stream = XRefStreamEntries[static_cast<size_t>(number)];
-  if (!stream || stream->EntryType != 2 || stream->Field2 != streamNumber) return false;
-  const auto* table = static_cast<size_t>(number) < XRefEntries.size() && XRefEntries[static_cast<size_t>(number)]
-                          ? &*XRefEntries[static_cast<size_t>(number)]
-                          : nullptr;
-  return !table || stream->Section > table->Section;
+  const TksXRefItem* table;
+  const TksXRefStmItem* stream;
+  EntryInForce(number, table, stream);
+  return stream && stream->EntryType == 2 && stream->Field2 == streamNumber;
+}
+
+void TksCustomPDFDocument::CheckGeneration(const TksPDFIndirectObject* object, int32_t generation) {
+  if (!object || generation == kAnyGeneration || object->Generation == generation || object->DocumentID != DocumentID)
+    return;
+  if (generationWarned_.insert(object->ObjectNumber).second)
+    RepeatedWarning(rfOtherGeneration, ksFormat(ksres::SOtherGeneration, object->ObjectNumber, generation,
+                                                object->ObjectNumber, object->Generation));
 }
 
 std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAt() { return ReadObjectAtExpecting(-1); }
 
-std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t objectNumber) {
-  if (!Reader) return nullptr;
+std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t objectNumber, int32_t generation) {
+  if (!Reader || ReferenceGone(objectNumber, generation)) return nullptr;
   int64_t offset = FindObjectOffset(objectNumber);
   if (offset <= 0) return nullptr;
   Reader->Seek(static_cast<uint64_t>(offset));
   // The cross-reference data promise the object here; anything else means they are
   // wrong, and going on would silently drop whatever the object holds.
-  int32_t number = 0, generation = 0;
-  if (!Reader->PeekObjectHeader(number, generation) || number != objectNumber)
+  int32_t number = 0, headerGeneration = 0;
+  if (!Reader->PeekObjectHeader(number, headerGeneration) || number != objectNumber)
     throw ECrossReferenceError(ksFormat(ksres::SObjectNotAtOffset, objectNumber, static_cast<long long>(offset)));
   std::unique_ptr<TksPDFIndirectObject> object = ReadObjectAtExpecting(objectNumber);
+  CheckGeneration(object.get(), generation);
   ++objectsSincePageRelease_;
   if (TksPDFStreamObject* stream = object ? AsStream(object->Value.get()) : nullptr)
     if (stream->Data)
@@ -100,7 +136,7 @@ std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* v
     ++lengthReads_;
     std::unique_ptr<TksPDFIndirectObject> read;
     try {
-      read = ReadObject(ref->ObjectNumber);
+      read = ReadObject(ref->ObjectNumber, ref->Generation);
     } catch (const Exception&) {
       read.reset();  // an unreadable length object leaves the length unknown
     }
@@ -127,6 +163,13 @@ void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPD
   auto readWith = [&](int64_t length) {
     Reader->Seek(streamKeyword);
     stream.Data = Reader->ReadStreamData(length, object.ObjectNumber, object.Generation);
+    // Data found through the "endstream" search are a guess (a stream whose data hold the
+    // word is cut there): that is reported, unless only the end-of-line was miscounted.
+    if (Reader->LastLengthFit != TksPDFStreamReader::lfRecovered) return;
+    const auto size = static_cast<unsigned long long>(stream.Data->size());
+    RepeatedWarning(rfLengthRepaired,
+                    length >= 0 ? ksFormat(ksres::SLengthRepaired, object.ObjectNumber, static_cast<long long>(length), size)
+                                : ksFormat(ksres::SLengthMissing, object.ObjectNumber, size));
   };
   auto usable = [](const std::optional<int64_t>& length) { return length && *length >= 0; };
 

@@ -38,6 +38,23 @@ TksPageMode PageModeOf(const TksPDFObject* v) {
   return pmNone;
 }
 
+// What a page tree entry is: its /Type says so; without one, a node has /Kids and a page
+// has a page's entries or inherits a box. An entry with another /Type is neither.
+enum class PageTreeKind { Page, Node, Neither };
+
+PageTreeKind PageTreeKindOf(const TksPDFDictObject& dict, const TksPDFDictObject* inherited) {
+  if (TksPDFObject* type = dict.Lookup("/Type")) {
+    if (IsName(type, "/Page")) return PageTreeKind::Page;
+    if (IsName(type, "/Pages")) return PageTreeKind::Node;
+    return PageTreeKind::Neither;
+  }
+  if (dict.Lookup("/Kids")) return PageTreeKind::Node;
+  for (const char* key : {"/Contents", "/MediaBox", "/Resources"})
+    if (dict.Lookup(key)) return PageTreeKind::Page;
+  if (inherited && (inherited->Lookup("/MediaBox") || inherited->Lookup("/CropBox"))) return PageTreeKind::Page;
+  return PageTreeKind::Neither;
+}
+
 TksPageLayout PageLayoutOf(const TksPDFObject* v) {
   if (IsName(v, "/SinglePage")) return plSinglePage;
   if (IsName(v, "/OneColumn")) return plOneColumn;
@@ -109,6 +126,14 @@ void TksCustomPDFDocument::ReadStructure() {
   if (!catalog) throw EPDFFileCorruptedError(ksFormat(ksres::SCatalogNotDictionary, rootNumber));
   NoteRebuilt(rootNumber, rbCatalog);
 
+  // A catalog may raise the header's version (PDFVersion holds the header's here); a /Version
+  // that names no known version is ignored. The writer drops the entry: the header it
+  // writes holds the version chosen.
+  CatalogVersion.reset();
+  if (TksPDFObject* v = Present(*catalog, "/Version"))
+    if (auto* name = AsName(ResolveValue(v))) CatalogVersion = PDFVersionFromText(name->NameValue());
+  if (CatalogVersion && *CatalogVersion > PDFVersion) PDFVersion = *CatalogVersion;
+
   // A name the enumerations have no value for is kept as it stands; the defaults need
   // no entry.
   TksPDFNameObject* mode = AsName(catalog->Lookup("/PageMode"));
@@ -143,7 +168,7 @@ void TksCustomPDFDocument::ReadStructure() {
   StatusMessage(ksres::STraversingPages);
   auto* pagesRef = AsRef(catalog->Lookup("/Pages"));
   if (!pagesRef) throw EUnexpectedObjectError(ksFormat(ksres::SExpectedReference, "/Pages"));
-  ReadPageTree(pagesRef->ObjectNumber, nullptr);
+  ReadPageTree(pagesRef->ObjectNumber, pagesRef->Generation, nullptr);
 
   IOProgress(75);
   if (dests) StatusMessage(ksres::SProcessingDests);
@@ -197,7 +222,7 @@ void TksCustomPDFDocument::ReadStructure() {
   IOProgress(100);
 }
 
-void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, const TksPDFDictObject* inherited) {
+void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, int32_t generation, const TksPDFDictObject* inherited) {
   // One level per "/Pages" node on the path; the children are walked in a loop, so
   // a deep or wide tree costs no call stack.
   struct Level {
@@ -209,24 +234,38 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, const TksPDFDictOb
   std::vector<Level> levels;
   std::unordered_set<int32_t> nodesSeen;
 
-  auto readNode = [&](int32_t n, const TksPDFDictObject* inheritedHere) {
+  auto readNode = [&](int32_t n, int32_t g, const TksPDFDictObject* inheritedHere) {
     std::unique_ptr<TksPDFIndirectObject> readNow;
-    TksPDFIndirectObject* node = FindLoaded(n, 0);
-    if (!node) {
-      readNow = ReadObject(n);
+    TksPDFIndirectObject* node = FindLoaded(n, g);
+    if (node) {
+      CheckGeneration(node, g);
+    } else {
+      readNow = ReadObject(n, g);
       node = readNow.get();
     }
     TksPDFDictObject* dict = node ? AsDict(node->Value.get()) : nullptr;
-    TksPDFNameObject* type = dict ? AsName(dict->Lookup("/Type")) : nullptr;
-    if (!type) throw EUnexpectedError(ksres::SUnexpectedError);
+    const PageTreeKind kind = dict ? PageTreeKindOf(*dict, inheritedHere) : PageTreeKind::Neither;
+    // Viewers open files whose tree names a missing object, or an object of another
+    // kind: such a kid holds no page, and the pages that are there are kept. Without
+    // the root there is no document.
+    if (kind == PageTreeKind::Neither) {
+      if (levels.empty()) throw EPDFFileCorruptedError(ksFormat(ksres::SPageTreeRootMissing, n));
+      Warning(ksFormat(dict ? ksres::SPageTreeKidUnknown : ksres::SPageTreeKidMissing, n));
+      return;
+    }
+    if (!dict->Lookup("/Type"))
+      RepeatedWarning(rfUntypedPageTreeEntry,
+                      ksFormat(ksres::SPageTreeKidUntyped, n, kind == PageTreeKind::Page ? "page" : "page tree node"));
 
-    if (type->Text == "/Page") {
+    if (kind == PageTreeKind::Page) {
       if (readNow) node = AddLoaded(std::move(readNow));
       node->MarkUsed();
       dict = AsDict(node->Value.get());
       if (!dict) throw EUnexpectedError(ksres::SUnexpectedError);
       // The writer gives every page its new parent. Its article beads (/B) stay, as the
       // catalog's threads do.
+      // A page known by its entries is written as what it is.
+      if (!dict->Lookup("/Type")) dict->SetObject("/Type", std::make_unique<TksPDFNameObject>("/Page"));
       dict->Remove("/Parent");
       if (inheritedHere)
         for (int32_t i = 0; i < inheritedHere->Count(); ++i) {
@@ -241,7 +280,6 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, const TksPDFDictOb
       Pages.push_back(node);
       return;
     }
-    if (type->Text != "/Pages") throw EUnexpectedError(ksres::SUnexpectedError);
 
     if (!nodesSeen.insert(n).second) throw EPDFFileCorruptedError(ksFormat(ksres::SPageTreeLoop, n));
     // The writer's single page tree node takes the place of every node of the source.
@@ -257,7 +295,7 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, const TksPDFDictOb
     levels.push_back(std::move(level));
   };
 
-  readNode(objectNumber, inherited);
+  readNode(objectNumber, generation, inherited);
   while (!levels.empty()) {
     Level& top = levels.back();
     if (!top.kids || top.next >= top.kids->Count()) {
@@ -269,6 +307,6 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, const TksPDFDictOb
     auto* ref = AsRef(kid);
     if (!ref) throw EUnexpectedObjectError(ksFormat(ksres::SExpectedReference, "/Kids"));
     // The inherited dictionary is owned by a unique_ptr, so it stays put when levels grows.
-    readNode(ref->ObjectNumber, top.inherited.get());
+    readNode(ref->ObjectNumber, ref->Generation, top.inherited.get());
   }
 }

@@ -5,6 +5,7 @@
 #include "ksPDFResStrs.h"
 
 TksPDFIndirectObject* TksCustomPDFDocument::FindLoaded(int32_t objectNumber, int32_t generation) const {
+  if (ReferenceGone(objectNumber, generation)) return nullptr;
   if (TksPDFIndirectObject* o = Store->Find(DocumentID, objectNumber, generation)) return o;
   if (generation != 0)
     if (TksPDFIndirectObject* o = Store->Find(DocumentID, objectNumber, 0)) return o;
@@ -105,8 +106,9 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
         TksPDFIndirectObject* stored = FindLoaded(ref->ObjectNumber, ref->Generation);
         if (stored) {
           stored->MarkUsed();
+          if (stored->Generation != ref->Generation) CheckGeneration(stored, ref->Generation);
         } else {
-          std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber);
+          std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber, ref->Generation);
           if (!read) break;
           read->MarkUsed();
           stored = AddLoaded(std::move(read));
@@ -181,8 +183,10 @@ T* TksCustomPDFDocument::ResolveTyped(TksPDFObject* value, bool keepInStore) {
     if (value->ObjectType != otIndirectReference) throw EUnexpectedObjectError(ksres::SUnexpectedObject);
     auto* ref = static_cast<TksPDFIndirectReference*>(value);
     TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
-    if (!target) {
-      std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber);
+    if (target) {
+      CheckGeneration(target, ref->Generation);
+    } else {
+      std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber, ref->Generation);
       if (!read) return nullptr;
       read->MarkUsed();
       target = keepInStore ? AddLoaded(std::move(read)) : KeepAside(std::move(read));
@@ -197,7 +201,10 @@ TksPDFObject* TksCustomPDFDocument::ResolveValue(TksPDFObject* value) {
     if (!value || value->ObjectType != otIndirectReference) return value;
     auto* ref = static_cast<TksPDFIndirectReference*>(value);
     TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
-    if (!target) target = KeepAside(ReadObject(ref->ObjectNumber));
+    if (target)
+      CheckGeneration(target, ref->Generation);
+    else
+      target = KeepAside(ReadObject(ref->ObjectNumber, ref->Generation));
     if (!target) return nullptr;
     value = target->Value.get();
   }

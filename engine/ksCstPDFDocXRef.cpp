@@ -1,6 +1,7 @@
 // Cross-reference tables and streams, object streams and the PNG predictor.
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "ksCstPDFDoc.h"
@@ -58,7 +59,8 @@ uint64_t ReadBigEndian(const uint8_t* p, int width) {
 
 // Reads a chain of cross-reference sections without recursion: first every section
 // reachable through /Prev and /XRefStm (taking trailer values newest first), then
-// their entries, oldest first, so newer entries replace older ones.
+// their entries, oldest first, so newer entries replace older ones. A section reached
+// twice is read once.
 class TksXRefReader {
  public:
   explicit TksXRefReader(TksCustomPDFDocument& doc) : doc_(doc), r_(*doc.Reader) {}
@@ -73,6 +75,7 @@ class TksXRefReader {
     int64_t offset = 0;
     bool isStream = false;
     int prev = -1, xrefStm = -1;
+    uint32_t stamp = 0;                          // when its entries were applied
     std::unique_ptr<TksPDFStreamObject> stream;  // cross-reference stream, data decoded
   };
 
@@ -84,14 +87,33 @@ class TksXRefReader {
       bool viaXRefStm;
     };
     std::vector<Todo> todo{{offset, isStream, -1, false}};
-    std::unordered_set<int64_t> visited;
+    std::unordered_map<int64_t, int> indexAt;
     while (!todo.empty()) {
       Todo t = todo.back();
       todo.pop_back();
-      if (!visited.insert(t.offset).second)
-        throw ECrossReferenceError(ksFormat(ksres::SXRefLoop, static_cast<long long>(t.offset)));
+      if (auto seen = indexAt.find(t.offset); seen != indexAt.end()) {
+        // The /Prev chain is read before any /XRefStm stream, so a /Prev that reaches a
+        // section again goes round a loop: the chain ends there, and what was read stands.
+        // A stream named again by a newer section's /XRefStm (updates of hybrid files
+        // repeat the older one) is no fault; it takes the newer place.
+        if (t.viaXRefStm)
+          sections_[static_cast<size_t>(t.parent)].xrefStm = seen->second;
+        else
+          doc_.Warning(ksFormat(ksres::SXRefLoop, static_cast<long long>(t.offset)));
+        continue;
+      }
+      const bool viaPrev = t.parent >= 0 && !t.viaXRefStm;
+      std::unique_ptr<TksPDFStreamObject> stream;
+      if (t.isStream) {
+        stream = ReadXRefStreamAt(t.offset, viaPrev);
+        if (!stream) {
+          doc_.Warning(ksFormat(ksres::SXRefPrevIgnored, static_cast<long long>(t.offset)));
+          continue;
+        }
+      }
       int index = static_cast<int>(sections_.size());
-      sections_.push_back(Section{t.offset, t.isStream, -1, -1, nullptr});
+      indexAt.emplace(t.offset, index);
+      sections_.push_back(Section{t.offset, t.isStream, -1, -1, 0, std::move(stream)});
       if (t.parent >= 0) (t.viaXRefStm ? sections_[t.parent].xrefStm : sections_[t.parent].prev) = index;
 
       std::optional<int64_t> prev, xrefStm;
@@ -105,7 +127,6 @@ class TksXRefReader {
         xrefStm = SectionOffset(trailer->Lookup("/XRefStm"));
         if (index == 0 && xrefStm && doc_.XRefKind == xkTable) doc_.XRefKind = xkHybrid;
       } else {
-        sections_[index].stream = ReadXRefStreamAt(t.offset);
         TakeTrailerValues(*sections_[index].stream->Dict);
         // The stream of a hybrid section extends that section; the older sections are
         // the table's /Prev chain, which such a stream's own /Prev often repeats.
@@ -118,33 +139,58 @@ class TksXRefReader {
       }
       if (prev) {
         SectionAt kind = KindAt(r_, *prev);
-        if (kind == SectionAt::None) throw EPDFFileCorruptedError(ksres::SFileCorrupted);
-        todo.push_back({*prev, kind == SectionAt::Stream, index, false});
+        if (kind == SectionAt::None)
+          doc_.Warning(ksFormat(ksres::SXRefPrevIgnored, static_cast<long long>(*prev)));
+        else
+          todo.push_back({*prev, kind == SectionAt::Stream, index, false});
       }
     }
   }
 
-  // Entries are applied after the sections each one chains to: older /Prev sections
-  // first, then the /XRefStm stream, then the section itself.
+  // Entries are applied oldest first, in the reverse of the order a lookup searches the
+  // sections: a section, then its /XRefStm stream, then its /Prev chain. A section
+  // reached twice counts where it is reached first, its newest place.
   void Apply() {
-    std::vector<std::pair<int, bool>> stack{{0, false}};
+    std::vector<int> order;
+    std::vector<bool> placed(sections_.size(), false);
+    std::vector<int> stack{0};
     while (!stack.empty()) {
-      auto [index, ready] = stack.back();
+      const int index = stack.back();
       stack.pop_back();
-      Section& s = sections_[static_cast<size_t>(index)];
-      if (ready) {
-        uint32_t stamp = ++doc_.xrefSections_;
-        if (s.isStream)
-          ApplyStream(*s.stream, stamp);
-        else
-          ApplyTable(s.offset, stamp);
-        s.stream.reset();
-        continue;
-      }
-      stack.push_back({index, true});
-      if (s.xrefStm >= 0) stack.push_back({s.xrefStm, false});
-      if (s.prev >= 0) stack.push_back({s.prev, false});
+      if (index < 0 || placed[static_cast<size_t>(index)]) continue;
+      placed[static_cast<size_t>(index)] = true;
+      order.push_back(index);
+      stack.push_back(sections_[static_cast<size_t>(index)].prev);
+      stack.push_back(sections_[static_cast<size_t>(index)].xrefStm);  // searched first
     }
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+      Section& s = sections_[static_cast<size_t>(*it)];
+      s.stamp = ++doc_.xrefSections_;
+      if (s.isStream) {
+        ApplyStream(*s.stream, s.stamp);
+      } else {
+        // A table's free entries do not hide what its own /XRefStm stream lists: hybrid
+        // files mark the objects kept in object streams free in the table.
+        const uint32_t ownStream = s.xrefStm >= 0 ? sections_[static_cast<size_t>(s.xrefStm)].stamp : 0;
+        ApplyTable(s.offset, s.stamp, ownStream);
+      }
+      s.stream.reset();
+    }
+  }
+
+  // Before an entry replaces the one in force for number: an object that a newer section
+  // frees, or gives another generation, can no longer be reached by its old generation.
+  void NoteReplacement(int64_t number, int64_t newGeneration) {
+    const TksXRefItem* table;
+    const TksXRefStmItem* stream;
+    doc_.EntryInForce(static_cast<int32_t>(number), table, stream);
+    int64_t old = -1;
+    if (stream && (stream->EntryType == 1 || stream->EntryType == 2))
+      old = stream->EntryType == 1 ? stream->Field3 : 0;
+    else if (table && table->EntryType == 'n')
+      old = table->Generation;
+    if (old < 0 || old == newGeneration || old > UINT32_MAX) return;
+    doc_.replacedGenerations_.insert(static_cast<uint64_t>(number) << 32 | static_cast<uint64_t>(old));
   }
 
   void TakeTrailerValues(const TksPDFDictObject& trailer) {
@@ -160,11 +206,22 @@ class TksXRefReader {
         t.InfoReference.reset(static_cast<TksPDFIndirectReference*>(info->Clone().release()));
   }
 
-  std::unique_ptr<TksPDFStreamObject> ReadXRefStreamAt(int64_t offset) {
+  // The cross-reference stream at offset, its data decoded. Where none stands, an offset
+  // that /Prev gives yields none; any other raises an error.
+  std::unique_ptr<TksPDFStreamObject> ReadXRefStreamAt(int64_t offset, bool viaPrev) {
     r_.Seek(static_cast<uint64_t>(offset));
-    std::unique_ptr<TksPDFIndirectObject> object = doc_.ReadObjectAt();
-    if (!object || !AsStream(object->Value.get()))
+    std::unique_ptr<TksPDFIndirectObject> object;
+    try {
+      object = doc_.ReadObjectAt();
+    } catch (const Exception&) {
+      if (!viaPrev) throw;  // a /Prev into other data may meet anything there
+    }
+    auto* found = object ? AsStream(object->Value.get()) : nullptr;
+    if (found && !IsName(found->Dict->Lookup("/Type"), "/XRef") && !found->Dict->Lookup("/W")) found = nullptr;
+    if (!found) {
+      if (viaPrev) return nullptr;
       throw ECrossReferenceError(ksFormat(ksres::SXRefNotStream, static_cast<long long>(offset)));
+    }
     std::unique_ptr<TksPDFStreamObject> stream(static_cast<TksPDFStreamObject*>(object->Value.release()));
     TksPDFObject* filter = doc_.Store->Dereference(stream->Dict->Lookup("/Filter"));
     if (!filter) return stream;  // used as it stands, without prediction
@@ -195,7 +252,7 @@ class TksXRefReader {
     return stream;
   }
 
-  void ApplyTable(int64_t offset, uint32_t stamp) {
+  void ApplyTable(int64_t offset, uint32_t stamp, uint32_t ownStreamStamp) {
     const int64_t maxNumber = MaxObjectNumber(r_.Size());
     r_.Seek(static_cast<uint64_t>(offset));
     r_.SkipWhiteSpace();
@@ -222,18 +279,31 @@ class TksXRefReader {
             (e[17] != 'n' && e[17] != 'f'))
           throw ECrossReferenceError(ksFormat(ksres::SXRefEntry, static_cast<long long>(number)));
         r_.SkipWhiteSpace();  // the entry's line end, two bytes or (in some files) one
-        if (e[17] == 'f') continue;  // a free entry never removes what an older section gave
+        auto& list = doc_.XRefEntries;
+        const auto slot = static_cast<size_t>(number);
+        if (e[17] == 'f') {
+          // A free entry frees what an older section gave, unless this section's own
+          // stream lists the object; where nothing is listed there is nothing to free.
+          const auto& streams = doc_.XRefStreamEntries;
+          const bool inStream = slot < streams.size() && streams[slot];
+          if (inStream && ownStreamStamp != 0 && streams[slot]->Section == ownStreamStamp) continue;
+          if (!inStream && (slot >= list.size() || !list[slot])) continue;
+          NoteReplacement(number, -1);
+          if (slot >= list.size()) list.resize(slot + 1);
+          list[slot] = TksXRefItem{.Offset = 0, .Generation = 0, .ObjectNumber = static_cast<int32_t>(number),
+                                   .Section = stamp, .EntryType = 'f'};
+          continue;
+        }
         if (number > maxNumber)
           throw ECrossReferenceError(ksFormat(ksres::SXRefObjectNumber, static_cast<long long>(number)));
         int64_t entryOffset = 0;
         int32_t generation = 0;
         ksTryStrToInt64(e.substr(0, 10), entryOffset);
         ksTryStrToInt32(e.substr(11, 5), generation);
-        auto& list = doc_.XRefEntries;
-        if (static_cast<size_t>(number) >= list.size()) list.resize(static_cast<size_t>(number) + 1);
-        list[static_cast<size_t>(number)] =
-            TksXRefItem{.Offset = entryOffset, .Generation = generation, .ObjectNumber = static_cast<int32_t>(number),
-                        .Section = stamp, .EntryType = 'n'};
+        NoteReplacement(number, generation);
+        if (slot >= list.size()) list.resize(slot + 1);
+        list[slot] = TksXRefItem{.Offset = entryOffset, .Generation = generation,
+                                 .ObjectNumber = static_cast<int32_t>(number), .Section = stamp, .EntryType = 'n'};
       }
       r_.SkipWhiteSpace();
     }
@@ -287,9 +357,17 @@ class TksXRefReader {
         int32_t type = widths[0] == 0 ? 1 : static_cast<int32_t>(std::min<uint64_t>(ReadBigEndian(data, widths[0]), INT32_MAX));
         auto field2 = static_cast<int64_t>(ReadBigEndian(data + widths[0], widths[1]) & INT64_MAX);
         auto field3 = static_cast<int64_t>(ReadBigEndian(data + widths[0] + widths[1], widths[2]) & INT64_MAX);
-        if (type == 0 && static_cast<size_t>(number) >= list.size()) continue;  // nothing to replace
-        if (type != 0 && number > maxNumber)
+        const bool inUse = type == 1 || type == 2;
+        if (!inUse) {
+          // Free (or of a type this reader does not know, which stands for null): it frees
+          // what an older section gave; where nothing is listed there is nothing to free.
+          const auto slot = static_cast<size_t>(number);
+          const auto& tables = doc_.XRefEntries;
+          if ((slot >= list.size() || !list[slot]) && (slot >= tables.size() || !tables[slot])) continue;
+        }
+        if (inUse && number > maxNumber)
           throw ECrossReferenceError(ksFormat(ksres::SXRefObjectNumber, static_cast<long long>(number)));
+        NoteReplacement(number, type == 1 ? field3 : type == 2 ? 0 : -1);
         if (static_cast<size_t>(number) >= list.size()) list.resize(static_cast<size_t>(number) + 1);
         list[static_cast<size_t>(number)] = TksXRefStmItem{.Field2 = field2, .Field3 = field3, .EntryType = type, .Section = stamp};
       }

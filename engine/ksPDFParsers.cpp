@@ -430,6 +430,7 @@ std::unique_ptr<TksMemoryStream> TksPDFStreamReader::ReadStreamData(int64_t leng
 
   uint64_t count = 0;
   bool known = false;
+  LastLengthFit = lfExact;
   if (length >= 0 && static_cast<uint64_t>(length) <= size_ - start) {
     pos_ = start + static_cast<uint64_t>(length);
     SkipWhiteSpace();
@@ -445,6 +446,14 @@ std::unique_ptr<TksMemoryStream> TksPDFStreamReader::ReadStreamData(int64_t leng
       throw EEndStreamError(ksres::SEndStreamError);
     }
     count = at - start;
+    // A length that counts the end-of-line before "endstream", or leaves it out, whether
+    // it is one byte or two, describes the same data.
+    uint64_t content = count;
+    if (content > 0 && data_[start + content - 1] == 10) --content;
+    if (content > 0 && data_[start + content - 1] == 13) --content;
+    LastLengthFit = length >= 0 && static_cast<uint64_t>(length) >= content && static_cast<uint64_t>(length) <= content + 2
+                        ? lfLineEnd
+                        : lfRecovered;
   }
 
   std::unique_ptr<TksMemoryStream> data;

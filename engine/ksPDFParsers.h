@@ -62,6 +62,11 @@ class TksPDFStreamReader {
   // Positioned before "stream": the raw data. A length below 0 means unknown: the data
   // then run up to the first "endstream".
   std::unique_ptr<TksMemoryStream> ReadStreamData(int64_t length, int32_t objectNumber, int32_t generation);
+  // How the last ReadStreamData found the end of the data: where the length says; through
+  // the "endstream" search, the length off only by the end-of-line before it (no damage);
+  // or through the search, the data differing from what the length says (or no length).
+  enum TksLengthFit : uint8_t { lfExact = 0, lfLineEnd, lfRecovered };
+  TksLengthFit LastLengthFit = lfExact;
   TksPDFVersion ReadHeader();
   int64_t FindStartXRef() const;
   std::unique_ptr<TksPDFDictObject> ReadTrailer();

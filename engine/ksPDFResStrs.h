@@ -102,7 +102,20 @@ inline constexpr const char* SInvalidGeneration = "Invalid generation number (%s
 inline constexpr const char* SStreamWithoutDictionary = "Stream object %d has no dictionary";
 inline constexpr const char* SNoEndstream = "Stream data of object %d have no endstream";
 inline constexpr const char* SStreamDataUnreadable = "Stream data of object %d could not be read; the stream is kept empty";
-inline constexpr const char* SXRefLoop = "Cross-reference sections loop back to offset %lld";
+inline constexpr const char* SLengthRepaired =
+    "Stream data of object %d do not end where its /Length %lld says; the %llu bytes up to endstream were taken";
+inline constexpr const char* SLengthMissing =
+    "Stream data of object %d have no usable /Length; the %llu bytes up to endstream were taken";
+inline constexpr const char* SLengthRepairedMore =
+    "%d more streams had a wrong or missing /Length; their data were taken up to endstream";
+inline constexpr const char* SXRefLoop =
+    "Cross-reference sections loop back to offset %lld; the chain of older sections ends there";
+inline constexpr const char* SXRefPrevIgnored =
+    "/Prev offset %lld points at neither a cross-reference table nor a stream; it is ignored";
+inline constexpr const char* SOtherGeneration =
+    "Reference %d %d R names object %d by another generation (%d); it is taken to mean that object";
+inline constexpr const char* SOtherGenerationMore =
+    "%d more references name an object by another generation; each is taken to mean that object";
 inline constexpr const char* SXRefSubsection = "Invalid cross-reference subsection header (%s)";
 inline constexpr const char* SXRefEntry = "Invalid cross-reference entry for object %lld";
 inline constexpr const char* SXRefObjectNumber = "Object number %lld in the cross-reference data is beyond what the file can hold";
@@ -131,8 +144,19 @@ inline constexpr const char* SCatalogNotDictionary = "Document catalog (object %
 inline constexpr const char* SExpectedReference = "Expected an indirect reference in %s";
 inline constexpr const char* SPageTreeLoop = "Page tree refers back to object %d";
 inline constexpr const char* SPageTreeTooDeep = "Page tree nested deeper than %d levels";
+inline constexpr const char* SPageTreeRootMissing =
+    "Page tree root (object %d) is missing or is neither a page nor a page tree node";
+inline constexpr const char* SPageTreeKidMissing =
+    "Page tree entry (object %d) is missing or not a dictionary; it is skipped";
+inline constexpr const char* SPageTreeKidUnknown =
+    "Page tree entry (object %d) is neither a page nor a page tree node; it is skipped";
+inline constexpr const char* SPageTreeKidUntyped = "Page tree entry (object %d) has no /Type; it is read as a %s";
+inline constexpr const char* SPageTreeKidUntypedMore =
+    "%d more page tree entries have no /Type; each is read as what its entries show";
 inline constexpr const char* SNameTreeLoop = "Name tree refers back to object %d";
 inline constexpr const char* SNameTreeTooDeep = "Name tree nested deeper than %d levels";
+inline constexpr const char* SNamedDestinationUnusable =
+    "Named destination \"%s\" is not a destination; links to it keep the name";
 inline constexpr const char* SFieldTreeLoop = "Form field tree refers back to object %d";
 inline constexpr const char* SFieldTreeTooDeep = "Form fields nested deeper than %d levels";
 inline constexpr const char* SFieldListedTwice = "Form field (object %d) is listed more than once; it is read once";

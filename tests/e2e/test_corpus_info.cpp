@@ -44,12 +44,18 @@ std::vector<Row> Manifest() {
   return rows;
 }
 
-// The version the engine reads from a header as MANIFEST writes it: one digit of a
-// 1.x minor version counts, any 2.x is 2.0.
+// The version the engine reads from a header as MANIFEST writes it ("1.7", or "1.7
+// (catalog /Version 2.0)"): one digit of a 1.x minor version counts, any 2.x is 2.0,
+// and a catalog's later version wins over the header's.
 std::string ExpectedVersion(const std::string& declared) {
-  std::string v = declared.substr(0, declared.find(' '));
-  if (v.rfind("2.", 0) == 0) return "2.0";
-  return v.substr(0, 3);
+  auto normal = [](const std::string& v) { return v.rfind("2.", 0) == 0 ? std::string("2.0") : v.substr(0, 3); };
+  std::string v = normal(declared.substr(0, declared.find(' ')));
+  const std::string catalog = "(catalog /Version ";
+  if (size_t at = declared.find(catalog); at != std::string::npos) {
+    std::string c = normal(declared.substr(at + catalog.size(), 3));
+    if (c > v) v = c;
+  }
+  return v;
 }
 
 struct CliRun {
@@ -135,7 +141,11 @@ TEST_P(CorpusInfo, MatchesTheManifest) {
   // pass here; damaged file structure must not.
   const bool objectLevel = row.correctReader.find("offset(s) wrong") != std::string::npos ||
                            row.correctReader.find("no subsection header") != std::string::npos;
-  if (!objectLevel) {
+  // A /Prev that loops or points at no section ends the chain with a warning; the
+  // sections read before it may describe the whole document.
+  const bool chainEnds = row.correctReader.find("/Prev loop") != std::string::npos ||
+                         row.correctReader.find("startxref or /Prev offset") != std::string::npos;
+  if (!objectLevel && !chainEnds) {
     EXPECT_EQ(r.exitCode, 2) << r.out;
   }
 }

@@ -291,6 +291,25 @@ class TestForm1 : public QObject {
     QVERIFY(ReadAll(output).startsWith("%PDF-1.3"));
   }
 
+  // An update raised the version through the catalog: the window shows the later version
+  // and a conversion without a choice keeps it.
+  void openSelectsCatalogVersionOverTheHeader() {
+    const QString source = Write(QStringLiteral("raised.pdf"),
+                                 ksfixture::PdfBuilder("%PDF-1.4")
+                                     .Object(1, "<< /Type /Catalog /Pages 2 0 R /Version /1.7 >>")
+                                     .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+                                     .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>")
+                                     .Build("/Root 1 0 R"));
+    const QString output = dir().filePath(QStringLiteral("out.pdf"));
+    Open(source);
+    QCOMPARE(RadioGroup1()->ItemIndex(), int(pvPDF17));
+    desktop_->fileAnswers.push_back(output);
+    Click("Button2");
+    Click("Button3");
+    QCOMPARE(Shown(QStringLiteral("message")), QStringList{QStringLiteral("Conversion Done!")});
+    QVERIFY(ReadAll(output).startsWith("%PDF-1.7"));
+  }
+
   void convertWritesChosenVersion_data() { openSelectsDeclaredVersion_data(); }
   void convertWritesChosenVersion() {
     QFETCH(int, index);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "ksCstPDFDoc.h"
 #include "ksFixture.h"
@@ -172,6 +173,103 @@ TEST(LoadFromFile, FailureReleasesTheReaderAndPassesTheErrorOn) {
   // A later load of a sound file is not disturbed by what the failed one left.
   std::string good = ksfixture::WriteTempFile("after-broken.pdf", Pages().Build("/Root 1 0 R"));
   EXPECT_TRUE(doc.LoadFromFile(good));
+}
+
+// A page whose content streams are given as (dictionary entries, data) pairs; the
+// dictionaries carry whatever /Length the test writes.
+std::string PageWithContents(const std::vector<std::pair<std::string, std::string>>& streams) {
+  PdfBuilder b;
+  std::string refs;
+  for (size_t i = 0; i < streams.size(); ++i) {
+    const int n = 10 + static_cast<int>(i);
+    b.Object(n, "<< " + streams[i].first + " >>\nstream\n" + streams[i].second + "endstream");
+    refs += std::to_string(n) + " 0 R ";
+  }
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+      .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+      .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents [" + refs + "] >>");
+  return b.Build("/Root 1 0 R");
+}
+
+std::vector<std::string> LoadWarnings(const std::string& name, const std::string& bytes,
+                                      TksCustomPDFDocument& doc) {
+  std::vector<std::string> warnings;
+  doc.OnWarning = [&](TksCustomPDFDocument*, const std::string& w) { warnings.push_back(w); };
+  EXPECT_TRUE(doc.LoadFromFile(ksfixture::WriteTempFile(name, bytes)));
+  return warnings;
+}
+
+std::string DataOf(TksCustomPDFDocument& doc, int32_t n) {
+  TksPDFIndirectObject* o = doc.Store->Find(doc.DocumentID, n, 0);
+  auto* stream = o ? AsStream(o->Value.get()) : nullptr;
+  return stream && stream->Data ? stream->Data->ToString() : "(absent)";
+}
+
+TEST(StreamLengths, RepairsThatChangeTheDataAreReportedEndOfLineSlipsAreNot) {
+  const std::string cut = "(before) Tj\nendstream\n(after) Tj\n";
+  TksCustomPDFDocument doc;
+  std::vector<std::string> warnings =
+      LoadWarnings("lengths.pdf",
+                   PageWithContents({{"/Length 8", "(exact)\n\n"},
+                                     {"/Length 11", "(lf only)\n"},  // counts CR LF where LF stands
+                                     {"/Length 6", "(a longer text)\n"},
+                                     {"/Length 3", cut},
+                                     {"", "(no length)\n"}}),
+                   doc);
+  EXPECT_THAT(warnings,
+              testing::ElementsAre(
+                  "Stream data of object 12 do not end where its /Length 6 says; the 16 bytes up to endstream were taken",
+                  "Stream data of object 13 do not end where its /Length 3 says; the 12 bytes up to endstream were taken",
+                  "Stream data of object 14 have no usable /Length; the 12 bytes up to endstream were taken"));
+  EXPECT_EQ(DataOf(doc, 10), "(exact)\n");
+  EXPECT_EQ(DataOf(doc, 11), "(lf only)\n");
+  EXPECT_EQ(DataOf(doc, 13), "(before) Tj\n");  // the data held the keyword: cut there, and said so
+}
+
+TEST(StreamLengths, ManyRepairsAreSummarisedAfterTheFirstFive) {
+  std::vector<std::pair<std::string, std::string>> streams(8, {"/Length 2", "(wrong)\n"});
+  TksCustomPDFDocument doc;
+  std::vector<std::string> warnings = LoadWarnings("many-lengths.pdf", PageWithContents(streams), doc);
+  ASSERT_EQ(warnings.size(), 6u);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(warnings[static_cast<size_t>(i)], "Stream data of object " + std::to_string(10 + i) +
+                                                    " do not end where its /Length 2 says; the 8 bytes up to "
+                                                    "endstream were taken");
+  EXPECT_EQ(warnings[5], "3 more streams had a wrong or missing /Length; their data were taken up to endstream");
+  // The count starts again with the next load.
+  warnings = LoadWarnings("many-lengths.pdf", PageWithContents({streams[0]}), doc);
+  EXPECT_EQ(warnings.size(), 1u);
+}
+
+TEST(LoadFromFile, CatalogVersionRaisesTheHeaderVersion) {
+  struct Case {
+    const char* header;
+    std::string version;  // the catalog's /Version entry, "" for none
+    TksPDFVersion expected;
+    std::optional<TksPDFVersion> catalog;
+  } cases[] = {
+      {"%PDF-1.4", "/Version /1.7", pvPDF17, pvPDF17},
+      {"%PDF-1.7", "/Version /2.0", pvPDF20, pvPDF20},
+      {"%PDF-1.6", "/Version /1.3", pvPDF16, pvPDF13},  // never lowers it
+      {"%PDF-1.4", "/Version 4 0 R", pvPDF15, pvPDF15},
+      {"%PDF-1.4", "/Version /1.9", pvPDF14, std::nullopt},  // unknown: ignored
+      {"%PDF-1.4", "/Version /Seventeen", pvPDF14, std::nullopt},
+      {"%PDF-1.4", "/Version (1.7)", pvPDF14, std::nullopt},
+      {"%PDF-1.4", "/Version 1.7", pvPDF14, std::nullopt},
+      {"%PDF-1.3", "", pvPDF13, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    PdfBuilder b(c.header);
+    b.Object(1, "<< /Type /Catalog /Pages 2 0 R " + c.version + " >>")
+        .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+        .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>")
+        .Object(4, "/1.5");
+    TksCustomPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromFile(ksfixture::WriteTempFile("catalog-version.pdf", b.Build("/Root 1 0 R"))));
+    EXPECT_EQ(doc.PDFVersion, c.expected) << c.header << " " << c.version;
+    EXPECT_EQ(doc.CatalogVersion, c.catalog) << c.header << " " << c.version;
+    EXPECT_EQ(PDFVersionText(doc.HeaderVersion), std::string(c.header).substr(5)) << c.header << " " << c.version;
+  }
 }
 
 TEST(LoadFromFile, EmptyFile) {

@@ -349,6 +349,7 @@ struct StreamCase {
   std::string dataBeforeEnd;  // bytes between "stream\n" and "endstream"
   int64_t length;
   std::string expected;
+  TksPDFStreamReader::TksLengthFit fit;
   std::string after = "\nendobj";  // what follows "endstream"
 };
 
@@ -360,21 +361,27 @@ TEST_P(StreamData, RecoversTheLengthThroughEndstream) {
   EXPECT_EQ(data->ToString(), GetParam().expected);
   EXPECT_EQ(data->IsBorrowed(), !GetParam().expected.empty());
   EXPECT_EQ(s.Rest().substr(0, GetParam().after.size()), GetParam().after);
+  EXPECT_EQ(s.reader.LastLengthFit, GetParam().fit);
 }
 
 const std::string k20 = "0123456789ABCDEFGHIJ";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, StreamData,
-    testing::Values(StreamCase{"Exact", k20 + "\n", 20, k20},
-                    StreamCase{"ExactWithEol", k20 + "\r\n", 22, k20 + "\r\n"},
-                    StreamCase{"TenTooLong", k20 + "\n", 30, k20 + "\n"},
-                    StreamCase{"TenTooShort", k20 + "\n", 10, k20 + "\n"},
-                    StreamCase{"FarTooLong", k20 + "\n", 1 << 30, k20 + "\nendstream\nendobj\n4 0 obj (x) endobj ", ""},
-                    StreamCase{"Unknown", k20 + "\n", -1, k20 + "\n"},
-                    StreamCase{"Zero", "", 0, ""},
-                    StreamCase{"ZeroButData", "abc\n", 0, "abc\n"},
-                    StreamCase{"DataHoldsKeyword", "xendstreamy\n", 12, "xendstreamy\n"}),
+    testing::Values(StreamCase{"Exact", k20 + "\n", 20, k20, TksPDFStreamReader::lfExact},
+                    StreamCase{"ExactWithEol", k20 + "\r\n", 22, k20 + "\r\n", TksPDFStreamReader::lfExact},
+                    // A length counting two bytes of end-of-line where one stands: no damage.
+                    StreamCase{"CountsCrLfOverLf", k20 + "\n", 22, k20 + "\n", TksPDFStreamReader::lfLineEnd},
+                    StreamCase{"OneShort", k20 + "\n", 19, k20 + "\n", TksPDFStreamReader::lfRecovered},
+                    StreamCase{"OnePastTheEol", k20 + "\r\n", 23, k20 + "\r\n", TksPDFStreamReader::lfRecovered},
+                    StreamCase{"TenTooLong", k20 + "\n", 30, k20 + "\n", TksPDFStreamReader::lfRecovered},
+                    StreamCase{"TenTooShort", k20 + "\n", 10, k20 + "\n", TksPDFStreamReader::lfRecovered},
+                    StreamCase{"FarTooLong", k20 + "\n", 1 << 30, k20 + "\nendstream\nendobj\n4 0 obj (x) endobj ",
+                               TksPDFStreamReader::lfRecovered, ""},
+                    StreamCase{"Unknown", k20 + "\n", -1, k20 + "\n", TksPDFStreamReader::lfRecovered},
+                    StreamCase{"Zero", "", 0, "", TksPDFStreamReader::lfExact},
+                    StreamCase{"ZeroButData", "abc\n", 0, "abc\n", TksPDFStreamReader::lfRecovered},
+                    StreamCase{"DataHoldsKeyword", "xendstreamy\n", 12, "xendstreamy\n", TksPDFStreamReader::lfExact}),
     [](const testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
 
 TEST(StreamData, EndOfLineAfterKeyword) {

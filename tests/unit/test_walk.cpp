@@ -129,29 +129,78 @@ TEST(Walk, PageModeAndLayoutFromTheirNames) {
   }
 }
 
+// Page tree entries viewers accept: without /Type, known by their keys (and written with
+// it); missing, of another kind or of no kind: skipped. Each with a warning, the pages
+// around them kept.
+TEST(Walk, PageTreeDefectsAreSkippedOrRecognised) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, std::string>> objects;  // 2 is the root, 3 and 5 are pages
+    std::vector<std::string> pages;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"node without /Type",
+       {{2, "<< /Kids [4 0 R 5 0 R] >>"}, {4, "<< /Kids [3 0 R] /Rotate 90 >>"}},
+       {"<< /Type /Page /MediaBox [ 0 0 1 1 ] /Rotate 90 >>", "<< /Type /Page /MediaBox [ 0 0 2 2 ] >>"},
+       {"Page tree entry (object 2) has no /Type; it is read as a page tree node",
+        "Page tree entry (object 4) has no /Type; it is read as a page tree node"}},
+      {"pages without /Type",
+       {{2, "<< /Type /Pages /Kids [3 0 R 4 0 R 6 0 R 7 0 R 5 0 R] >>"},
+        {4, "<< /Contents 8 0 R >>"},
+        {6, "<< /Resources << >> >>"},
+        {7, "<< /MediaBox [0 0 3 3] >>"},
+        {8, "<< /Length 0 >>"}},
+       {"<< /Type /Page /MediaBox [ 0 0 1 1 ] >>", "<< /Contents 8 0 R /Type /Page >>",
+        "<< /Resources << >> /Type /Page >>", "<< /MediaBox [ 0 0 3 3 ] /Type /Page >>",
+        "<< /Type /Page /MediaBox [ 0 0 2 2 ] >>"},
+       {"Page tree entry (object 4) has no /Type; it is read as a page",
+        "Page tree entry (object 6) has no /Type; it is read as a page",
+        "Page tree entry (object 7) has no /Type; it is read as a page"}},
+      {"page without /Type inheriting a box",
+       {{2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /MediaBox [0 0 9 9] >>"}, {4, "<< /Rotate 180 >>"}},
+       {"<< /Type /Page /MediaBox [ 0 0 1 1 ] >>", "<< /Rotate 180 /Type /Page /MediaBox [ 0 0 9 9 ] >>"},
+       {"Page tree entry (object 4) has no /Type; it is read as a page"}},
+      {"neither page nor node",
+       {{2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] >>"}, {4, "<< /Rotate 180 >>"}},
+       {"<< /Type /Page /MediaBox [ 0 0 1 1 ] >>", "<< /Type /Page /MediaBox [ 0 0 2 2 ] >>"},
+       {"Page tree entry (object 4) is neither a page nor a page tree node; it is skipped"}},
+      {"other /Type",
+       {{2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] >>"}, {4, "<< /Type /Annot /MediaBox [0 0 1 1] >>"}},
+       {"<< /Type /Page /MediaBox [ 0 0 1 1 ] >>", "<< /Type /Page /MediaBox [ 0 0 2 2 ] >>"},
+       {"Page tree entry (object 4) is neither a page nor a page tree node; it is skipped"}},
+      {"kid missing",
+       {{2, "<< /Type /Pages /Kids [9 0 R 3 0 R 5 0 R] >>"}},
+       {"<< /Type /Page /MediaBox [ 0 0 1 1 ] >>", "<< /Type /Page /MediaBox [ 0 0 2 2 ] >>"},
+       {"Page tree entry (object 9) is missing or not a dictionary; it is skipped"}},
+      {"kid not a dictionary",
+       {{2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] >>"}, {4, "[/Type /Page]"}},
+       {"<< /Type /Page /MediaBox [ 0 0 1 1 ] >>", "<< /Type /Page /MediaBox [ 0 0 2 2 ] >>"},
+       {"Page tree entry (object 4) is missing or not a dictionary; it is skipped"}},
+  };
+  for (const auto& c : cases) {
+    WalkDoc w;
+    w.Put(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.Put(3, "<< /Type /Page /MediaBox [0 0 1 1] >>");
+    w.Put(5, "<< /Type /Page /MediaBox [0 0 2 2] >>");
+    for (const auto& [n, text] : c.objects) w.Put(n, text);
+    w.Read();
+    std::vector<std::string> pages;
+    for (int i = 0; i < w.doc.PageCount(); ++i) pages.push_back(w.PageText(i));
+    EXPECT_EQ(pages, c.pages) << c.name;
+    EXPECT_EQ(w.warnings, c.warnings) << c.name;
+  }
+}
+
 TEST(Walk, BrokenStructuresEndWithClearErrors) {
   struct Case {
     const char* name;
     std::vector<std::pair<int, std::string>> objects;
     std::string message;
   };
-  const Case unexpected[] = {
-      {"node without /Type", {{2, "<< /Kids [3 0 R] >>"}, {3, "<< /Type /Page >>"}}, "Unexpected Error"},
-      {"page without /Type", {{2, "<< /Type /Pages /Kids [3 0 R] >>"}, {3, "<< /MediaBox [0 0 1 1] >>"}},
-       "Unexpected Error"},
-      {"other /Type", {{2, "<< /Type /Pages /Kids [3 0 R] >>"}, {3, "<< /Type /Annot >>"}}, "Unexpected Error"},
-      {"kid missing", {{2, "<< /Type /Pages /Kids [9 0 R] >>"}}, "Unexpected Error"},
-      {"kid not a dictionary", {{2, "<< /Type /Pages /Kids [3 0 R] >>"}, {3, "[/Type /Page]"}}, "Unexpected Error"},
-  };
-  for (const auto& c : unexpected) {
-    WalkDoc w;
-    w.Put(1, "<< /Type /Catalog /Pages 2 0 R >>");
-    for (const auto& [n, text] : c.objects) w.Put(n, text);
-    SetRoot(w.doc, 1);
-    EXPECT_THAT([&] { w.doc.ReadStructure(); }, ThrowsMessage<EUnexpectedError>(StrEq(c.message))) << c.name;
-  }
-
   const Case corrupted[] = {
+      {"root missing", {}, "Page tree root (object 2) is missing or is neither a page nor a page tree node"},
+      {"root of another kind", {{2, "<< /Type /Catalog >>"}},
+       "Page tree root (object 2) is missing or is neither a page nor a page tree node"},
       {"kid is its own ancestor",
        {{2, "<< /Type /Pages /Kids [3 0 R] >>"}, {3, "<< /Type /Pages /Kids [4 0 R 2 0 R] >>"},
         {4, "<< /Type /Page >>"}},
@@ -403,26 +452,38 @@ TEST(Walk, TheFirstOfTwoEqualNamesWins) {
   EXPECT_EQ(Text(w.doc.FindDest("b").get()), "null");
 }
 
-TEST(Walk, BrokenDestinationTablesAreRefused) {
+// Values no destination can have: the name is left out of the table, so links to it
+// keep the name, with a warning; the load goes on.
+TEST(Walk, UnusableNamedDestinationsAreLeftUnresolved) {
   struct Case {
     const char* name;
     std::string catalogExtra;
     std::vector<std::pair<int, std::string>> objects;
-    const char* message;
   } cases[] = {
-      {"/Dests value a number", "/Dests << /a 5 >>", {}, "Unexpected PDF object encountered"},
-      {"name tree value a number", "/Names << /Dests << /Names [(a) 5] >> >>", {}, "Unexpected PDF object encountered"},
-      {"name tree value refers to a string", "/Names << /Dests << /Names [(a) 9 0 R] >> >>", {{9, "(x)"}},
-       "Unexpected PDF object encountered"},
+      {"/Dests value a number", "/Dests << /a 5 /b [3 0 R /Fit] >>", {}},
+      {"name tree value a number", "/Names << /Dests << /Names [(a) 5 (b) [3 0 R /Fit]] >> >>", {}},
+      {"name tree value refers to a string", "/Names << /Dests << /Names [(a) 9 0 R (b) [3 0 R /Fit]] >> >>",
+       {{9, "(x)"}}},
+      {"dictionary without /D", "/Dests << /a << /S /GoTo >> /b [3 0 R /Fit] >>", {}},
   };
   for (const auto& c : cases) {
     WalkDoc w;
-    OnePage(w, c.catalogExtra);
+    OnePage(w, c.catalogExtra + " /OpenAction << /S /GoTo /D (a) >>");
+    w.Put(3, "<< /Type /Page /MediaBox [0 0 612 792] /Annots [4 0 R] >>");
+    w.Put(4, "<< /Subtype /Link /Dest (a) >>");
     for (const auto& [n, text] : c.objects) w.Put(n, text);
-    SetRoot(w.doc, 1);
-    EXPECT_THAT([&] { w.doc.ReadStructure(); }, ThrowsMessage<EUnexpectedError>(StrEq(c.message))) << c.name;
+    w.Read();
+    EXPECT_THAT(w.warnings, ElementsAre("Named destination \"a\" is not a destination; links to it keep the name"))
+        << c.name;
+    EXPECT_EQ(w.doc.FindDest("a"), nullptr) << c.name;
+    EXPECT_EQ(Text(w.doc.FindDest("b").get()), "[ 3 0 R /Fit ]") << c.name;
+    EXPECT_EQ(Text(w.doc.Catalog->OpenAction.get()), "<< /S /GoTo /D (a) >>") << c.name;
+    EXPECT_EQ(Text(w.Get(4)->Value.get()), "<< /Subtype /Link /Dest (a) >>") << c.name;
+    EXPECT_EQ(w.doc.PageCount(), 1) << c.name;
   }
+}
 
+TEST(Walk, BrokenDestinationTablesAreRefused) {
   WalkDoc w;
   OnePage(w, "/Names << /Dests 9 0 R >>");
   w.Put(9, "<< /Kids [10 0 R] >>");
