@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "ksPDFResStrs.h"
 #include "ksPDFTypes.h"
@@ -107,14 +108,55 @@ std::string DecodeStringWithFilter(TksDecodeFilter filter, std::string_view data
   return DecodeTrimmed(filter, data);
 }
 
-std::unique_ptr<TksMemoryStream> DecodeFilterChain(TksMemoryStream& source, const TksPDFObject* filterValue) {
-  const TksDecodeFilters filters = GetDecodeFilters(filterValue);
-  std::string work(source.View());
-  for (TksDecodeFilter f : filters) {
-    if (IsPassThroughFilter(f)) continue;
-    work = DecodeTrimmed(f, TrimTrailingEOL(work));
+namespace {
+
+void DecodeInto(TksDecodeFilter filter, std::string_view data, TksDecodeBuffer& out) {
+  switch (filter) {
+    case ftASCIIHexDecode: AsciiHexDecodeInto(data, out); break;
+    case ftASCII85Decode: Ascii85DecodeInto(data, out); break;
+    case ftFlateDecode: FlateDecodeInto(data, out); break;
+    case ftRunLengthDecode: RunLengthDecodeInto(data, out); break;
+    case ftLZWDecode: LZWDecodeInto(data, out); break;
+    default: throw EUnsupportedFilterError(ksres::SUnsupportedFilter);
   }
-  return std::make_unique<TksMemoryStream>(work);
+}
+
+}  // namespace
+
+TksDecodeBuffer DecodeChain(std::string_view data, const TksDecodeFilters& filters, TksDecodeRequest& request) {
+  size_t last = filters.size();
+  for (size_t i = 0; i < filters.size(); ++i)
+    if (!IsPassThroughFilter(filters[i])) last = i;
+  if (last == filters.size()) {
+    // Nothing to undo: the bytes as they are, which the limit on decoding does not bound.
+    TksDecodeBuffer copy(std::max<uint64_t>(request.Limit, data.size()), data.size());
+    copy.Append(data.data(), data.size());
+    return copy;
+  }
+  std::optional<TksDecodeBuffer> held;  // the previous filter's output, the next one's input
+  for (size_t i = 0; i <= last; ++i) {
+    if (IsPassThroughFilter(filters[i])) continue;
+    const uint64_t input = held ? held->size() : 0;
+    TksDecodeBuffer out(request.Limit - std::min(input, request.Limit), i == last ? request.Declared : 0);
+    try {
+      DecodeInto(filters[i], TrimTrailingEOL(held ? held->View() : data), out);
+    } catch (const EDecodedSizeError&) {
+      request.Produced += out.size();
+      // The limit the caller set, not what its input left of it.
+      throw EDecodedSizeError(ksFormat(ksres::SDecodedTooLarge, std::to_string(request.Limit).c_str()));
+    } catch (...) {
+      request.Produced += out.size();
+      throw;
+    }
+    request.Produced += out.size();
+    held = std::move(out);
+  }
+  return std::move(*held);
+}
+
+std::unique_ptr<TksMemoryStream> DecodeFilterChain(TksMemoryStream& source, const TksPDFObject* filterValue) {
+  TksDecodeRequest request;
+  return DecodeChain(source.View(), GetDecodeFilters(filterValue), request).ToStream();
 }
 
 std::string CompressStreamData(const TksCompression& settings, std::string_view data) {

@@ -241,6 +241,42 @@ TEST(DecodeFilterChain, CapAppliesToEveryStep) {
   EXPECT_EQ(DecodeFilterChain(source, flate.get())->size(), 5000u);
 }
 
+TEST(DecodeChain, WhatALaterFilterReadsCountsAgainstTheLimit) {
+  // [/FlateDecode /ASCIIHexDecode]: 1,200 hex digits (no ">", a line end after them) in
+  // between, 600 bytes out; both are held while the second filter runs.
+  const std::string plain(600, 'p');
+  const std::string packed = FlateCompress(AsciiHexEncode(plain).substr(0, 1200) + "\r\n", 3);
+  const TksDecodeFilters filters = {ftFlateDecode, ftASCIIHexDecode};
+  struct Case {
+    uint64_t limit;
+    const char* refusal;  // null: decoded
+    uint64_t produced;
+  } cases[] = {
+      {1802, nullptr, 1802},
+      {1801, "Decoded data exceed the limit of 1801 bytes", 1801},
+      {1000, "Decoded data exceed the limit of 1000 bytes", 1000},  // the first filter already passes it
+  };
+  for (const Case& c : cases) {
+    TksDecodeRequest request{.Limit = c.limit, .Declared = 600};
+    if (c.refusal) {
+      EXPECT_THAT([&] { DecodeChain(packed, filters, request); },
+                  ThrowsMessage<EDecodedSizeError>(StrEq(c.refusal)))
+          << c.limit;
+    } else {
+      EXPECT_EQ(DecodeChain(packed, filters, request).View(), plain) << c.limit;
+    }
+    EXPECT_EQ(request.Produced, c.produced) << c.limit;
+  }
+}
+
+TEST(DecodeChain, BytesWithNothingToUndoAreCopiedWhateverTheLimit) {
+  TksDecodeRequest request{.Limit = 3};
+  const TksDecodeFilters filters = {ftDCTDecode};
+  EXPECT_EQ(DecodeChain(kContent, filters, request).View(), kContent);
+  EXPECT_EQ(DecodeChain(kContent, {}, request).View(), kContent);
+  EXPECT_EQ(request.Produced, 0u);
+}
+
 // ---- compression on save ----
 
 namespace {
