@@ -40,6 +40,7 @@ void TksCustomPDFDocument::Reset() {
   XRefStreamEntries.clear();
   XRefStreamEntries.shrink_to_fit();
   SourceFile.reset();
+  decoded_ = 0;
   DocumentID = NextDocumentID();
   IsLoaded = false;
   StructureRead = false;
