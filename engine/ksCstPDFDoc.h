@@ -275,6 +275,12 @@ class TksCustomPDFDocument : public TksComponent {
   // The object from the store, or read from the file and stored; marked either way.
   TksPDFIndirectObject* LoadObject(int32_t objectNumber);
   std::vector<std::unique_ptr<TksAcroFormField>> AcroFormFields;
+  // A field's value as bytes: the text of a name or string, or the data of its value
+  // stream, decoded on the first request (within DecodeBounds.FieldValue and what is left
+  // of the load's budget) and then kept once for every field that names that stream.
+  // The view lives until the next reset. Refusals: EDecodedSizeError past a bound,
+  // Exception naming the field when its filters cannot be undone.
+  std::string_view FieldValueBytes(const TksAcroFormField& field);
 
   // ---- decoding ----
   // Kept across resets, so a caller (or a test) may lower them before a load.
@@ -353,6 +359,8 @@ class TksCustomPDFDocument : public TksComponent {
   mutable size_t destIndexed_ = 0;
   // Field objects on the path being read, and every field object read.
   std::unordered_set<int32_t> fieldPath_, fieldSeen_;
+  // Value streams decoded so far, one entry per stream however many fields name it.
+  std::unordered_map<const TksPDFStreamObject*, std::unique_ptr<TksMemoryStream>> fieldValues_;
   uint64_t decoded_ = 0;  // bytes decoded since the load began
   std::unique_ptr<TksPDFInfo> Info_;
   std::unique_ptr<TksPDFEncryptionSettings> Encryption_;

@@ -146,6 +146,7 @@ inline constexpr const char* SInfoNotDictionary = "Document information (object 
 inline constexpr const char* SOutlineLoop = "Outline item (object %d) occurs twice; the outline is cut there";
 inline constexpr const char* SOutlineTooDeep = "Outline nested deeper than %d levels; the deeper items are left out";
 inline constexpr const char* SFieldValueNotDecoded = "Value of form field %s not decoded: %s";
+inline constexpr const char* SFieldValueTooLarge = "Value of form field %s decodes to more than %s bytes";
 inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
 }  // namespace ksres
 

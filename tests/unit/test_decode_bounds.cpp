@@ -145,3 +145,61 @@ TEST(DecodeBounds, OneLoadDecodesAtMostItsBudget) {
     }
   }
 }
+
+// ---- form field values ----
+
+namespace {
+
+// Fields a and b share the value stream 10; c has 11, d has 12; each value is `decoded`
+// bytes of Flate data.
+std::string FieldFile(size_t decoded) {
+  PdfBuilder b = Pages("/AcroForm << /Fields [20 0 R 21 0 R 22 0 R 23 0 R] >>");
+  for (int v : {10, 11, 12}) b.Stream(v, "/Filter /FlateDecode", ksfixture::Deflate(std::string(decoded, 'a' + v - 10)));
+  b.Object(20, "<< /FT /Tx /T (a) /V 10 0 R >>")
+      .Object(21, "<< /FT /Tx /T (b) /V 10 0 R >>")
+      .Object(22, "<< /FT /Tx /T (c) /V 11 0 R >>")
+      .Object(23, "<< /FT /Tx /T (d) /V 12 0 R >>");
+  return b.Build("/Root 1 0 R");
+}
+
+}  // namespace
+
+TEST(DecodeBounds, FieldValuesAreDecodedWhenAskedAndOncePerStream) {
+  Loaded l(Small(1 << 20, 1000, 0, 2500));
+  l.Load("fields.pdf", FieldFile(1000));
+  ASSERT_EQ(l.doc.AcroFormFields.size(), 4u);
+  EXPECT_EQ(l.doc.DecodedBytes(), 0u);  // the load decodes no value
+  EXPECT_THAT(l.warnings, IsEmpty());
+  const TksAcroFormField& a = *l.doc.AcroFormFields[0];
+  const TksAcroFormField& b = *l.doc.AcroFormFields[1];
+  EXPECT_TRUE(a.FieldValue.empty());
+  EXPECT_EQ(a.ValueStream, b.ValueStream);
+
+  std::string_view va = l.doc.FieldValueBytes(a);
+  EXPECT_EQ(va, std::string(1000, 'a'));
+  EXPECT_EQ(l.doc.FieldValueBytes(b).data(), va.data());
+  EXPECT_EQ(l.doc.DecodedBytes(), 1000u);
+  EXPECT_EQ(l.doc.FieldValueBytes(*l.doc.AcroFormFields[2]), std::string(1000, 'b'));
+  EXPECT_EQ(l.doc.DecodedBytes(), 2000u);
+  // 500 bytes of the budget are left.
+  const std::string message = "Decoded stream data of this file exceed 2500 bytes in all, the most a file of " +
+                              std::to_string(l.fileSize) + " bytes may decode to";
+  EXPECT_THAT([&] { l.doc.FieldValueBytes(*l.doc.AcroFormFields[3]); },
+              ThrowsMessage<EDecodedSizeError>(StrEq(message)));
+  EXPECT_EQ(l.doc.FieldValueBytes(a).data(), va.data());  // what was decoded stays
+
+  // Saving writes the value streams as they stand.
+  const std::string out = ksfixture::WriteTempFile("fields-out.pdf", "");
+  l.doc.SaveToFile(out, 2);
+  EXPECT_NE(ksfixture::ReadFile(out).find(ksfixture::Deflate(std::string(1000, 'c'))), std::string::npos);
+}
+
+TEST(DecodeBounds, FieldValuesPastTheirCapAreRefused) {
+  Loaded l(Small(1 << 20, 999, 64, 1 << 20));
+  l.Load("fields-cap.pdf", FieldFile(1000));
+  EXPECT_EQ(l.doc.DecodedBytes(), 0u);
+  for (int i = 0; i < 2; ++i)  // refused each time, not kept as a value
+    EXPECT_THAT([&] { l.doc.FieldValueBytes(*l.doc.AcroFormFields[1]); },
+                ThrowsMessage<EDecodedSizeError>(StrEq("Value of form field b decodes to more than 999 bytes")));
+  EXPECT_EQ(l.doc.DecodedBytes(), 2 * 999u);
+}
