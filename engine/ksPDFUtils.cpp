@@ -216,6 +216,30 @@ std::string ApplyCompressionOnSave(const TksCompression& settings, const TksPDFO
   else
     dict.SetObject("/Length", std::make_unique<TksPDFInt64Object>(static_cast<int64_t>(packed.size())));
 
+  // Parameters stay with the filters they belong to: entry i of /DecodeParms is filter
+  // i's. The new first filter has none; parameters that belong to no filter (a stream
+  // without /Filter may still carry predictor parameters) are dropped, as a reader would
+  // apply them to the new filter.
+  std::vector<TksPDFObjectPtr> parms(existing.size());
+  TksPDFObject* oldParms = store.Dereference(dict.Lookup("/DecodeParms"));
+  if (oldParms && oldParms->ObjectType == otDictionary && !existing.empty()) {
+    parms[0] = oldParms->Clone();
+  } else if (oldParms && oldParms->ObjectType == otArray) {
+    const auto& items = static_cast<TksPDFArrayObject*>(oldParms)->Items;
+    for (size_t i = 0; i < parms.size() && i < items.size(); ++i) {
+      TksPDFObject* item = store.Dereference(items[i].get());
+      if (item && item->ObjectType != otNull) parms[i] = items[i]->Clone();
+    }
+  }
+  if (std::any_of(parms.begin(), parms.end(), [](const TksPDFObjectPtr& p) { return p != nullptr; })) {
+    auto aligned = std::make_unique<TksPDFArrayObject>();
+    aligned->Add(std::make_unique<TksPDFNullObject>());
+    for (TksPDFObjectPtr& p : parms) aligned->Add(p ? std::move(p) : std::make_unique<TksPDFNullObject>());
+    dict.SetObject("/DecodeParms", std::move(aligned));
+  } else {
+    dict.Remove("/DecodeParms");
+  }
+
   if (!filter) {
     dict.SetName("/Filter", methodName);
   } else {
@@ -223,19 +247,6 @@ std::string ApplyCompressionOnSave(const TksCompression& settings, const TksPDFO
     names->Add(std::make_unique<TksPDFNameObject>(std::string(methodName)));
     for (std::string& name : existing) names->Add(std::make_unique<TksPDFNameObject>(std::move(name)));
     dict.SetObject("/Filter", std::move(names));
-
-    // Parameters stay with the filters they belong to: the new first filter has none.
-    TksPDFObject* parms = store.Dereference(dict.Lookup("/DecodeParms"));
-    if (parms && parms->ObjectType == otArray) {
-      auto shifted = static_cast<TksPDFArrayObject*>(parms)->Clone();
-      static_cast<TksPDFArrayObject*>(shifted.get())->Insert(0, std::make_unique<TksPDFNullObject>());
-      dict.SetObject("/DecodeParms", std::move(shifted));
-    } else if (parms && parms->ObjectType == otDictionary) {
-      auto shifted = std::make_unique<TksPDFArrayObject>();
-      shifted->Add(std::make_unique<TksPDFNullObject>());
-      shifted->Add(parms->Clone());
-      dict.SetObject("/DecodeParms", std::move(shifted));
-    }
   }
   return packed;
 }

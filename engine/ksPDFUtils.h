@@ -95,8 +95,9 @@ std::string CompressStreamData(const TksCompression& settings, std::string_view 
 
 // Re-filters stream data on save: when compression is on and the stream is not
 // already compressed, returns the compressed bytes and puts the method's name in
-// front of dict's /Filter (and a null in front of /DecodeParms), setting /Length.
-// Otherwise data comes back unchanged. dict is the writer's clone; /Filter and
-// /DecodeParms are resolved through store.
+// front of dict's /Filter, setting /Length. /DecodeParms becomes an array aligned with
+// the new /Filter (a null for the new filter, then each old filter's own parameters),
+// or goes when no filter has any. Otherwise data and dict stay as they are. dict is the
+// writer's clone; /Filter and /DecodeParms are resolved through store.
 std::string ApplyCompressionOnSave(const TksCompression& settings, const TksPDFObjectStore& store,
                                    TksPDFDictObject& dict, std::string data);
