@@ -38,7 +38,11 @@ struct TksAcroFormField {
   TksPDFIndirectObject* FieldObject = nullptr;
   std::string FullName;        // partial names joined by ".", in the ANSI code page
   std::u16string FullNameWide; // the same without the code page's losses
+  // "/V" as read: a name's or string's text. A value stream is not decoded while the
+  // form is read (saving never needs it): ValueStream names it, and
+  // TksCustomPDFDocument::FieldValueBytes decodes it when asked.
   std::string FieldValue;
+  const TksPDFStreamObject* ValueStream = nullptr;
   std::string DefaultValue;
   uint8_t FieldKind = fkOther;
   std::unique_ptr<TksFontInfo> FontInfo;

@@ -77,11 +77,21 @@ std::unique_ptr<TksMemoryStream> TksMemoryStream::Borrow(const uint8_t* data, si
   return s;
 }
 
+std::unique_ptr<TksMemoryStream> TksMemoryStream::Adopt(TksMallocBlock block, size_t size) {
+  auto s = std::make_unique<TksMemoryStream>();
+  if (size == 0) return s;
+  s->view_ = block.get();
+  s->viewSize_ = size;
+  s->block_ = std::move(block);
+  return s;
+}
+
 void TksMemoryStream::Own() {
   if (view_) {
     buf_.assign(view_, view_ + viewSize_);
     view_ = nullptr;
     viewSize_ = 0;
+    block_.reset();
   }
 }
 
@@ -122,9 +132,10 @@ void TksMemoryStream::SetSize(int64_t newSize) {
 }
 
 void TksMemoryStream::LoadFromBytes(std::string_view bytes) {
+  buf_.assign(bytes.begin(), bytes.end());  // bytes may be this stream's own
   view_ = nullptr;
   viewSize_ = 0;
-  buf_.assign(bytes.begin(), bytes.end());
+  block_.reset();
   pos_ = 0;
 }
 
@@ -141,6 +152,7 @@ void TksMemoryStream::LoadFromStream(TksStream& source) {
 void TksMemoryStream::Clear() {
   view_ = nullptr;
   viewSize_ = 0;
+  block_.reset();
   buf_.clear();
   buf_.shrink_to_fit();
   pos_ = 0;

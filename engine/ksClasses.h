@@ -1,6 +1,7 @@
 // Byte streams, stream adapters, the (unique ID, object) list and the component base.
 #pragma once
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +36,13 @@ class TksStream {
   virtual void CopyFromFile(int fd, int64_t offset, int64_t count);
 };
 
+// A block from malloc, released with free: a buffer grown with realloc can change hands
+// without a copy.
+struct TksFreeDeleter {
+  void operator()(uint8_t* p) const noexcept { std::free(p); }
+};
+using TksMallocBlock = std::unique_ptr<uint8_t, TksFreeDeleter>;
+
 // In-memory bytes. A stream may borrow read-only bytes owned elsewhere (a mapped
 // input file); the first change copies them, so borrowing never alters the source.
 class TksMemoryStream : public TksStream {
@@ -42,6 +50,9 @@ class TksMemoryStream : public TksStream {
   TksMemoryStream() = default;
   explicit TksMemoryStream(std::string_view bytes) { LoadFromBytes(bytes); }
   static std::unique_ptr<TksMemoryStream> Borrow(const uint8_t* data, size_t size);
+  // Takes over a block whose first size bytes are the data (a decoder's output); like
+  // borrowed bytes they are copied on the first change.
+  static std::unique_ptr<TksMemoryStream> Adopt(TksMallocBlock block, size_t size);
 
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
@@ -51,7 +62,7 @@ class TksMemoryStream : public TksStream {
 
   const uint8_t* data() const { return view_ ? view_ : buf_.data(); }
   size_t size() const { return view_ ? viewSize_ : buf_.size(); }
-  bool IsBorrowed() const { return view_ != nullptr; }
+  bool IsBorrowed() const { return view_ != nullptr && !block_; }
   std::string_view View() const { return {reinterpret_cast<const char*>(data()), size()}; }
   std::string ToString() const { return std::string(View()); }
   void LoadFromBytes(std::string_view bytes);
@@ -63,6 +74,7 @@ class TksMemoryStream : public TksStream {
  private:
   void Own();
   std::vector<uint8_t> buf_;
+  TksMallocBlock block_;  // owns view_ when adopted
   const uint8_t* view_ = nullptr;
   size_t viewSize_ = 0;
   int64_t pos_ = 0;

@@ -44,6 +44,7 @@ void TksCustomPDFDocument::Reset() {
   generationWarned_.clear();
   repeatedFindings_.fill(0);
   SourceFile.reset();
+  decoded_ = 0;
   DocumentID = NextDocumentID();
   IsLoaded = false;
   StructureRead = false;

@@ -125,6 +125,20 @@ struct TksPDFCatalog {
   std::unique_ptr<TksPDFDictObject> OtherEntries = std::make_unique<TksPDFDictObject>();
 };
 
+// Bounds on what a load decodes: a small hostile stream can inflate almost without end,
+// so each kind of stream the engine decodes has a cap of its own, and all decoding of one
+// load has a budget in proportion to the file's size. The process-wide decoder cap
+// (ksDecodeLimit) stays above them all.
+struct TksDecodeBounds {
+  // One object or cross-reference stream: they hold objects and entries only.
+  uint64_t StructureStream = uint64_t{256} << 20;
+  // One form field's value, decoded only when asked for.
+  uint64_t FieldValue = uint64_t{4} << 20;
+  // One load decodes at most BudgetFactor times the file's size plus BudgetFloor bytes.
+  uint64_t BudgetFactor = 64;
+  uint64_t BudgetFloor = uint64_t{32} << 20;
+};
+
 class TksCustomPDFDocument : public TksComponent {
  public:
   TksCustomPDFDocument();
@@ -246,6 +260,8 @@ class TksCustomPDFDocument : public TksComponent {
   void ExpandObjectStreams();
   // Undoes PNG row prediction (one byte per sample) from data's position on.
   static std::unique_ptr<TksMemoryStream> UndoPNGPrediction(TksMemoryStream& data, int32_t columns);
+  // The same over the whole buffer, in place: each row's bytes move to the front.
+  static void UndoPNGPredictionInPlace(TksDecodeBuffer& data, int32_t columns);
   TksXRefKind XRefKind = xkNone;
   // The first /ID met while the sections are read; settled into the trailer at the end.
   TksPDFObjectPtr PendingID;
@@ -303,6 +319,24 @@ class TksCustomPDFDocument : public TksComponent {
   // The object from the store, or read from the file and stored; marked either way.
   TksPDFIndirectObject* LoadObject(int32_t objectNumber, int32_t generation = kAnyGeneration);
   std::vector<std::unique_ptr<TksAcroFormField>> AcroFormFields;
+  // A field's value as bytes: the text of a name or string, or the data of its value
+  // stream, decoded on the first request (within DecodeBounds.FieldValue and what is left
+  // of the load's budget) and then kept once for every field that names that stream.
+  // The view lives until the next reset. Refusals: EDecodedSizeError past a bound,
+  // Exception naming the field when its filters cannot be undone.
+  std::string_view FieldValueBytes(const TksAcroFormField& field);
+
+  // ---- decoding ----
+  // Kept across resets, so a caller (or a test) may lower them before a load.
+  TksDecodeBounds DecodeBounds;
+  // What the load that read the current document may decode in all, and what it has.
+  uint64_t DecodeBudget() const;
+  uint64_t DecodedBytes() const { return decoded_; }
+  // The stream's data decoded through filter (its /Filter, resolved) within cap and within
+  // what is left of the budget. Past cap, EDecodedSizeError with tooLarge(cap as text);
+  // past the budget, EDecodedSizeError saying so. The bytes produced are spent either way.
+  TksDecodeBuffer DecodeStreamData(const TksPDFStreamObject& stream, const TksPDFObject* filter, uint64_t cap,
+                                   const std::function<std::string(const std::string& limit)>& tooLarge);
 
   // ---- saving ----
   // Turns the outline tree into new objects of the save-time store.
@@ -381,6 +415,9 @@ class TksCustomPDFDocument : public TksComponent {
   mutable size_t destIndexed_ = 0;
   // Field objects on the path being read, and every field object read.
   std::unordered_set<int32_t> fieldPath_, fieldSeen_;
+  // Value streams decoded so far, one entry per stream however many fields name it.
+  std::unordered_map<const TksPDFStreamObject*, std::unique_ptr<TksMemoryStream>> fieldValues_;
+  uint64_t decoded_ = 0;  // bytes decoded since the load began
   std::unique_ptr<TksPDFInfo> Info_;
   std::unique_ptr<TksPDFEncryptionSettings> Encryption_;
   // The settings as the source's password left them; none when the source is not open.

@@ -1,4 +1,5 @@
 // The interactive form: the form dictionary, the field tree and the field records.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <unordered_set>
@@ -266,22 +267,39 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
 }
 
 void TksCustomPDFDocument::ReadFieldValue(TksAcroFormField& field, const TksPDFDictObject& dict) {
-  if (!field.FieldValue.empty()) return;
+  if (!field.FieldValue.empty() || field.ValueStream) return;
   TksPDFObject* value = ResolveLoaded(*this, dict.Lookup("/V"));
   if (auto* n = AsName(value)) {
     field.FieldValue = n->NameValue();
   } else if (auto* s = AsString(value)) {
     field.FieldValue = s->Bytes();
   } else if (auto* stream = AsStream(value)) {
-    // The records only describe the form (saving writes its objects), so a value whose
-    // filters cannot be undone is reported and left empty rather than ending the load.
-    try {
-      TksPDFObject* filter = ResolveValue(stream->Dict->Lookup("/Filter"));
-      field.FieldValue = DecodeFilterChain(*stream->Data, filter)->ToString();
-    } catch (const Exception& e) {
-      Warning(ksFormat(ksres::SFieldValueNotDecoded, field.FullName.c_str(), e.what()));
-    }
+    // Decoded only when asked for: saving writes the stream as it stands, and a value
+    // can be a small stream that inflates to gigabytes.
+    field.ValueStream = stream;
+    MarkReachable(stream->Dict->Lookup("/Filter"));  // in the store when the value is asked for
   }
+}
+
+std::string_view TksCustomPDFDocument::FieldValueBytes(const TksAcroFormField& field) {
+  const TksPDFStreamObject* stream = field.ValueStream;
+  if (!stream) return field.FieldValue;
+  if (auto known = fieldValues_.find(stream); known != fieldValues_.end()) return known->second->View();
+  const TksPDFObject* filter = Store->Dereference(stream->Dict->Lookup("/Filter"));
+  std::unique_ptr<TksMemoryStream> bytes;
+  try {
+    // Without a filter to undo the value is the stream's data as they stand.
+    const TksDecodeFilters filters = GetDecodeFilters(filter);
+    if (std::all_of(filters.begin(), filters.end(), IsPassThroughFilter)) return stream->Data->View();
+    bytes = DecodeStreamData(*stream, filter, DecodeBounds.FieldValue, [&](const std::string& limit) {
+              return ksFormat(ksres::SFieldValueTooLarge, field.FullName.c_str(), limit.c_str());
+            }).ToStream();
+  } catch (const EDecodedSizeError&) {
+    throw;
+  } catch (const Exception& e) {
+    throw Exception(ksFormat(ksres::SFieldValueNotDecoded, field.FullName.c_str(), e.what()));
+  }
+  return fieldValues_.emplace(stream, std::move(bytes)).first->second->View();
 }
 
 void TksCustomPDFDocument::ReadFieldStates(TksAcroFormField& field, const TksPDFDictObject& dict) {

@@ -159,6 +159,42 @@ bool TksCustomPDFDocument::CheckPassword(const std::u16string& password) {
   return true;
 }
 
+uint64_t TksCustomPDFDocument::DecodeBudget() const {
+  const uint64_t size = SourceFile ? SourceFile->size() : 0;
+  const TksDecodeBounds& b = DecodeBounds;
+  // Saturates rather than wraps for absurd factors.
+  if (b.BudgetFactor != 0 && size > (UINT64_MAX - b.BudgetFloor) / b.BudgetFactor) return UINT64_MAX;
+  return b.BudgetFactor * size + b.BudgetFloor;
+}
+
+TksDecodeBuffer TksCustomPDFDocument::DecodeStreamData(const TksPDFStreamObject& stream, const TksPDFObject* filter,
+                                                       uint64_t cap,
+                                                       const std::function<std::string(const std::string&)>& tooLarge) {
+  cap = std::min(cap, ksDecodeLimit());
+  const uint64_t budget = DecodeBudget();
+  const uint64_t left = budget - std::min(decoded_, budget);
+  TksDecodeRequest request;
+  request.Limit = std::min(cap, left);
+  if (auto* declared = AsInteger(Store->Dereference(stream.Dict->Lookup("/DL"))); declared && declared->Value > 0)
+    request.Declared = static_cast<uint64_t>(declared->Value);
+  try {
+    TksDecodeBuffer out = DecodeChain(stream.Data->View(), GetDecodeFilters(filter), request);
+    decoded_ += request.Produced;
+    return out;
+  } catch (const EDecodedSizeError&) {
+    decoded_ += request.Produced;
+    if (left < cap) {
+      const uint64_t size = SourceFile ? SourceFile->size() : 0;
+      throw EDecodedSizeError(
+          ksFormat(ksres::SDecodeBudgetSpent, std::to_string(budget).c_str(), std::to_string(size).c_str()));
+    }
+    throw EDecodedSizeError(tooLarge(std::to_string(cap)));
+  } catch (...) {
+    decoded_ += request.Produced;
+    throw;
+  }
+}
+
 bool TksCustomPDFDocument::IsOwner() const { return Decryptor ? Decryptor->IsOwner : true; }
 
 void TksCustomPDFDocument::FinishLoad() {

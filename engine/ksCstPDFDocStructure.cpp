@@ -69,6 +69,7 @@ void TksCustomPDFDocument::ResetStructure() {
   OutlineRoot.reset();
   OutlineCount = 0;
   AcroFormFields.clear();
+  fieldValues_.clear();
   destIndex_.clear();
   destIndexed_ = 0;
   fieldPath_.clear();

@@ -227,7 +227,10 @@ class TksXRefReader {
     if (!filter) return stream;  // used as it stands, without prediction
     TksDecodeFilters filters = GetDecodeFilters(filter);
     if (std::find(filters.begin(), filters.end(), ftDCTDecode) != filters.end()) return stream;
-    std::unique_ptr<TksMemoryStream> data = DecodeFilterChain(*stream->Data, filter);
+    TksDecodeBuffer data =
+        doc_.DecodeStreamData(*stream, filter, doc_.DecodeBounds.StructureStream, [offset](const std::string& limit) {
+          return ksFormat(ksres::SXRefStreamTooLarge, static_cast<long long>(offset), limit.c_str());
+        });
 
     TksPDFObject* parms = stream->Dict->Lookup("/DecodeParms");
     if (auto* list = AsArray(parms)) {
@@ -244,11 +247,10 @@ class TksXRefReader {
       if (predictor ? *predictor >= 10 : columns.has_value()) {
         int64_t c = columns.value_or(1);
         if (c < 1 || c > (1 << 16)) throw ECrossReferenceError(ksFormat(ksres::SPredictorColumns, static_cast<int>(c)));
-        data->SetPosition(0);
-        data = TksCustomPDFDocument::UndoPNGPrediction(*data, static_cast<int32_t>(c));
+        TksCustomPDFDocument::UndoPNGPredictionInPlace(data, static_cast<int32_t>(c));
       }
     }
-    stream->Data = std::move(data);
+    stream->Data = data.ToStream();
     return stream;
   }
 
@@ -456,7 +458,9 @@ void TksCustomPDFDocument::ExpandObjectStreams() {
     if (filter) {
       TksDecodeFilters filters = GetDecodeFilters(filter);
       if (std::find(filters.begin(), filters.end(), ftDCTDecode) != filters.end()) continue;
-      decoded = DecodeFilterChain(*stream->Data, filter);
+      decoded = DecodeStreamData(*stream, filter, DecodeBounds.StructureStream, [s](const std::string& limit) {
+                  return ksFormat(ksres::SObjStmTooLarge, s, limit.c_str());
+                }).ToStream();
     }
     const TksMemoryStream& data = decoded ? *decoded : *stream->Data;
 
@@ -496,20 +500,29 @@ void TksCustomPDFDocument::ExpandObjectStreams() {
 std::unique_ptr<TksMemoryStream> TksCustomPDFDocument::UndoPNGPrediction(TksMemoryStream& data, int32_t columns) {
   if (columns < 1) throw ECrossReferenceError(ksFormat(ksres::SPredictorColumns, columns));
   const uint64_t pos = static_cast<uint64_t>(std::clamp<int64_t>(data.Position(), 0, static_cast<int64_t>(data.size())));
-  const uint8_t* in = data.data() + pos;
-  const size_t n = data.size() - pos;
+  TksDecodeBuffer rows(UINT64_MAX, data.size() - pos);
+  rows.Append(data.data() + pos, data.size() - pos);
+  UndoPNGPredictionInPlace(rows, columns);
+  data.SetPosition(static_cast<int64_t>(data.size()));
+  return rows.ToStream();
+}
+
+void TksCustomPDFDocument::UndoPNGPredictionInPlace(TksDecodeBuffer& data, int32_t columns) {
+  if (columns < 1) throw ECrossReferenceError(ksFormat(ksres::SPredictorColumns, columns));
+  uint8_t* bytes = data.data();
+  const size_t n = data.size();
   const size_t cols = static_cast<size_t>(columns);
-  auto out = std::make_unique<TksMemoryStream>();
-  std::vector<uint8_t>& bytes = out->Buffer();
-  bytes.reserve(n / (cols + 1) * cols + cols);
   std::vector<uint8_t> prior(cols, 0), row(cols, 0);
+  // A row's output starts before its input (one tag byte less per row so far), so
+  // writing never overtakes reading.
+  size_t out = 0;
   for (size_t i = 0; i < n;) {
-    const uint8_t tag = in[i++];
+    const uint8_t tag = bytes[i++];
     if (tag > 4) throw EImproperPNGAlgorithm(ksres::SImproperPNG);
     // A last, short row is decoded as far as it goes.
     const size_t take = std::min(cols, n - i);
     for (size_t c = 0; c < take; ++c) {
-      const int raw = in[i + c];
+      const int raw = bytes[i + c];
       const int left = c ? row[c - 1] : 0;
       const int up = prior[c];
       const int upperLeft = c ? prior[c - 1] : 0;
@@ -528,10 +541,10 @@ std::unique_ptr<TksMemoryStream> TksCustomPDFDocument::UndoPNGPrediction(TksMemo
       }
       row[c] = static_cast<uint8_t>(raw + predicted);
     }
-    bytes.insert(bytes.end(), row.begin(), row.begin() + static_cast<ptrdiff_t>(take));
+    std::copy_n(row.begin(), take, bytes + out);
+    out += take;
     i += take;
     prior.swap(row);  // row is rewritten before it is read again
   }
-  data.SetPosition(static_cast<int64_t>(data.size()));
-  return out;
+  data.Truncate(out);
 }

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
 
 #include "ksPDFResStrs.h"
 #include "ksZLib.h"
@@ -11,18 +15,8 @@ namespace {
 
 std::atomic<uint64_t> gDecodeLimit{ksDefaultDecodeLimit};
 
-[[noreturn]] void ThrowTooLarge(uint64_t limit) {
-  throw EDecodedSizeError(ksFormat(ksres::SDecodedTooLarge, std::to_string(limit).c_str()));
-}
-
-// True when out may grow by n bytes without passing limit.
-inline bool Fits(const std::string& out, uint64_t n, uint64_t limit) {
-  return n <= limit && out.size() <= limit - n;
-}
-
-inline void Reserve(std::string& out, uint64_t estimate, uint64_t limit) {
-  out.reserve(static_cast<size_t>(std::min(estimate, limit)));
-}
+// The first block a growing buffer takes; it doubles from there.
+constexpr size_t kMinBlock = 4096;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
@@ -40,6 +34,68 @@ inline bool IsAsciiBlank(uint8_t c) { return c == ' ' || c == '\n' || c == '\r' 
 uint64_t ksDecodeLimit() { return gDecodeLimit.load(std::memory_order_relaxed); }
 void ksSetDecodeLimit(uint64_t limit) { gDecodeLimit.store(limit, std::memory_order_relaxed); }
 
+// ---- TksDecodeBuffer ----
+
+TksDecodeBuffer::TksDecodeBuffer(uint64_t limit, uint64_t reserve)
+    : limit_(std::min<uint64_t>(limit, std::numeric_limits<size_t>::max() / 2)) {
+  Reserve(reserve);
+}
+
+TksDecodeBuffer::TksDecodeBuffer(TksDecodeBuffer&& other) noexcept
+    : block_(std::move(other.block_)), size_(other.size_), capacity_(other.capacity_), limit_(other.limit_) {
+  other.size_ = other.capacity_ = 0;
+}
+
+TksDecodeBuffer& TksDecodeBuffer::operator=(TksDecodeBuffer&& other) noexcept {
+  block_ = std::move(other.block_);
+  size_ = other.size_;
+  capacity_ = other.capacity_;
+  limit_ = other.limit_;
+  other.size_ = other.capacity_ = 0;
+  return *this;
+}
+
+void TksDecodeBuffer::ThrowTooLarge() const {
+  throw EDecodedSizeError(ksFormat(ksres::SDecodedTooLarge, std::to_string(limit_).c_str()));
+}
+
+void TksDecodeBuffer::Reserve(uint64_t n) {
+  n = std::min(n, limit_);
+  if (n <= capacity_) return;
+  auto* grown = static_cast<uint8_t*>(std::realloc(block_.get(), static_cast<size_t>(n)));
+  if (!grown) throw std::bad_alloc();
+  (void)block_.release();
+  block_.reset(grown);
+  capacity_ = static_cast<size_t>(n);
+}
+
+void TksDecodeBuffer::Grow(size_t needed) {
+  // Doubling keeps appends cheap; the reservation never passes the limit, so a stream
+  // that stops short of the limit never held room for more than it.
+  const uint64_t doubled = std::max<uint64_t>(uint64_t{capacity_} * 2, kMinBlock);
+  Reserve(std::max<uint64_t>(needed, std::min(doubled, limit_)));
+}
+
+void TksDecodeBuffer::Append(const void* bytes, size_t n) {
+  if (n > 0) std::memcpy(Extend(n), bytes, n);
+}
+
+void TksDecodeBuffer::Append(size_t n, uint8_t byte) {
+  if (n > 0) std::memset(Extend(n), byte, n);
+}
+
+std::unique_ptr<TksMemoryStream> TksDecodeBuffer::ToStream() {
+  // Spare room is given back; for a large block that only unmaps its tail.
+  if (capacity_ > size_ && size_ > 0)
+    if (auto* fitted = static_cast<uint8_t*>(std::realloc(block_.get(), size_))) {
+      (void)block_.release();
+      block_.reset(fitted);
+    }
+  const size_t n = size_;
+  size_ = capacity_ = 0;
+  return TksMemoryStream::Adopt(std::move(block_), n);
+}
+
 // ---- ASCIIHex ----
 
 std::string AsciiHexEncode(std::string_view data) {
@@ -52,15 +108,11 @@ std::string AsciiHexEncode(std::string_view data) {
   return out;
 }
 
-std::string AsciiHexDecode(std::string_view data, uint64_t limit) {
-  std::string out;
-  if (data.empty()) return out;
-  if (data.back() != '>') throw Exception(ksres::SEndOfDataMarkerWrong);
-  Reserve(out, data.size() / 2 + 1, limit);
+void AsciiHexDecodeInto(std::string_view data, TksDecodeBuffer& out) {
+  out.Reserve(data.size() / 2 + 1);
   int held = -1;
-  const size_t end = data.size() - 1;  // the final ">" is not read as data
-  for (size_t i = 0; i < end; ++i) {
-    uint8_t c = static_cast<uint8_t>(data[i]);
+  for (unsigned char ch : data) {
+    uint8_t c = ch;
     if (c >= 'a' && c <= 'z') c = static_cast<uint8_t>(c - 32);
     if (c == '>') break;
     if (IsAsciiBlank(c)) continue;
@@ -69,16 +121,28 @@ std::string AsciiHexDecode(std::string_view data, uint64_t limit) {
     if (held < 0) {
       held = v;
     } else {
-      if (!Fits(out, 1, limit)) ThrowTooLarge(limit);
-      out.push_back(static_cast<char>((held << 4) | v));
+      out.Push(static_cast<uint8_t>((held << 4) | v));
       held = -1;
     }
   }
-  if (held >= 0) {
-    if (!Fits(out, 1, limit)) ThrowTooLarge(limit);
-    out.push_back(static_cast<char>(held << 4));
-  }
-  return out;
+  if (held >= 0) out.Push(static_cast<uint8_t>(held << 4));
+}
+
+namespace {
+
+// The codec's own form: data must end with the marker.
+void AsciiHexDecodeMarked(std::string_view data, TksDecodeBuffer& out) {
+  if (data.empty()) return;
+  if (data.back() != '>') throw Exception(ksres::SEndOfDataMarkerWrong);
+  AsciiHexDecodeInto(data.substr(0, data.size() - 1), out);  // the final ">" is not data
+}
+
+}  // namespace
+
+std::string AsciiHexDecode(std::string_view data, uint64_t limit) {
+  TksDecodeBuffer out(limit);
+  AsciiHexDecodeMarked(data, out);
+  return out.ToString();
 }
 
 // ---- ASCII85 ----
@@ -115,20 +179,20 @@ std::string Ascii85Encode(std::string_view data) {
   return out;
 }
 
-std::string Ascii85Decode(std::string_view data, uint64_t limit) {
+void Ascii85DecodeInto(std::string_view data, TksDecodeBuffer& out) {
   static constexpr uint64_t kPow[5] = {52200625, 614125, 7225, 85, 1};
-  std::string out;
-  if (data.empty()) return out;
+  if (data.empty()) return;
   if (data.size() < 2 || data.substr(data.size() - 2) != "~>") throw Exception(ksres::SEndOfDataMarkerWrong);
   const size_t end = data.size() - 2;
-  Reserve(out, end / 5 * 4 + 4, limit);
+  out.Reserve(end / 5 * 4 + 4);
   uint64_t acc = 0;
   int count = 0;
-  auto put4 = [&out, limit](uint32_t v) {
-    if (!Fits(out, 4, limit)) ThrowTooLarge(limit);
-    const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                       static_cast<char>(v)};
-    out.append(b, 4);
+  auto put4 = [&out](uint32_t v) {
+    uint8_t* b = out.Extend(4);
+    b[0] = static_cast<uint8_t>(v >> 24);
+    b[1] = static_cast<uint8_t>(v >> 16);
+    b[2] = static_cast<uint8_t>(v >> 8);
+    b[3] = static_cast<uint8_t>(v);
   };
   for (size_t i = 0; i < end; ++i) {
     uint8_t c = static_cast<uint8_t>(data[i]);
@@ -155,10 +219,15 @@ std::string Ascii85Decode(std::string_view data, uint64_t limit) {
     const uint32_t value = static_cast<uint32_t>(acc);
     uint32_t number = value >> dropBits;
     if (value & ((uint32_t{1} << dropBits) - 1)) ++number;
-    if (!Fits(out, static_cast<uint64_t>(kept), limit)) ThrowTooLarge(limit);
-    for (int k = kept - 1; k >= 0; --k) out.push_back(static_cast<char>(number >> (8 * k)));
+    uint8_t* b = out.Extend(static_cast<size_t>(kept));
+    for (int k = kept - 1; k >= 0; --k) *b++ = static_cast<uint8_t>(number >> (8 * k));
   }
-  return out;
+}
+
+std::string Ascii85Decode(std::string_view data, uint64_t limit) {
+  TksDecodeBuffer out(limit);
+  Ascii85DecodeInto(data, out);
+  return out.ToString();
 }
 
 // ---- RunLength ----
@@ -222,33 +291,34 @@ std::string RunLengthEncode(std::string_view data) {
   return out;
 }
 
-std::string RunLengthDecode(std::string_view data, uint64_t limit) {
-  std::string out;
-  if (data.empty()) return out;
+void RunLengthDecodeInto(std::string_view data, TksDecodeBuffer& out) {
+  if (data.empty()) return;
   const auto* p = reinterpret_cast<const uint8_t*>(data.data());
   const size_t end = data.size() - 1;
   if (p[end] != 128) throw Exception(ksres::SRLEEndMarkerWrong);
-  Reserve(out, data.size() * 2, limit);
+  out.Reserve(uint64_t{data.size()} * 2);
   size_t i = 0;
   while (i < end) {
     const uint8_t len = p[i];
     if (len < 128) {
       const size_t count = size_t{len} + 1;
       if (i + 1 + count > end) throw Exception(ksres::SRLEUnexpectedEOF);
-      if (!Fits(out, count, limit)) ThrowTooLarge(limit);
-      out.append(data.substr(i + 1, count));
+      out.Append(p + i + 1, count);
       i += 1 + count;
     } else if (len == 128) {
       throw Exception(ksres::SRLEPrematureEnd);
     } else {
       if (i + 1 >= end) throw Exception(ksres::SRLEUnexpectedEOF);
-      const size_t count = 257 - size_t{len};
-      if (!Fits(out, count, limit)) ThrowTooLarge(limit);
-      out.append(count, data[i + 1]);
+      out.Append(257 - size_t{len}, p[i + 1]);
       i += 2;
     }
   }
-  return out;
+}
+
+std::string RunLengthDecode(std::string_view data, uint64_t limit) {
+  TksDecodeBuffer out(limit);
+  RunLengthDecodeInto(data, out);
+  return out.ToString();
 }
 
 // ---- LZW ----
@@ -286,12 +356,11 @@ class LZWTable {
     }
     ++size_;
   }
-  void AppendTo(std::string& out, int code) const {
+  void AppendTo(TksDecodeBuffer& out, int code) const {
     const Entry* e = &entries_[static_cast<size_t>(code)];
-    size_t at = out.size() + e->length;
-    out.resize(at);
+    uint8_t* at = out.Extend(e->length) + e->length;
     for (;;) {
-      out[--at] = static_cast<char>(e->last);
+      *--at = e->last;
       if (e->prefix == kNone) break;
       e = &entries_[e->prefix];
     }
@@ -304,10 +373,9 @@ class LZWTable {
 
 }  // namespace
 
-std::string LZWDecode(std::string_view data, uint64_t limit) {
-  std::string out;
-  if (data.empty()) return out;
-  Reserve(out, data.size() * 3, limit);
+void LZWDecodeInto(std::string_view data, TksDecodeBuffer& out) {
+  if (data.empty()) return;
+  out.Reserve(uint64_t{data.size()} * 3);
   const auto* p = reinterpret_cast<const uint8_t*>(data.data());
   const size_t n = data.size();
   auto table = std::make_unique<LZWTable>();
@@ -340,7 +408,6 @@ std::string LZWDecode(std::string_view data, uint64_t limit) {
       table->Add(prev, lastFirst);
     }
     const LZWTable::Entry& s = (*table)[code];
-    if (!Fits(out, s.length, limit)) ThrowTooLarge(limit);
     table->AppendTo(out, code);
     lastFirst = s.first;
     prev = code;
@@ -348,7 +415,12 @@ std::string LZWDecode(std::string_view data, uint64_t limit) {
     if ((size == 511 || size == 1023 || size == 2047) && width < 12) ++width;
     if (size == 4095) table->Reset();  // width stays until a Clear code
   }
-  return out;
+}
+
+std::string LZWDecode(std::string_view data, uint64_t limit) {
+  TksDecodeBuffer out(limit);
+  LZWDecodeInto(data, out);
+  return out.ToString();
 }
 
 // ---- Flate ----
@@ -362,21 +434,33 @@ std::string FlateCompress(std::string_view data, uint8_t levelIndex) {
   return target.ToString();
 }
 
-std::string FlateDecode(std::string_view data, uint64_t limit) {
-  std::string out;
-  if (data.empty()) return out;
+void FlateDecodeInto(std::string_view data, TksDecodeBuffer& out) {
+  if (data.empty()) return;
   auto source = TksMemoryStream::Borrow(reinterpret_cast<const uint8_t*>(data.data()), data.size());
   TDecompressionStream z(*source);
-  Reserve(out, data.size() * 2, limit);
-  constexpr int64_t kPiece = 10240;
-  char piece[kPiece];
+  out.Reserve(uint64_t{data.size()} * 2);
+  // Inflated straight into the buffer, a piece at a time, and never past the limit:
+  // one byte more than the limit allows is what tells a stream that passes it.
+  constexpr size_t kPiece = 65536;
   for (;;) {
-    int64_t got = z.Read(piece, kPiece);
-    if (!Fits(out, static_cast<uint64_t>(got), limit)) ThrowTooLarge(limit);
-    out.append(piece, static_cast<size_t>(got));
-    if (got < kPiece) break;
+    const uint64_t room = out.Limit() - out.size();
+    if (room == 0) {
+      uint8_t probe;
+      if (z.Read(&probe, 1) > 0) out.ThrowTooLarge();
+      return;
+    }
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(room, kPiece));
+    const size_t before = out.size();
+    const int64_t got = z.Read(out.Extend(want), static_cast<int64_t>(want));
+    out.Truncate(before + static_cast<size_t>(got));
+    if (static_cast<size_t>(got) < want) return;
   }
-  return out;
+}
+
+std::string FlateDecode(std::string_view data, uint64_t limit) {
+  TksDecodeBuffer out(limit);
+  FlateDecodeInto(data, out);
+  return out.ToString();
 }
 
 int64_t CompressInto(TksMemoryStream& source, TksStream& target) {
@@ -402,6 +486,19 @@ std::unique_ptr<TksMemoryStream> TksFilter::OverStream(TksStream& source, F&& co
   return std::make_unique<TksMemoryStream>(result);
 }
 
+template <class F>
+std::unique_ptr<TksMemoryStream> TksFilter::DecodeOverStream(TksStream& source, F&& core) const {
+  TksDecodeBuffer out(DecodeLimit);
+  if (auto* mem = dynamic_cast<TksMemoryStream*>(&source)) {
+    core(mem->View(), out);
+  } else {
+    TksMemoryStream whole;
+    whole.LoadFromStream(source);
+    core(whole.View(), out);
+  }
+  return out.ToStream();
+}
+
 std::unique_ptr<TksMemoryStream> TksFilter::CompressStream(TksStream&, uint8_t) { return nullptr; }
 std::string TksFilter::CompressString(std::string_view, uint8_t) { return {}; }
 std::unique_ptr<TksMemoryStream> TksFilter::EncodeStream(TksStream&) { return nullptr; }
@@ -412,7 +509,7 @@ std::unique_ptr<TksMemoryStream> TksAsciiHexFilter::EncodeStream(TksStream& sour
 }
 std::string TksAsciiHexFilter::EncodeString(std::string_view data) { return AsciiHexEncode(data); }
 std::unique_ptr<TksMemoryStream> TksAsciiHexFilter::DecodeStream(TksStream& source) {
-  return OverStream(source, [this](std::string_view d) { return AsciiHexDecode(d, DecodeLimit); });
+  return DecodeOverStream(source, AsciiHexDecodeMarked);
 }
 std::string TksAsciiHexFilter::DecodeString(std::string_view data) { return AsciiHexDecode(data, DecodeLimit); }
 
@@ -421,7 +518,7 @@ std::unique_ptr<TksMemoryStream> TksAscii85Filter::EncodeStream(TksStream& sourc
 }
 std::string TksAscii85Filter::EncodeString(std::string_view data) { return Ascii85Encode(data); }
 std::unique_ptr<TksMemoryStream> TksAscii85Filter::DecodeStream(TksStream& source) {
-  return OverStream(source, [this](std::string_view d) { return Ascii85Decode(d, DecodeLimit); });
+  return DecodeOverStream(source, Ascii85DecodeInto);
 }
 std::string TksAscii85Filter::DecodeString(std::string_view data) { return Ascii85Decode(data, DecodeLimit); }
 
@@ -430,12 +527,12 @@ std::unique_ptr<TksMemoryStream> TksRLEFilter::EncodeStream(TksStream& source) {
 }
 std::string TksRLEFilter::EncodeString(std::string_view data) { return RunLengthEncode(data); }
 std::unique_ptr<TksMemoryStream> TksRLEFilter::DecodeStream(TksStream& source) {
-  return OverStream(source, [this](std::string_view d) { return RunLengthDecode(d, DecodeLimit); });
+  return DecodeOverStream(source, RunLengthDecodeInto);
 }
 std::string TksRLEFilter::DecodeString(std::string_view data) { return RunLengthDecode(data, DecodeLimit); }
 
 std::unique_ptr<TksMemoryStream> TksLZWFilter::DecodeStream(TksStream& source) {
-  return OverStream(source, [this](std::string_view d) { return LZWDecode(d, DecodeLimit); });
+  return DecodeOverStream(source, LZWDecodeInto);
 }
 std::string TksLZWFilter::DecodeString(std::string_view data) { return LZWDecode(data, DecodeLimit); }
 
@@ -446,6 +543,6 @@ std::string TksFlateFilter::CompressString(std::string_view data, uint8_t level)
   return FlateCompress(data, level);
 }
 std::unique_ptr<TksMemoryStream> TksFlateFilter::DecodeStream(TksStream& source) {
-  return OverStream(source, [this](std::string_view d) { return FlateDecode(d, DecodeLimit); });
+  return DecodeOverStream(source, FlateDecodeInto);
 }
 std::string TksFlateFilter::DecodeString(std::string_view data) { return FlateDecode(data, DecodeLimit); }

@@ -48,6 +48,8 @@ inline constexpr const char* SRLEEndMarkerWrong = "EndOfData Marker is wrong";
 inline constexpr const char* SRLEPrematureEnd = "Premature EndOfData Marker found";
 inline constexpr const char* SRLEUnexpectedEOF = "Unexpected EndOfFile found";
 inline constexpr const char* SDecodedTooLarge = "Decoded data exceed the limit of %s bytes";
+inline constexpr const char* SDecodeBudgetSpent =
+    "Decoded stream data of this file exceed %s bytes in all, the most a file of %s bytes may decode to";
 inline constexpr const char* SLZWInvalidFirstCode = "Invalid LZW code (%d) at the start of the data";
 
 // zlib
@@ -129,6 +131,10 @@ inline constexpr const char* SPredictorColumns = "Invalid /Columns (%d) for a PN
 inline constexpr const char* SPredictorUnsupported = "Unsupported predictor (%d) in cross-reference stream";
 inline constexpr const char* SObjStmUnreadable = "Object stream %d could not be read; the objects it holds are missing";
 inline constexpr const char* SObjStmInvalid = "Invalid object stream %d (%s)";
+inline constexpr const char* SObjStmTooLarge =
+    "Object stream %d decodes to more than %s bytes, more than an object stream may hold";
+inline constexpr const char* SXRefStreamTooLarge =
+    "Cross-reference stream at offset %lld decodes to more than %s bytes, more than a cross-reference stream may hold";
 inline constexpr const char* SNotEncryptionDictionary = "The /Encrypt entry is not an encryption dictionary";
 inline constexpr const char* SPasswordNeeded =
     "The document is encrypted and was not opened: a valid password is needed";
@@ -164,6 +170,7 @@ inline constexpr const char* SInfoNotDictionary = "Document information (object 
 inline constexpr const char* SOutlineLoop = "Outline item (object %d) occurs twice; the outline is cut there";
 inline constexpr const char* SOutlineTooDeep = "Outline nested deeper than %d levels; the deeper items are left out";
 inline constexpr const char* SFieldValueNotDecoded = "Value of form field %s not decoded: %s";
+inline constexpr const char* SFieldValueTooLarge = "Value of form field %s decodes to more than %s bytes";
 inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
 }  // namespace ksres
 

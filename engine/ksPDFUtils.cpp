@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "ksPDFResStrs.h"
 #include "ksPDFTypes.h"
@@ -107,14 +108,55 @@ std::string DecodeStringWithFilter(TksDecodeFilter filter, std::string_view data
   return DecodeTrimmed(filter, data);
 }
 
-std::unique_ptr<TksMemoryStream> DecodeFilterChain(TksMemoryStream& source, const TksPDFObject* filterValue) {
-  const TksDecodeFilters filters = GetDecodeFilters(filterValue);
-  std::string work(source.View());
-  for (TksDecodeFilter f : filters) {
-    if (IsPassThroughFilter(f)) continue;
-    work = DecodeTrimmed(f, TrimTrailingEOL(work));
+namespace {
+
+void DecodeInto(TksDecodeFilter filter, std::string_view data, TksDecodeBuffer& out) {
+  switch (filter) {
+    case ftASCIIHexDecode: AsciiHexDecodeInto(data, out); break;
+    case ftASCII85Decode: Ascii85DecodeInto(data, out); break;
+    case ftFlateDecode: FlateDecodeInto(data, out); break;
+    case ftRunLengthDecode: RunLengthDecodeInto(data, out); break;
+    case ftLZWDecode: LZWDecodeInto(data, out); break;
+    default: throw EUnsupportedFilterError(ksres::SUnsupportedFilter);
   }
-  return std::make_unique<TksMemoryStream>(work);
+}
+
+}  // namespace
+
+TksDecodeBuffer DecodeChain(std::string_view data, const TksDecodeFilters& filters, TksDecodeRequest& request) {
+  size_t last = filters.size();
+  for (size_t i = 0; i < filters.size(); ++i)
+    if (!IsPassThroughFilter(filters[i])) last = i;
+  if (last == filters.size()) {
+    // Nothing to undo: the bytes as they are, which the limit on decoding does not bound.
+    TksDecodeBuffer copy(std::max<uint64_t>(request.Limit, data.size()), data.size());
+    copy.Append(data.data(), data.size());
+    return copy;
+  }
+  std::optional<TksDecodeBuffer> held;  // the previous filter's output, the next one's input
+  for (size_t i = 0; i <= last; ++i) {
+    if (IsPassThroughFilter(filters[i])) continue;
+    const uint64_t input = held ? held->size() : 0;
+    TksDecodeBuffer out(request.Limit - std::min(input, request.Limit), i == last ? request.Declared : 0);
+    try {
+      DecodeInto(filters[i], TrimTrailingEOL(held ? held->View() : data), out);
+    } catch (const EDecodedSizeError&) {
+      request.Produced += out.size();
+      // The limit the caller set, not what its input left of it.
+      throw EDecodedSizeError(ksFormat(ksres::SDecodedTooLarge, std::to_string(request.Limit).c_str()));
+    } catch (...) {
+      request.Produced += out.size();
+      throw;
+    }
+    request.Produced += out.size();
+    held = std::move(out);
+  }
+  return std::move(*held);
+}
+
+std::unique_ptr<TksMemoryStream> DecodeFilterChain(TksMemoryStream& source, const TksPDFObject* filterValue) {
+  TksDecodeRequest request;
+  return DecodeChain(source.View(), GetDecodeFilters(filterValue), request).ToStream();
 }
 
 std::string CompressStreamData(const TksCompression& settings, std::string_view data) {
@@ -174,6 +216,30 @@ std::string ApplyCompressionOnSave(const TksCompression& settings, const TksPDFO
   else
     dict.SetObject("/Length", std::make_unique<TksPDFInt64Object>(static_cast<int64_t>(packed.size())));
 
+  // Parameters stay with the filters they belong to: entry i of /DecodeParms is filter
+  // i's. The new first filter has none; parameters that belong to no filter (a stream
+  // without /Filter may still carry predictor parameters) are dropped, as a reader would
+  // apply them to the new filter.
+  std::vector<TksPDFObjectPtr> parms(existing.size());
+  TksPDFObject* oldParms = store.Dereference(dict.Lookup("/DecodeParms"));
+  if (oldParms && oldParms->ObjectType == otDictionary && !existing.empty()) {
+    parms[0] = oldParms->Clone();
+  } else if (oldParms && oldParms->ObjectType == otArray) {
+    const auto& items = static_cast<TksPDFArrayObject*>(oldParms)->Items;
+    for (size_t i = 0; i < parms.size() && i < items.size(); ++i) {
+      TksPDFObject* item = store.Dereference(items[i].get());
+      if (item && item->ObjectType != otNull) parms[i] = items[i]->Clone();
+    }
+  }
+  if (std::any_of(parms.begin(), parms.end(), [](const TksPDFObjectPtr& p) { return p != nullptr; })) {
+    auto aligned = std::make_unique<TksPDFArrayObject>();
+    aligned->Add(std::make_unique<TksPDFNullObject>());
+    for (TksPDFObjectPtr& p : parms) aligned->Add(p ? std::move(p) : std::make_unique<TksPDFNullObject>());
+    dict.SetObject("/DecodeParms", std::move(aligned));
+  } else {
+    dict.Remove("/DecodeParms");
+  }
+
   if (!filter) {
     dict.SetName("/Filter", methodName);
   } else {
@@ -181,19 +247,6 @@ std::string ApplyCompressionOnSave(const TksCompression& settings, const TksPDFO
     names->Add(std::make_unique<TksPDFNameObject>(std::string(methodName)));
     for (std::string& name : existing) names->Add(std::make_unique<TksPDFNameObject>(std::move(name)));
     dict.SetObject("/Filter", std::move(names));
-
-    // Parameters stay with the filters they belong to: the new first filter has none.
-    TksPDFObject* parms = store.Dereference(dict.Lookup("/DecodeParms"));
-    if (parms && parms->ObjectType == otArray) {
-      auto shifted = static_cast<TksPDFArrayObject*>(parms)->Clone();
-      static_cast<TksPDFArrayObject*>(shifted.get())->Insert(0, std::make_unique<TksPDFNullObject>());
-      dict.SetObject("/DecodeParms", std::move(shifted));
-    } else if (parms && parms->ObjectType == otDictionary) {
-      auto shifted = std::make_unique<TksPDFArrayObject>();
-      shifted->Add(std::make_unique<TksPDFNullObject>());
-      shifted->Add(parms->Clone());
-      dict.SetObject("/DecodeParms", std::move(shifted));
-    }
   }
   return packed;
 }

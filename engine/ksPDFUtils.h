@@ -68,6 +68,24 @@ std::unique_ptr<TksMemoryStream> DecodeStreamWithFilter(TksDecodeFilter filter, 
 // The same for bytes; CCITT fax data is refused here.
 std::string DecodeStringWithFilter(TksDecodeFilter filter, std::string_view data);
 
+// How one decode through a chain of filters is bounded and sized.
+struct TksDecodeRequest {
+  // The most the decoded data may reach. While a later filter of the chain runs, the
+  // bytes it reads (an earlier filter's output) count against it too, so the memory a
+  // decode holds stays within it.
+  uint64_t Limit = ksDecodeLimit();
+  // The decoded length the stream declares (/DL), reserved at once; 0 when it gives none.
+  uint64_t Declared = 0;
+  // Out: the bytes the filters produced, also when one of them failed.
+  uint64_t Produced = 0;
+};
+
+// Undoes the filters in list order on data, skipping pass-through entries; no copy is
+// made between filters. Each filter's input loses its trailing CR and LF bytes, and
+// ASCIIHex input may lack its ">". A list without a decodable filter gives a copy of
+// data. Past request.Limit: EDecodedSizeError naming that limit.
+TksDecodeBuffer DecodeChain(std::string_view data, const TksDecodeFilters& filters, TksDecodeRequest& request);
+
 // Undoes every filter of filterValue on the whole of source; the result is new and
 // positioned at 0. /DecodeParms is not applied.
 std::unique_ptr<TksMemoryStream> DecodeFilterChain(TksMemoryStream& source, const TksPDFObject* filterValue);
@@ -77,8 +95,9 @@ std::string CompressStreamData(const TksCompression& settings, std::string_view 
 
 // Re-filters stream data on save: when compression is on and the stream is not
 // already compressed, returns the compressed bytes and puts the method's name in
-// front of dict's /Filter (and a null in front of /DecodeParms), setting /Length.
-// Otherwise data comes back unchanged. dict is the writer's clone; /Filter and
-// /DecodeParms are resolved through store.
+// front of dict's /Filter, setting /Length. /DecodeParms becomes an array aligned with
+// the new /Filter (a null for the new filter, then each old filter's own parameters),
+// or goes when no filter has any. Otherwise data and dict stay as they are. dict is the
+// writer's clone; /Filter and /DecodeParms are resolved through store.
 std::string ApplyCompressionOnSave(const TksCompression& settings, const TksPDFObjectStore& store,
                                    TksPDFDictObject& dict, std::string data);

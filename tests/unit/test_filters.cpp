@@ -615,6 +615,29 @@ TEST(DecodeCaps, BombsStopEarly) {
               ThrowsMessage<EDecodedSizeError>(StrEq(message)));
 }
 
+TEST(DecodeCaps, TheBufferNeverReservesPastItsLimit) {
+  // Doubling from 4096 would reserve 8192: room the limit says can never be used.
+  TksDecodeBuffer out(5000);
+  out.Append(4096, 'a');
+  EXPECT_EQ(out.capacity(), 4096u);
+  out.Push('a');
+  EXPECT_EQ(out.capacity(), 5000u);
+  out.Reserve(1u << 30);
+  EXPECT_EQ(out.capacity(), 5000u);
+  EXPECT_THAT([&] { out.Extend(904); },
+              ThrowsMessage<EDecodedSizeError>(StrEq("Decoded data exceed the limit of 5000 bytes")));
+  EXPECT_EQ(out.size(), 4097u);
+  out.Append(std::string(903, 'b').data(), 903);
+  std::unique_ptr<TksMemoryStream> stream = out.ToStream();
+  EXPECT_EQ(stream->ToString(), std::string(4097, 'a') + std::string(903, 'b'));
+  EXPECT_FALSE(stream->IsBorrowed());
+  EXPECT_EQ(out.size(), 0u);
+
+  // A reservation from a declared size is clipped the same way.
+  EXPECT_EQ(TksDecodeBuffer(100, 1u << 30).capacity(), 100u);
+  EXPECT_EQ(TksDecodeBuffer(100, 40).capacity(), 40u);
+}
+
 TEST(DecodeCaps, ProcessWideCapReachesTheClasses) {
   EXPECT_EQ(ksDecodeLimit(), ksDefaultDecodeLimit);
   DecodeLimitGuard guard(100);

@@ -273,27 +273,43 @@ TEST(Forms, WrongKindsEndTheLoad) {
   }
 }
 
-TEST(Forms, StreamValuesAreDecoded) {
+TEST(Forms, StreamValuesAreDecodedWhenAsked) {
   struct Case {
     const char* dict;
     std::string data;
     const char* value;
-    std::vector<std::string> warnings;
+    const char* refusal;
   } cases[] = {
-      {"<< >>", "plain text", "plain text", {}},
-      {"<< /Filter /ASCIIHexDecode >>", "48656C6C6F>", "Hello", {}},
-      {"<< /Filter [/FlateDecode] >>", ksfixture::Deflate("rich <b>text</b>"), "rich <b>text</b>", {}},
-      {"<< /Filter /Unknown >>", "x", "", {"Value of form field t not decoded: Unsupported filter (/Unknown)"}},
+      {"<< >>", "plain text", "plain text", nullptr},
+      {"<< /Filter /ASCIIHexDecode >>", "48656C6C6F", "Hello", nullptr},
+      {"<< /Filter [/FlateDecode] >>", ksfixture::Deflate("rich <b>text</b>"), "rich <b>text</b>", nullptr},
+      {"<< /Filter 12 0 R >>", ksfixture::Deflate("filter by reference"), "filter by reference", nullptr},
+      {"<< /Filter /Unknown >>", "x", nullptr, "Value of form field t not decoded: Unsupported filter (/Unknown)"},
+      {"<< /Filter /FlateDecode >>", "not zlib", nullptr, "Value of form field t not decoded: data error"},
   };
   for (const auto& c : cases) {
     FormDoc f;
     f.Put(5, "<< /Fields [10 0 R] >>");
     f.Put(10, "<< /T (t) /FT /Tx /V 11 0 R >>");
     ksfixture::PutStream(f.doc, 11, c.dict, c.data);
+    f.Put(12, "/FlateDecode");
     f.Read();
     ASSERT_EQ(f.doc.AcroFormFields.size(), 1u) << c.dict;
-    EXPECT_EQ(f.Field(0).FieldValue, c.value) << c.dict;
-    EXPECT_EQ(f.warnings, c.warnings) << c.dict;
+    // Reading the form decodes nothing, so nothing can fail yet.
+    EXPECT_EQ(f.Field(0).FieldValue, "") << c.dict;
+    EXPECT_EQ(f.Field(0).ValueStream, AsStream(f.Get(11)->Value.get())) << c.dict;
+    EXPECT_EQ(f.doc.DecodedBytes(), 0u);
+    EXPECT_THAT(f.warnings, IsEmpty()) << c.dict;
     EXPECT_GT(f.Get(11)->UseCount, 0) << c.dict;
+    if (c.value)
+      EXPECT_EQ(f.doc.FieldValueBytes(f.Field(0)), c.value) << c.dict;
+    else
+      EXPECT_THAT([&] { f.doc.FieldValueBytes(f.Field(0)); }, ThrowsMessage<Exception>(StrEq(c.refusal))) << c.dict;
   }
+  // Names and strings are the value as read.
+  FormDoc g;
+  g.Put(5, "<< /Fields [10 0 R] >>");
+  g.Put(10, "<< /T (t) /FT /Tx /V (typed) >>");
+  g.Read();
+  EXPECT_EQ(g.doc.FieldValueBytes(g.Field(0)), "typed");
 }

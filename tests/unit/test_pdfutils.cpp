@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ksFilters.h"
+#include "ksObjText.h"
 #include "ksPDFResStrs.h"
 #include "ksPDFTypes.h"
 #include "ksPDFUtils.h"
@@ -241,6 +242,42 @@ TEST(DecodeFilterChain, CapAppliesToEveryStep) {
   EXPECT_EQ(DecodeFilterChain(source, flate.get())->size(), 5000u);
 }
 
+TEST(DecodeChain, WhatALaterFilterReadsCountsAgainstTheLimit) {
+  // [/FlateDecode /ASCIIHexDecode]: 1,200 hex digits (no ">", a line end after them) in
+  // between, 600 bytes out; both are held while the second filter runs.
+  const std::string plain(600, 'p');
+  const std::string packed = FlateCompress(AsciiHexEncode(plain).substr(0, 1200) + "\r\n", 3);
+  const TksDecodeFilters filters = {ftFlateDecode, ftASCIIHexDecode};
+  struct Case {
+    uint64_t limit;
+    const char* refusal;  // null: decoded
+    uint64_t produced;
+  } cases[] = {
+      {1802, nullptr, 1802},
+      {1801, "Decoded data exceed the limit of 1801 bytes", 1801},
+      {1000, "Decoded data exceed the limit of 1000 bytes", 1000},  // the first filter already passes it
+  };
+  for (const Case& c : cases) {
+    TksDecodeRequest request{.Limit = c.limit, .Declared = 600};
+    if (c.refusal) {
+      EXPECT_THAT([&] { DecodeChain(packed, filters, request); },
+                  ThrowsMessage<EDecodedSizeError>(StrEq(c.refusal)))
+          << c.limit;
+    } else {
+      EXPECT_EQ(DecodeChain(packed, filters, request).View(), plain) << c.limit;
+    }
+    EXPECT_EQ(request.Produced, c.produced) << c.limit;
+  }
+}
+
+TEST(DecodeChain, BytesWithNothingToUndoAreCopiedWhateverTheLimit) {
+  TksDecodeRequest request{.Limit = 3};
+  const TksDecodeFilters filters = {ftDCTDecode};
+  EXPECT_EQ(DecodeChain(kContent, filters, request).View(), kContent);
+  EXPECT_EQ(DecodeChain(kContent, {}, request).View(), kContent);
+  EXPECT_EQ(request.Produced, 0u);
+}
+
 // ---- compression on save ----
 
 namespace {
@@ -412,6 +449,50 @@ TEST(ApplyCompressionOnSave, DecodeParmsMoveWithTheirFilters) {
   g.dict.AddObject("/DecodeParms", std::move(list));
   ApplyCompressionOnSave(g.flate, g.store, g.dict, kContent);
   EXPECT_EQ(Text(g.dict.Lookup("/DecodeParms")), "[ null null <<\r\n/EarlyChange 0\r\n>> ]");
+}
+
+TEST(ApplyCompressionOnSave, DecodeParmsStayAlignedWithTheFilters) {
+  struct Case {
+    const char* filter;  // null: none
+    const char* parms;
+    const char* result;  // null: no /DecodeParms
+  } cases[] = {
+      // Predictor parameters on a stream without a filter belong to none: a reader would
+      // apply them to the new Flate data.
+      {nullptr, "<< /Predictor 12 /Columns 4 >>", nullptr},
+      {nullptr, "[ << /Predictor 12 /Columns 4 >> ]", nullptr},
+      {"[ ]", "<< /Predictor 12 >>", nullptr},
+      {"/LZWDecode", "<< /Predictor 2 >>", "[ null << /Predictor 2 >> ]"},
+      {"/LZWDecode", "[ << /EarlyChange 0 >> << /Predictor 2 >> ]", "[ null << /EarlyChange 0 >> ]"},
+      {"[ /ASCII85Decode /LZWDecode ]", "<< /EarlyChange 0 >>", "[ null << /EarlyChange 0 >> null ]"},
+      {"[ /ASCII85Decode /LZWDecode ]", "[ null << /EarlyChange 0 >> ]", "[ null null << /EarlyChange 0 >> ]"},
+      {"[ /ASCII85Decode /LZWDecode ]", "[ null 7 0 R ]", "[ null null 7 0 R ]"},
+      {"[ /ASCII85Decode /LZWDecode ]", "[ 8 0 R ]", nullptr},  // a reference to null is no parameters
+      {"[ /ASCII85Decode /LZWDecode ]", "[ null ]", nullptr},
+      {"/ASCII85Decode", "null", nullptr},
+      {"/ASCII85Decode", "(junk)", nullptr},
+  };
+  for (const Case& c : cases) {
+    SaveFixture f;
+    f.store.Add(std::make_unique<TksPDFIndirectObject>(1, 7, 0, ksfixture::ParseValue("<< /EarlyChange 0 >>", 1)));
+    f.store.Add(std::make_unique<TksPDFIndirectObject>(1, 8, 0, ksfixture::ParseValue("null", 1)));
+    if (c.filter) f.dict.AddObject("/Filter", ksfixture::ParseValue(c.filter, 1));
+    f.dict.AddObject("/DecodeParms", ksfixture::ParseValue(c.parms, 1));
+    const std::string out = ApplyCompressionOnSave(f.flate, f.store, f.dict, kContent);
+    EXPECT_EQ(FlateDecode(out), kContent) << c.parms;
+    TksPDFObject* parms = f.dict.Lookup("/DecodeParms");
+    if (c.result)
+      EXPECT_EQ(ksfixture::OneLineText(parms), c.result) << c.filter << " " << c.parms;
+    else
+      EXPECT_EQ(parms, nullptr) << (c.filter ? c.filter : "no filter") << " " << c.parms;
+  }
+
+  // A stream left as it is keeps its parameters, whatever they are.
+  SaveFixture kept;
+  kept.dict.AddName("/Filter", "/FlateDecode");
+  kept.dict.AddObject("/DecodeParms", ksfixture::ParseValue("[ << /Predictor 12 >> 5 ]", 1));
+  ApplyCompressionOnSave(kept.flate, kept.store, kept.dict, kContent);
+  EXPECT_EQ(ksfixture::OneLineText(kept.dict.Lookup("/DecodeParms")), "[ << /Predictor 12 >> 5 ]");
 }
 
 TEST(ApplyCompressionOnSave, EmptyDataStillBecomesAValidStream) {

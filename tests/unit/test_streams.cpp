@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 
 #include "ksClasses.h"
+#include "ksPDFObjects.h"
 #include "ksPDFResStrs.h"
 
 using testing::StrEq;
@@ -173,6 +176,34 @@ TEST(MemoryStream, BorrowedBytesAreCopiedOnChange) {
   EXPECT_FALSE(m->IsBorrowed());
   EXPECT_EQ(m->ToString(), "bor");
   EXPECT_EQ(backing, "borrowed");
+}
+
+TEST(MemoryStream, AdoptedBlocksAreOwnedWithoutACopy) {
+  auto* block = static_cast<uint8_t*>(std::malloc(16));
+  std::memcpy(block, "decoded bytes", 13);
+  auto m = TksMemoryStream::Adopt(TksMallocBlock(block), 13);
+  EXPECT_EQ(m->data(), block);
+  EXPECT_FALSE(m->IsBorrowed());  // a clone copies what the stream owns instead of pointing into it
+  auto clone = TksPDFStreamObject(nullptr, std::move(m)).Clone();
+  const TksMemoryStream& copy = *static_cast<TksPDFStreamObject*>(clone.get())->Data;
+  EXPECT_NE(copy.data(), block);
+  EXPECT_EQ(copy.ToString(), "decoded bytes");
+
+  // Changing adopted bytes moves them into the stream's own storage first; loading the
+  // stream from its own adopted bytes reads them before the block goes.
+  auto adopt = [](const char* text) {
+    auto* b = static_cast<uint8_t*>(std::malloc(4));
+    std::memcpy(b, text, 4);
+    return TksMemoryStream::Adopt(TksMallocBlock(b), 4);
+  };
+  auto w = adopt("abcd");
+  w->Seek(0, soEnd);
+  w->WriteText("ef");
+  EXPECT_EQ(w->ToString(), "abcdef");
+  auto l = adopt("wxyz");
+  l->LoadFromBytes(l->View().substr(2));
+  EXPECT_EQ(l->ToString(), "yz");
+  EXPECT_EQ(TksMemoryStream::Adopt(nullptr, 0)->size(), 0u);
 }
 
 TEST(MemoryStream, SeekFarDoesNotOverflow) {
