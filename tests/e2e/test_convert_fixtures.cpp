@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ksFixture.h"
+#include "ksShell.h"
 
 namespace fs = std::filesystem;
 using ksfixture::PdfBuilder;
@@ -20,28 +21,9 @@ using ksfixture::XRefStreamRows;
 
 namespace {
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-};
-
-RunResult Shell(const std::string& command) {
-  RunResult r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 65536> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using ksshell::Quote;
+using ksshell::RunResult;
+using ksshell::Shell;
 
 class TempDir {
  public:

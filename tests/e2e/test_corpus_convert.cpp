@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ksFixture.h"
+#include "ksShell.h"
 
 namespace fs = std::filesystem;
 
@@ -60,29 +61,9 @@ std::vector<CorpusFile> Select(bool (*pred)(const CorpusFile&)) {
   return out;
 }
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-};
-
-// Runs a shell command; stdout is captured, stderr goes where the command sends it.
-RunResult Shell(const std::string& command) {
-  RunResult r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 65536> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using ksshell::Quote;
+using ksshell::RunResult;
+using ksshell::Shell;
 
 std::string Trim(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();

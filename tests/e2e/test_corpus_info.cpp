@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ksFixture.h"
+#include "ksShell.h"
 
 namespace {
 
@@ -64,11 +65,7 @@ struct CliRun {
   std::string out, err;
 };
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using ksshell::Quote;
 
 // --info on a file by its path, with the options given before it.
 CliRun RunInfoAt(const std::string& path, const std::string& options = "") {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ksFixture.h"
+#include "ksShell.h"
 
 namespace {
 
@@ -37,11 +38,7 @@ std::vector<Row> LoadableRows() {
   return rows;
 }
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using ksshell::Quote;
 
 struct ShellRun {
   int status = -1;

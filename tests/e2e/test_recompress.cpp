@@ -9,32 +9,13 @@
 #include <string>
 
 #include "ksFixture.h"
+#include "ksShell.h"
 
 namespace {
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-};
-
-// Runs a shell command; stdout is captured, stderr goes where the command sends it.
-RunResult Shell(const std::string& command) {
-  RunResult r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 65536> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using ksshell::Quote;
+using ksshell::RunResult;
+using ksshell::Shell;
 
 // One page with a text drawn by each content stream; each stream's dictionary entries
 // come from the caller (its data are written as the entries say).
