@@ -1,13 +1,12 @@
 // The save driver: file name, form appearances, numbering, header and the safe
 // replacement of the target file.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <random>
+#include <system_error>
 #include <vector>
 
 #include "ksCstPDFDoc.h"
@@ -16,39 +15,20 @@
 
 namespace {
 
-// The output of a save: a temporary file beside the target, written through one buffer,
-// counting every byte (its count is the write position the offsets come from). Commit
-// renames it over the target; until then the target is untouched, and a save that
-// fails removes the temporary file.
+// The output of a save: a file beside the target that has no name while it is written
+// (or a hidden temporary name, removed on failure and on SIGINT, SIGTERM and SIGHUP;
+// see ksplatform::OutputFile), written through one buffer, counting every byte (its
+// count is the write position the offsets come from). Commit gives it the target's
+// name; until then the target is untouched.
 class TksSaveFile : public TksStream {
  public:
   explicit TksSaveFile(const std::string& target) : target_(target), buffer_(kBufferSize) {
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.size() > 100) base.resize(100);  // keeps the temporary name within NAME_MAX
-    std::random_device random;
-    static const char digits[] = "0123456789abcdef";
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      std::string suffix;
-      uint32_t r = random();
-      for (int i = 0; i < 8; ++i, r >>= 4) suffix.push_back(digits[r & 15]);
-      temp_ = dir + "." + base + "." + suffix + ".pwtmp";
-      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ < 0 && errno != EEXIST) break;
+    try {
+      file_ = std::make_unique<ksplatform::OutputFile>(target);
+    } catch (const std::system_error& e) {
+      throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target.c_str(), std::strerror(e.code().value())));
     }
-    if (fd_ < 0) throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target.c_str(), std::strerror(errno)));
-    // A file that is replaced keeps its permissions.
-    struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      (void)::fchmod(fd_, st.st_mode & 07777);
-      replacing_ = true;
-    }
-  }
-
-  ~TksSaveFile() override {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(temp_.c_str());
+    fd_ = file_->fd();
   }
 
   TksSaveFile(const TksSaveFile&) = delete;
@@ -102,19 +82,22 @@ class TksSaveFile : public TksStream {
 
   int64_t Size() override { return written_; }
 
-  // Everything written (and on disk when a file is replaced), then the temporary file
-  // takes the target's place. Only an existing file can be lost to a crash between
-  // rename and write-back, so only then is the wait for the disk worth its cost
-  // (seconds for a large file).
+  // Everything written (and on disk when a file is replaced), then the new file takes
+  // the target's place. Only an existing file can be lost to a crash between rename and
+  // write-back, so only then is the wait for the disk worth its cost (seconds for a
+  // large file).
   void Commit() {
     FlushBuffer();
-    if (replacing_ && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) Fail(errno);
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) Fail(errno);
-    if (::rename(temp_.c_str(), target_.c_str()) != 0)
-      throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target_.c_str(), std::strerror(errno)));
-    committed_ = true;
+    try {
+      file_->Close(file_->Replacing());
+    } catch (const std::system_error& e) {
+      Fail(e.code().value());
+    }
+    try {
+      file_->Publish();
+    } catch (const std::system_error& e) {
+      throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target_.c_str(), std::strerror(e.code().value())));
+    }
   }
 
  private:
@@ -143,10 +126,8 @@ class TksSaveFile : public TksStream {
   }
 
   std::string target_;
-  std::string temp_;
-  int fd_ = -1;
-  bool committed_ = false;
-  bool replacing_ = false;
+  std::unique_ptr<ksplatform::OutputFile> file_;
+  int fd_ = -1;  // file_'s
   std::vector<char> buffer_;
   bool kernelCopy_ = true;
   size_t used_ = 0;

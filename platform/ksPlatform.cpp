@@ -2,13 +2,20 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <random>
 #include <stdexcept>
+#include <system_error>
 
 namespace ksplatform {
 
@@ -129,6 +136,130 @@ std::u16string Utf8ToUtf16(std::string_view s) {
   return out;
 }
 
+// ---- signals ----
+//
+// A process-wide handler for SIGINT, SIGTERM and SIGHUP, installed the first time an
+// output file is made and never taken away: it touches only its fixed table of names,
+// calls only async-signal-safe functions and never leaves through the frames it
+// interrupted.
+
+namespace {
+
+[[noreturn]] void ThrowErrno(int error, const std::string& what) {
+  throw std::system_error(error, std::generic_category(), what);
+}
+
+// Hands a signal on to the action that was in place before ours. The default action is
+// put back and the signal raised anew: it takes effect as our handler returns.
+void PassOn(int sig, siginfo_t* info, void* context, const struct sigaction& previous, bool resend) {
+  if (previous.sa_flags & SA_SIGINFO) {
+    if (previous.sa_sigaction) previous.sa_sigaction(sig, info, context);
+  } else if (previous.sa_handler == SIG_DFL || previous.sa_handler == SIG_IGN) {
+    ::sigaction(sig, &previous, nullptr);
+    if (resend) ::raise(sig);
+  } else {
+    previous.sa_handler(sig);
+  }
+}
+
+// Temporary output names that SIGINT, SIGTERM and SIGHUP remove.
+constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kNameSlots = 16;
+struct NameSlot {
+  std::atomic<bool> used{false};
+  std::atomic<bool> armed{false};
+  char path[PATH_MAX];
+};
+NameSlot nameSlots[kNameSlots];
+struct sigaction previousTerminatingActions[3];
+
+void OnTerminatingSignal(int sig, siginfo_t* info, void* context) {
+  const int saved = errno;
+  for (NameSlot& slot : nameSlots)
+    if (slot.armed.load(std::memory_order_acquire)) ::unlink(slot.path);
+  for (int i = 0; i < 3; ++i)
+    if (kTerminatingSignals[i] == sig) PassOn(sig, info, context, previousTerminatingActions[i], true);
+  errno = saved;
+}
+
+void InstallCleanupHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action {};
+    action.sa_sigaction = OnTerminatingSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) {
+      struct sigaction current {};
+      ::sigaction(kTerminatingSignals[i], nullptr, &current);
+      // An ignored signal (nohup) stays ignored: it ends nothing, so nothing is removed.
+      if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN) continue;
+      ::sigaction(kTerminatingSignals[i], &action, &previousTerminatingActions[i]);
+    }
+  });
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP back while a name is created or registered together,
+// so the handler never sees one without the other.
+class TerminatingSignalsHeld {
+ public:
+  TerminatingSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : kTerminatingSignals) sigaddset(&held, sig);
+    ::pthread_sigmask(SIG_BLOCK, &held, &saved_);
+  }
+  ~TerminatingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  TerminatingSignalsHeld(const TerminatingSignalsHeld&) = delete;
+  TerminatingSignalsHeld& operator=(const TerminatingSignalsHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// A slot for the name, or -1 when the table is full or the name too long (the file is
+// then still written, only not removed on a signal).
+int RegisterName(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kNameSlots; ++i) {
+    bool expected = false;
+    if (!nameSlots[i].used.compare_exchange_strong(expected, true)) continue;
+    std::memcpy(nameSlots[i].path, path.c_str(), path.size() + 1);
+    nameSlots[i].armed.store(true, std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void UnregisterName(int slot) {
+  if (slot < 0) return;
+  nameSlots[slot].armed.store(false, std::memory_order_release);
+  nameSlots[slot].used.store(false);
+}
+
+// Unnamed files are given their name through /proc/self/fd; without it they could never
+// be linked in.
+bool UnnamedFilesUsable() {
+  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+// ".NAME.XXXXXXXX.pwtmp" beside target, with a fresh random part.
+std::string TemporaryNameFor(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (base.size() > 100) base.resize(100);  // keeps the temporary name within NAME_MAX
+  static std::random_device random;
+  static const char digits[] = "0123456789abcdef";
+  std::string suffix;
+  uint32_t r = random();
+  for (int i = 0; i < 8; ++i, r >>= 4) suffix.push_back(digits[r & 15]);
+  return dir + "." + base + "." + suffix + ".pwtmp";
+}
+
+}  // namespace
+
 MappedFile::MappedFile(const std::string& path) : path_(path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(errno));
@@ -172,6 +303,110 @@ bool MappedFile::Unchanged() const {
   return static_cast<uint64_t>(st.st_size) == size_ && static_cast<uint64_t>(st.st_dev) == device_ &&
          static_cast<uint64_t>(st.st_ino) == inode_ && static_cast<int64_t>(st.st_mtim.tv_sec) == mtimeSec_ &&
          static_cast<int64_t>(st.st_mtim.tv_nsec) == mtimeNsec_;
+}
+
+// ---- output files ----
+
+OutputFile::OutputFile(const std::string& target, Naming naming) : target_(target) {
+  InstallCleanupHandlers();
+  struct stat st;
+  replacing_ = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (naming == onUnnamedWhereSupported && UnnamedFilesUsable()) {
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash ? slash : 1);
+    // Where the file system has no unnamed files (EOPNOTSUPP; EISDIR or EINVAL from
+    // kernels that predate them), and for any other failure, the named way is taken; it
+    // reports a failure of its own with the reason.
+    fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  }
+  if (fd_ < 0) {
+    int error = 0;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      const std::string name = TemporaryNameFor(target);
+      TerminatingSignalsHeld held;
+      fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      error = errno;
+      if (fd_ >= 0) {
+        temp_ = name;
+        slot_ = RegisterName(name);
+      } else if (error != EEXIST) {
+        break;
+      }
+    }
+    if (fd_ < 0) ThrowErrno(error, "create");
+  }
+  // A file that is replaced keeps its owner (where this process may give it) and its
+  // permissions; the owner first, as a change of owner clears set-id bits.
+  if (replacing_) {
+    (void)!::fchown(fd_, st.st_uid, st.st_gid);
+    (void)::fchmod(fd_, st.st_mode & 07777);
+  }
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!temp_.empty() && !published_) {
+    TerminatingSignalsHeld held;
+    ::unlink(temp_.c_str());
+    UnregisterName(slot_);
+  }
+}
+
+void OutputFile::Close(bool sync) {
+  if (fd_ < 0) return;
+  // Some file systems cannot sync (EINVAL), and a read-only one has nothing to sync.
+  if (sync && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) ThrowErrno(errno, "sync");
+  // An unnamed file closed now would be gone: it stays open until Publish links it.
+  if (temp_.empty()) return;
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) ThrowErrno(errno, "close");
+}
+
+void OutputFile::Publish() {
+  if (published_) return;
+  if (!temp_.empty()) {
+    if (fd_ >= 0) Close(false);
+    TerminatingSignalsHeld held;
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) ThrowErrno(errno, "rename");
+    published_ = true;
+    UnregisterName(slot_);
+    return;
+  }
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+  // A new target is linked in under its own name: it appears whole or not at all. Where
+  // a file is there (or has just appeared), the new one is linked under a temporary name
+  // and renamed over it, so the old file is there until the new one takes its place.
+  bool linked = false;
+  if (!replacing_) {
+    linked = ::linkat(AT_FDCWD, self, AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!linked && errno != EEXIST) ThrowErrno(errno, "link");
+  }
+  for (int attempt = 0; !linked && attempt < 100; ++attempt) {
+    const std::string name = TemporaryNameFor(target_);
+    TerminatingSignalsHeld held;
+    const int slot = RegisterName(name);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      const int error = errno;
+      UnregisterName(slot);
+      if (error == EEXIST) continue;
+      ThrowErrno(error, "link");
+    }
+    if (::rename(name.c_str(), target_.c_str()) != 0) {
+      const int error = errno;
+      ::unlink(name.c_str());
+      UnregisterName(slot);
+      ThrowErrno(error, "rename");
+    }
+    UnregisterName(slot);
+    linked = true;
+  }
+  if (!linked) ThrowErrno(EEXIST, "link");
+  published_ = true;
+  const int fd = fd_;
+  fd_ = -1;
+  ::close(fd);  // the data are in the file already: linked, nothing is left to lose here
 }
 
 bool FileExists(const std::string& path) {

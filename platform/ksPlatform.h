@@ -1,5 +1,6 @@
 // What the desktop gives the engine: the ANSI code page (Windows-1252), mapped input
-// files and UTF-8 helpers for the command line.
+// files, output files that appear only when complete, and UTF-8 helpers for the command
+// line.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -45,6 +46,47 @@ class MappedFile {
   int fd_ = -1;
   uint64_t device_ = 0, inode_ = 0;
   int64_t mtimeSec_ = 0, mtimeNsec_ = 0;
+};
+
+// A new file that takes the place of target only when it is complete, so no visible
+// partial file survives an interruption short of a power cut.
+//
+// Where the file system allows, the file has no name while it is written (O_TMPFILE in
+// the target's folder) and is linked in when complete; elsewhere it is written under a
+// hidden temporary name beside the target (".NAME.XXXXXXXX.pwtmp") that SIGINT, SIGTERM
+// and SIGHUP remove before the process ends as the signal would end it. Failures throw
+// std::system_error with the errno of the step that failed.
+class OutputFile {
+ public:
+  enum Naming { onUnnamedWhereSupported, onNamed };
+  // target is the file's final path (links already followed: see FollowLinks). An
+  // existing target lends the new file its permissions (and, where allowed, its owner).
+  explicit OutputFile(const std::string& target, Naming naming = onUnnamedWhereSupported);
+  // Without Publish the new file disappears and target is left as it was.
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  int fd() const { return fd_; }
+  // Whether target existed when this file was created.
+  bool Replacing() const { return replacing_; }
+  // Whether the file is being written without a name.
+  bool Unnamed() const { return temp_.empty(); }
+  // The temporary name while there is one (the named way); empty otherwise.
+  const std::string& TemporaryName() const { return temp_; }
+  // Flushes the file to the disk when sync is set, then closes it (errors of the write).
+  void Close(bool sync);
+  // Gives the closed file the target's name, replacing an existing target at once
+  // (errors of the creation).
+  void Publish();
+
+ private:
+  std::string target_;
+  std::string temp_;
+  int fd_ = -1;
+  int slot_ = -1;  // in the table of names the signal handler removes
+  bool replacing_ = false;
+  bool published_ = false;
 };
 
 bool FileExists(const std::string& path);

@@ -1,0 +1,219 @@
+// The command-line converter and the file system around it: a save interrupted by
+// SIGINT, SIGTERM or SIGHUP.
+//
+// A run is held at an exact point by its own progress output: stderr is a pipe in packet
+// mode with room for one write, so once this test stops reading, the converter blocks
+// on its next line but one. What the test does then (a signal) happens at that point of
+// the run, whatever the machine's speed.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ksFixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "pw-files-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Starts the converter with args; its stdout and stdin are /dev/null (stdin: the given
+// file), its stderr the write end of pipe (closed here once the child has it).
+pid_t Spawn(const std::vector<std::string>& args, int stderrFd, const std::string& stdinPath = "/dev/null") {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  int in = open(stdinPath.c_str(), O_RDONLY);
+  int null = open("/dev/null", O_WRONLY);
+  if (in < 0 || null < 0 || dup2(in, 0) < 0 || dup2(null, 1) < 0 || dup2(stderrFd, 2) < 0) _exit(126);
+  std::vector<char*> argv{const_cast<char*>(PW_CONVERT_EXE)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(PW_CONVERT_EXE, argv.data());
+  _exit(127);
+}
+
+// A converter run that can be held at a line of its progress output.
+class HeldRun {
+ public:
+  explicit HeldRun(const std::vector<std::string>& args) {
+    int fds[2];
+    if (pipe2(fds, O_DIRECT | O_CLOEXEC) != 0 || fcntl(fds[1], F_SETPIPE_SZ, 4096) < 0) return;
+    pid_ = Spawn(args, fds[1]);
+    close(fds[1]);
+    read_ = fds[0];
+  }
+  ~HeldRun() {
+    if (pid_ > 0 && status_ < 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (read_ >= 0) close(read_);
+  }
+  pid_t pid() const { return pid_; }
+
+  // Reads lines up to and including line. The converter then goes on until it is
+  // blocked writing the line after the next one. False when it ended first.
+  bool ReadThrough(const std::string& line) {
+    char buf[4096];
+    for (;;) {
+      ssize_t n = read(read_, buf, sizeof buf);  // one write of the converter
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      text_.append(buf, static_cast<size_t>(n));
+      if (std::string(buf, static_cast<size_t>(n)) == line + "\n") break;
+    }
+    // Blocked in the pipe (sleeping) is the one way it waits; seen twice to be sure.
+    for (int seen = 0, i = 0; seen < 2 && i < 1000; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      seen = State() == 'S' ? seen + 1 : 0;
+    }
+    return State() == 'S';
+  }
+
+  // Lets the converter go on to its end; its wait status.
+  int Finish() {
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(read_, buf, sizeof buf)) != 0) {
+      if (n < 0 && errno != EINTR) break;
+      if (n > 0) text_.append(buf, static_cast<size_t>(n));
+    }
+    return Wait();
+  }
+  int Wait() {
+    if (status_ < 0) waitpid(pid_, &status_, 0);
+    return status_;
+  }
+  // Everything read from its stderr.
+  const std::string& text() const { return text_; }
+
+  // The size of the file the converter is writing in folder without a name yet
+  // ("FOLDER/#INODE (deleted)" in /proc); -1 when there is none.
+  int64_t UnnamedOutputSize(const std::string& folder) const {
+    for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/fd")) {
+      std::error_code ec;
+      const std::string target = fs::read_symlink(e.path(), ec).string();
+      if (ec || target.rfind(folder + "/#", 0) != 0) continue;
+      struct stat st;
+      if (stat(e.path().c_str(), &st) == 0) return st.st_size;
+    }
+    return -1;
+  }
+
+ private:
+  char State() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = all.rfind(')');
+    return close == std::string::npos || close + 2 >= all.size() ? '?' : all[close + 2];
+  }
+
+  pid_t pid_ = -1;
+  int read_ = -1;
+  int status_ = -1;
+  std::string text_;
+};
+
+// A source of 400 pages: small content streams read from the mapping, large images
+// copied from file to file by the kernel (about 19 MB in all). Made once.
+const std::string& LargeSource() {
+  static const std::string bytes = ksfixture::ManyPages(400, 8000, 4, 160000);
+  return bytes;
+}
+
+// The file the run would replace: larger than a partial output could be made to fit.
+std::string PreviousOutput() {
+  std::string old = "%PDF-1.4\n% the previous output\n";
+  while (old.size() < 64 * 1024) old += "previous " + std::to_string(old.size()) + "\n";
+  return old;
+}
+
+struct SignalPoint {
+  const char* readThrough;  // the converter is held two lines after this one
+  int signal;
+};
+
+void PrintTo(const SignalPoint& p, std::ostream* os) { *os << sigabbrev_np(p.signal) << " after " << p.readThrough; }
+
+class ConvertInterrupted : public testing::TestWithParam<SignalPoint> {};
+
+// Only the previous output survives, byte for byte: the new one has no name until it is
+// complete, and the signal still ends the converter as it would have.
+TEST_P(ConvertInterrupted, OnlyThePreviousOutputSurvives) {
+  const SignalPoint& p = GetParam();
+  TempDir dir;
+  WriteFile(dir / "source.pdf", LargeSource());
+  const std::string old = PreviousOutput();
+  WriteFile(dir / "out.pdf", old);
+  const std::string readThrough =
+      std::string(p.readThrough) == "Saving File" ? "Saving File " + (dir / "out.pdf") : p.readThrough;
+
+  HeldRun run({"--progress", dir / "source.pdf", dir / "out.pdf"});
+  ASSERT_GT(run.pid(), 0);
+  ASSERT_TRUE(run.ReadThrough(readThrough)) << run.text();
+  const int64_t written = run.UnnamedOutputSize(dir.path());
+  EXPECT_GE(written, 0) << "no output being written at this point";
+  if (std::string(p.readThrough) == "99%") {
+    EXPECT_GT(written, 1 << 20);
+  }
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"out.pdf", "source.pdf"}));
+
+  ASSERT_EQ(kill(run.pid(), p.signal), 0);
+  const int status = run.Wait();
+  ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status << "\n" << run.text();
+  EXPECT_EQ(WTERMSIG(status), p.signal);
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"out.pdf", "source.pdf"}));
+  EXPECT_TRUE(ksfixture::ReadFile(dir / "out.pdf") == old) << "the previous output changed";
+}
+
+std::vector<SignalPoint> SignalPoints() {
+  std::vector<SignalPoint> points;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+    for (const char* at : {"Saving File", "Writing Pages", "50%", "99%"}) points.push_back({at, sig});
+  return points;
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, ConvertInterrupted, testing::ValuesIn(SignalPoints()),
+                         [](const testing::TestParamInfo<SignalPoint>& info) {
+                           std::string name = std::string(sigabbrev_np(info.param.signal)) + "_" + info.param.readThrough;
+                           for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+}  // namespace

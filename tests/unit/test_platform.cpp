@@ -1,0 +1,182 @@
+// What the platform layer gives the engine for files: output files that appear only when
+// complete (unnamed while written, or named and removed on SIGINT, SIGTERM and SIGHUP).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "ksFixture.h"
+#include "ksPlatform.h"
+
+namespace fs = std::filesystem;
+using ksplatform::OutputFile;
+
+namespace {
+
+class PlatformFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pw-platform-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  static void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static void WriteTo(const OutputFile& file, const std::string& bytes) {
+    ASSERT_EQ(write(file.fd(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  std::string dir_;
+};
+
+// Both ways of writing (no name while written; a hidden temporary name where the file
+// system has no unnamed files) keep the same promise.
+class OutputFileTest : public PlatformFileTest, public testing::WithParamInterface<OutputFile::Naming> {};
+
+TEST_P(OutputFileTest, TheTargetChangesOnlyWhenTheNewFileIsPublished) {
+  const std::string target = Path("doc.pdf");
+  Write(target, "previous");
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  {
+    OutputFile file(target, GetParam());
+    EXPECT_TRUE(file.Replacing());
+    WriteTo(file, "new contents");
+    if (GetParam() == OutputFile::onUnnamedWhereSupported) {
+      // ext4, tmpfs, xfs and btrfs all have unnamed files: nothing shows beside the target.
+      EXPECT_TRUE(file.Unnamed());
+      EXPECT_EQ(Files(), std::vector<std::string>{"doc.pdf"});
+    } else {
+      EXPECT_FALSE(file.Unnamed());
+      EXPECT_EQ(file.TemporaryName().rfind(Path(".doc.pdf."), 0), 0u) << file.TemporaryName();
+      EXPECT_EQ(file.TemporaryName().substr(file.TemporaryName().size() - 6), ".pwtmp");
+      EXPECT_EQ(Files().size(), 2u);
+    }
+    EXPECT_EQ(ksfixture::ReadFile(target), "previous");
+    file.Close(true);
+    EXPECT_EQ(ksfixture::ReadFile(target), "previous");
+    file.Publish();
+  }
+  EXPECT_EQ(ksfixture::ReadFile(target), "new contents");
+  EXPECT_EQ(Files(), std::vector<std::string>{"doc.pdf"});
+  struct stat st;
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_P(OutputFileTest, AFileNeverPublishedLeavesNothing) {
+  const std::string target = Path("doc.pdf");
+  Write(target, "previous");
+  {
+    OutputFile file(target, GetParam());
+    WriteTo(file, "half a file");
+  }
+  EXPECT_EQ(ksfixture::ReadFile(target), "previous");
+  EXPECT_EQ(Files(), std::vector<std::string>{"doc.pdf"});
+
+  {
+    OutputFile file(Path("new.pdf"), GetParam());
+    EXPECT_FALSE(file.Replacing());
+    WriteTo(file, "half a file");
+    file.Close(false);
+  }
+  EXPECT_EQ(Files(), std::vector<std::string>{"doc.pdf"});
+}
+
+TEST_P(OutputFileTest, ANewTargetAppearsWhole) {
+  const std::string target = Path("new.pdf");
+  OutputFile file(target, GetParam());
+  WriteTo(file, "whole");
+  file.Close(false);
+  EXPECT_FALSE(fs::exists(target));
+  file.Publish();
+  EXPECT_EQ(ksfixture::ReadFile(target), "whole");
+  EXPECT_EQ(Files(), std::vector<std::string>{"new.pdf"});
+
+  // A file that appears under the name while the new one is written is replaced, as a
+  // target present from the start would be.
+  OutputFile late(Path("late.pdf"), GetParam());
+  WriteTo(late, "mine");
+  late.Close(false);
+  Write(Path("late.pdf"), "someone else's");
+  late.Publish();
+  EXPECT_EQ(ksfixture::ReadFile(Path("late.pdf")), "mine");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"late.pdf", "new.pdf"}));
+}
+
+TEST_P(OutputFileTest, AFolderThatIsMissingFailsWithItsReason) {
+  try {
+    OutputFile file(Path("missing/doc.pdf"), GetParam());
+    ADD_FAILURE() << "created";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(e.code().value(), ENOENT);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, OutputFileTest, testing::Values(OutputFile::onUnnamedWhereSupported, OutputFile::onNamed),
+                         [](const testing::TestParamInfo<OutputFile::Naming>& info) {
+                           return std::string(info.param == OutputFile::onNamed ? "Named" : "Unnamed");
+                         });
+
+// A process ended by a signal while its named temporary file is written: the handler
+// removes the file, and the process still ends by that signal. The child tells the
+// parent through a pipe once it has written, then waits.
+class TemporaryFileSignalTest : public PlatformFileTest, public testing::WithParamInterface<int> {};
+
+TEST_P(TemporaryFileSignalTest, TheSignalRemovesTheTemporaryFileAndEndsTheProcess) {
+  const int sig = GetParam();
+  const std::string target = Path("doc.pdf");
+  const std::string previous(200000, 'p');
+  Write(target, previous);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(ready[0]);
+    OutputFile file(target, OutputFile::onNamed);
+    const std::string data(1 << 20, 'n');
+    if (write(file.fd(), data.data(), data.size()) != static_cast<ssize_t>(data.size())) _exit(3);
+    const std::string name = file.TemporaryName() + "\n";
+    if (write(ready[1], name.data(), name.size()) < 0) _exit(3);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  std::string name;
+  char c;
+  while (read(ready[0], &c, 1) == 1 && c != '\n') name.push_back(c);
+  close(ready[0]);
+  ASSERT_FALSE(name.empty()) << "the child did not get to write";
+  EXPECT_EQ(fs::file_size(name), size_t{1} << 20);
+  ASSERT_EQ(kill(pid, sig), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), sig);
+  EXPECT_EQ(Files(), std::vector<std::string>{"doc.pdf"});
+  EXPECT_EQ(ksfixture::ReadFile(target), previous);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, TemporaryFileSignalTest, testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const testing::TestParamInfo<int>& info) { return std::string(sigabbrev_np(info.param)); });
+
+}  // namespace
