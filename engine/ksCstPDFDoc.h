@@ -357,6 +357,9 @@ class TksCustomPDFDocument : public TksComponent {
   void RecordOffset(int32_t number);
   // ESaveError when the file the document was read from is no longer what was read.
   void CheckSourceUnchanged() const;
+  // EReadError when the source changed (or was cut short) while it was being read: what
+  // was read may mix two versions of the file, or zeros where its end was.
+  void CheckSourceReadWhole() const;
   // Stream data and strings of an encrypted save; false when the save is not encrypted.
   bool EncryptBytesForSave(int32_t objectNumber, std::string_view bytes, std::string& encrypted);
   void WriteEncryptionDictionary();

@@ -51,8 +51,8 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     throw Exception(e.what());
   }
 
-  ParseFile();
   try {
+    ParseFile();
     if (!IsEncrypted) {
       FinishLoad();
     } else if (OnPassword) {
@@ -68,8 +68,15 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     } else {
       TryPassword(std::string());
     }
+    // Whatever was read of a file that changed meanwhile may mix two versions of it, or
+    // hold zeros where its end was: the document is not the file.
+    CheckSourceReadWhole();
   } catch (...) {
     Reader.reset();
+    if (SourceFile && !SourceFile->Unchanged()) {
+      StructureRead = false;
+      CheckSourceReadWhole();
+    }
     throw;
   }
   // Reading is over; the mapping stays, as stream data may be views into it.

@@ -197,6 +197,11 @@ void TksCustomPDFDocument::CheckSourceUnchanged() const {
     throw ESaveError(ksFormat(ksres::SSourceChanged, SourceFile->path().c_str()));
 }
 
+void TksCustomPDFDocument::CheckSourceReadWhole() const {
+  if (SourceFile && !SourceFile->Unchanged())
+    throw EReadError(ksFormat(ksres::SSourceChangedWhileRead, SourceFile->path().c_str()));
+}
+
 void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
   // A load that stopped part-way leaves a store that is not the document; writing it
   // would produce a file that silently lacks pages or objects.
@@ -223,8 +228,15 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
   // Stream data are read from the source file while they are written; a source changed
   // since it was read would give a file mixed from two versions, or none at all.
   CheckSourceUnchanged();
-  WriteDocument();
-  CheckSourceUnchanged();
+  try {
+    WriteDocument();
+  } catch (...) {
+    // A source cut short fails the save somewhere (a short copy, zeros that do not
+    // decode); the cause is what the user needs to hear.
+    CheckSourceReadWhole();
+    throw;
+  }
+  CheckSourceReadWhole();
   file.Commit();
 
   if (OpenAfterSave && OpenFileHook) {

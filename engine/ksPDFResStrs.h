@@ -155,6 +155,7 @@ inline constexpr const char* SDocumentIncomplete =
     "The document was not read completely and cannot be saved";
 inline constexpr const char* SSourceChanged =
     "The file \"%s\" was changed after it was read; open it again before saving";
+inline constexpr const char* SSourceChangedWhileRead = "The file \"%s\" was changed while it was read";
 inline constexpr const char* SOffsetTooLarge =
     "The output is too large: offset %s does not fit the ten digits of a cross-reference table";
 }  // namespace ksres

@@ -138,10 +138,11 @@ std::u16string Utf8ToUtf16(std::string_view s) {
 
 // ---- signals ----
 //
-// A process-wide handler for SIGINT, SIGTERM and SIGHUP, installed the first time an
-// output file is made and never taken away: it touches only its fixed table of names,
-// calls only async-signal-safe functions and never leaves through the frames it
-// interrupted.
+// Two process-wide handlers, installed the first time they are needed and never taken
+// away: SIGBUS for mapped files cut short, and SIGINT, SIGTERM and SIGHUP for temporary
+// output files. Each touches only its fixed table and calls only async-signal-safe
+// functions (mmap and unlink are plain system calls); neither ever leaves through the
+// frames it interrupted.
 
 namespace {
 
@@ -150,7 +151,8 @@ namespace {
 }
 
 // Hands a signal on to the action that was in place before ours. The default action is
-// put back and the signal raised anew: it takes effect as our handler returns.
+// put back and, for a signal that was sent (rather than raised by a fault, which simply
+// happens again), the signal raised anew: it takes effect as our handler returns.
 void PassOn(int sig, siginfo_t* info, void* context, const struct sigaction& previous, bool resend) {
   if (previous.sa_flags & SA_SIGINFO) {
     if (previous.sa_sigaction) previous.sa_sigaction(sig, info, context);
@@ -160,6 +162,78 @@ void PassOn(int sig, siginfo_t* info, void* context, const struct sigaction& pre
   } else {
     previous.sa_handler(sig);
   }
+}
+
+// Mapped files the SIGBUS handler knows: [begin, end) page-rounded, and whether a lost
+// page was replaced.
+constexpr int kMappingSlots = 64;
+struct MappingSlot {
+  std::atomic<bool> used{false};
+  std::atomic<uintptr_t> begin{0};
+  std::atomic<uintptr_t> end{0};
+  std::atomic<bool> faulted{false};
+};
+MappingSlot mappingSlots[kMappingSlots];
+uintptr_t pageSize = 4096;
+struct sigaction previousBusAction;
+
+void OnBusError(int sig, siginfo_t* info, void* context) {
+  // si_code > 0: raised by the system for an access, si_addr is the address touched.
+  if (info && info->si_code > 0) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (MappingSlot& slot : mappingSlots) {
+      const uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+      const uintptr_t end = slot.end.load(std::memory_order_acquire);
+      if (begin == 0 || at < begin || at >= end) continue;
+      // The file ends before this page now, so every later page is lost too: zeros over
+      // all of them, and the access that faulted is repeated on the zeros.
+      const uintptr_t page = at & ~(pageSize - 1);
+      const int saved = errno;
+      void* zeros = ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+      errno = saved;
+      if (zeros == MAP_FAILED) break;
+      slot.faulted.store(true, std::memory_order_release);
+      return;
+    }
+  }
+  PassOn(sig, info, context, previousBusAction, !info || info->si_code <= 0);
+}
+
+void InstallBusHandler() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const long size = ::sysconf(_SC_PAGESIZE);
+    if (size > 0) pageSize = static_cast<uintptr_t>(size);
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &previousBusAction);
+  });
+}
+
+// A slot for the mapping, or -1 when all are taken.
+int RegisterMapping(const uint8_t* data, uint64_t size) {
+  InstallBusHandler();
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(data);
+  const uintptr_t end = begin + ((static_cast<uintptr_t>(size) + pageSize - 1) & ~(pageSize - 1));
+  for (int i = 0; i < kMappingSlots; ++i) {
+    bool expected = false;
+    if (!mappingSlots[i].used.compare_exchange_strong(expected, true)) continue;
+    mappingSlots[i].faulted.store(false);
+    mappingSlots[i].end.store(end, std::memory_order_release);
+    mappingSlots[i].begin.store(begin, std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void UnregisterMapping(int slot) {
+  if (slot < 0) return;
+  mappingSlots[slot].begin.store(0, std::memory_order_release);
+  mappingSlots[slot].end.store(0, std::memory_order_release);
+  mappingSlots[slot].used.store(false);
 }
 
 // Temporary output names that SIGINT, SIGTERM and SIGHUP remove.
@@ -283,12 +357,39 @@ MappedFile::MappedFile(const std::string& path) : path_(path) {
     }
     data_ = static_cast<const uint8_t*>(p);
     mapped_ = true;
+    slot_ = RegisterMapping(data_, size_);
+    if (slot_ < 0) {
+      // Every slot of the SIGBUS handler is taken: a copy in memory cannot be cut short.
+      ::munmap(p, size_);
+      mapped_ = false;
+      auto* copy = new (std::nothrow) uint8_t[size_];
+      uint64_t done = 0;
+      while (copy && done < size_) {
+        ssize_t n = ::pread(fd, copy + done, static_cast<size_t>(std::min<uint64_t>(size_ - done, 1u << 30)),
+                            static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<uint64_t>(n);
+      }
+      if (!copy || done < size_) {
+        const int e = copy ? (errno ? errno : EIO) : ENOMEM;
+        delete[] copy;
+        ::close(fd);
+        throw std::runtime_error("Cannot read file \"" + path + "\". " + std::strerror(e));
+      }
+      data_ = copy;
+    }
   }
   fd_ = fd;
 }
 
 MappedFile::~MappedFile() {
-  if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
+  if (mapped_) {
+    UnregisterMapping(slot_);
+    ::munmap(const_cast<uint8_t*>(data_), size_);
+  } else {
+    delete[] data_;
+  }
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -297,7 +398,12 @@ void MappedFile::ReleasePages() const {
   if (mapped_) (void)::madvise(const_cast<uint8_t*>(data_), size_, MADV_DONTNEED);
 }
 
+bool MappedFile::Faulted() const {
+  return slot_ >= 0 && mappingSlots[slot_].faulted.load(std::memory_order_acquire);
+}
+
 bool MappedFile::Unchanged() const {
+  if (Faulted()) return false;
   struct stat st;
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
   return static_cast<uint64_t>(st.st_size) == size_ && static_cast<uint64_t>(st.st_dev) == device_ &&

@@ -17,6 +17,11 @@ std::string Utf16ToUtf8(std::u16string_view wide);
 std::u16string Utf8ToUtf16(std::string_view utf8);
 
 // A read-only view of a whole file, mapped when it can be.
+//
+// A file truncated by another program while it is mapped would end the process with
+// SIGBUS at the first touch of a lost page. A process-wide handler maps zero pages over
+// the lost range instead and marks the file as faulted, so readers see zeros, go on to a
+// normal failure and ask Unchanged() (or Faulted()) what happened.
 class MappedFile {
  public:
   explicit MappedFile(const std::string& path);  // throws std::runtime_error with the OS text
@@ -29,9 +34,13 @@ class MappedFile {
   // without passing through (and being counted in) this process's memory.
   int fd() const { return fd_; }
   // Whether the file still has the size, modification time and identity (device, inode)
-  // it had when it was mapped; false once it was written to, truncated or could not be
-  // asked. Bytes borrowed from the mapping are only what the file held while this is true.
+  // it had when it was mapped, and no page of it was lost; false once it was written
+  // to, truncated or could not be asked. Bytes borrowed from the mapping are only what
+  // the file held while this is true.
   bool Unchanged() const;
+  // Whether a page of the mapping was found gone (the file was cut short) and zeros
+  // stand in its place. Cheap enough to ask once per object read.
+  bool Faulted() const;
   const std::string& path() const { return path_; }
   // Hands the pages read so far back to the system's file cache; the bytes stay where
   // they are and are read in again when touched. A reader going through a large file
@@ -43,6 +52,7 @@ class MappedFile {
   const uint8_t* data_ = nullptr;
   uint64_t size_ = 0;
   bool mapped_ = false;
+  int slot_ = -1;  // in the table of mappings the SIGBUS handler knows
   int fd_ = -1;
   uint64_t device_ = 0, inode_ = 0;
   int64_t mtimeSec_ = 0, mtimeNsec_ = 0;

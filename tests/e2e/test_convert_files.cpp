@@ -1,10 +1,10 @@
 // The command-line converter and the file system around it: a save interrupted by
-// SIGINT, SIGTERM or SIGHUP.
+// SIGINT, SIGTERM or SIGHUP, and a source cut short by another program while it is read.
 //
 // A run is held at an exact point by its own progress output: stderr is a pipe in packet
 // mode with room for one write, so once this test stops reading, the converter blocks
-// on its next line but one. What the test does then (a signal) happens at that point of
-// the run, whatever the machine's speed.
+// on its next line but one. What the test does then (a signal, a truncation) happens at
+// that point of the run, whatever the machine's speed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -215,5 +215,54 @@ INSTANTIATE_TEST_SUITE_P(Points, ConvertInterrupted, testing::ValuesIn(SignalPoi
                            for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return name;
                          });
+
+struct CutPoint {
+  const char* readThrough;
+  size_t keep;  // bytes of the source left; SIZE_MAX: half of it
+  bool compress;
+};
+
+void PrintTo(const CutPoint& p, std::ostream* os) {
+  *os << "cut to " << (p.keep == SIZE_MAX ? std::string("half") : std::to_string(p.keep)) << " after "
+      << p.readThrough << (p.compress ? " (compressing)" : "");
+}
+
+class ConvertSourceCutShort : public testing::TestWithParam<CutPoint> {};
+
+// Exit 2 with the reason, no signal, nothing left behind, the previous output intact.
+TEST_P(ConvertSourceCutShort, FailsWithTheReasonAndLeavesNothing) {
+  const CutPoint& p = GetParam();
+  TempDir dir;
+  const std::string source = dir / "source.pdf";
+  WriteFile(source, LargeSource());
+  const std::string old = PreviousOutput();
+  WriteFile(dir / "out.pdf", old);
+
+  std::vector<std::string> args{"--progress", source, dir / "out.pdf"};
+  if (p.compress) args.insert(args.begin(), {"--compress=flate", "--compression-level=1"});
+  HeldRun run(args);
+  ASSERT_GT(run.pid(), 0);
+  ASSERT_TRUE(run.ReadThrough(p.readThrough)) << run.text();
+  fs::resize_file(source, p.keep == SIZE_MAX ? LargeSource().size() / 2 : p.keep);
+  const int status = run.Finish();
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status << "\n" << run.text();
+  EXPECT_EQ(WEXITSTATUS(status), 2) << run.text();
+  const std::string expected = "pagewright-convert: The file \"" + source + "\" was changed while it was read\n";
+  EXPECT_TRUE(run.text().size() >= expected.size() &&
+              run.text().compare(run.text().size() - expected.size(), expected.size(), expected) == 0)
+      << run.text();
+  EXPECT_EQ(run.text().find("Save Complete"), std::string::npos);
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"out.pdf", "source.pdf"}));
+  EXPECT_TRUE(ksfixture::ReadFile(dir / "out.pdf") == old) << "the previous output changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Load, ConvertSourceCutShort,
+                         testing::Values(CutPoint{"Reading Cross-Reference Table", 0, false},
+                                         CutPoint{"Traversing Pages...", SIZE_MAX, false},
+                                         CutPoint{"Processing Annotations...", 100000, false}));
+INSTANTIATE_TEST_SUITE_P(Save, ConvertSourceCutShort,
+                         testing::Values(CutPoint{"Writing Pages", 0, false}, CutPoint{"50%", SIZE_MAX, false},
+                                         CutPoint{"Writing Pages", 20000, true}, CutPoint{"50%", SIZE_MAX, true},
+                                         CutPoint{"99%", 1000, true}));
 
 }  // namespace

@@ -43,6 +43,36 @@ TEST(LoadFromFile, NameWithoutExtensionOpensItWithPdfAppended) {
   EXPECT_FALSE(doc.Reader);  // released once reading is over
 }
 
+// Another program cuts the source short while it is read: where the reader meets the
+// lost end it reads zeros (not SIGBUS), and the load fails saying what happened.
+TEST(LoadFromFile, ASourceCutShortWhileReadFailsClearly) {
+  const std::string bytes = ksfixture::ManyPages(300, 8000);
+  const struct {
+    const char* at;  // the status message at which the file is cut
+    size_t keep;     // bytes left
+    bool lostPagesTouched;
+  } cases[] = {
+      {"Reading Cross-Reference Table", bytes.size() / 2, true},  // before the table at the end is read
+      {"Traversing Pages...", 20000, true},
+      {"Traversing Pages...", 0, true},
+      {"Reading Outlines...", bytes.size() - 100, false},  // only the size tells: nothing lost is read
+  };
+  for (const auto& c : cases) {
+    const std::string path = ksfixture::WriteTempFile("cut-while-read.pdf", bytes);
+    TksCustomPDFDocument doc;
+    doc.OnStatusMessage = [&](TksCustomPDFDocument*, const std::string& m) {
+      if (m == c.at) std::filesystem::resize_file(path, c.keep);
+    };
+    EXPECT_THAT([&] { doc.LoadFromFile(path); },
+                ThrowsMessage<EReadError>(StrEq("The file \"" + path + "\" was changed while it was read")))
+        << c.at << " " << c.keep;
+    EXPECT_FALSE(doc.IsOpened());
+    EXPECT_FALSE(doc.Reader);
+    ASSERT_TRUE(doc.SourceFile);
+    EXPECT_EQ(doc.SourceFile->Faulted(), c.lostPagesTouched) << c.at << " " << c.keep;
+  }
+}
+
 TEST(LoadFromFile, SecondLoadStartsAfresh) {
   std::string first = ksfixture::WriteTempFile("first.pdf", Pages("%PDF-1.7").Build("/Root 1 0 R"));
   std::string second = ksfixture::WriteTempFile("second.pdf", Pages("%PDF-1.2").Build("/Root 1 0 R"));

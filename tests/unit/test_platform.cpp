@@ -1,5 +1,6 @@
 // What the platform layer gives the engine for files: output files that appear only when
-// complete (unnamed while written, or named and removed on SIGINT, SIGTERM and SIGHUP).
+// complete (unnamed while written, or named and removed on SIGINT, SIGTERM and SIGHUP),
+// and a mapped input that survives being cut short.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -178,5 +179,39 @@ TEST_P(TemporaryFileSignalTest, TheSignalRemovesTheTemporaryFileAndEndsTheProces
 
 INSTANTIATE_TEST_SUITE_P(Signals, TemporaryFileSignalTest, testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const testing::TestParamInfo<int>& info) { return std::string(sigabbrev_np(info.param)); });
+
+// Another program cuts the mapped file short: the pages it lost read as zeros instead of
+// ending the process with SIGBUS, and the file says it was cut short.
+TEST_F(PlatformFileTest, AMappedFileCutShortReadsZerosAndSaysSo) {
+  std::string bytes(1 << 20, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(1 + i % 251);
+  Write(Path("source"), bytes);
+  ksplatform::MappedFile file(Path("source"));
+  ASSERT_EQ(file.size(), bytes.size());
+  EXPECT_EQ(file.data()[700000], static_cast<uint8_t>(bytes[700000]));
+  EXPECT_FALSE(file.Faulted());
+
+  fs::resize_file(Path("source"), 100000);
+  EXPECT_FALSE(file.Unchanged());  // the size says so before any page is touched
+  EXPECT_EQ(file.data()[50], static_cast<uint8_t>(bytes[50]));  // what the file still holds is still there
+  EXPECT_EQ(file.data()[900000], 0);
+  EXPECT_TRUE(file.Faulted());
+  EXPECT_EQ(file.data()[700000], 0);
+  EXPECT_EQ(file.data()[bytes.size() - 1], 0);
+  file.ReleasePages();
+  EXPECT_EQ(file.data()[800000], 0);
+  EXPECT_FALSE(file.Unchanged());
+
+  // Grown back to its old size, the file is still not what was read.
+  fs::resize_file(Path("source"), bytes.size());
+  EXPECT_FALSE(file.Unchanged());
+
+  // Other mapped files are not disturbed.
+  Write(Path("other"), bytes);
+  ksplatform::MappedFile other(Path("other"));
+  EXPECT_EQ(other.data()[900000], static_cast<uint8_t>(bytes[900000]));
+  EXPECT_FALSE(other.Faulted());
+  EXPECT_TRUE(other.Unchanged());
+}
 
 }  // namespace

@@ -753,6 +753,40 @@ TEST_F(SaveTest, ASourceChangedAfterReadingFailsTheSaveAndWritesNothing) {
   }
 }
 
+// Another program cuts the source short while the save reads from it (stream data
+// copied by the kernel, small ones and re-compressed ones read from the mapping): the
+// save fails saying what happened, and the file it would have replaced stays.
+TEST_F(SaveTest, ASourceCutShortWhileSavingFailsTheSaveAndWritesNothing) {
+  const std::string bytes = ksfixture::ManyPages(200, 6000, 5, 100000);
+  const struct {
+    bool compress;
+    int percentage;  // the file is cut as the save reports this much done
+    size_t keep;
+  } cases[] = {
+      {false, 0, 0}, {false, 50, bytes.size() / 2}, {false, 90, 5000},
+      {true, 0, bytes.size() / 3}, {true, 50, 0}, {true, 99, bytes.size() - 3000},
+  };
+  for (const auto& c : cases) {
+    const std::string source = Path("source.pdf");
+    WriteFile(source, bytes);
+    TksCustomPDFDocument doc;
+    doc.ShowSetupDialog = false;
+    ASSERT_TRUE(doc.LoadFromFile(source));
+    if (c.compress) doc.SetCompression(0, 1);
+    bool writing = false;
+    doc.OnStatusMessage = [&](TksCustomPDFDocument*, const std::string& m) { writing = m == "Writing Pages"; };
+    doc.OnIOProgress = [&](TksCustomPDFDocument*, int percentage) {
+      if (writing && percentage == c.percentage) fs::resize_file(source, c.keep);
+    };
+    WriteFile(Path("out.pdf"), "old");
+    EXPECT_THAT([&] { doc.SaveToFile(Path("out.pdf"), 2); },
+                ThrowsMessage<EReadError>(StrEq("The file \"" + source + "\" was changed while it was read")))
+        << c.compress << " " << c.percentage;
+    EXPECT_EQ(ksfixture::ReadFile(Path("out.pdf")), "old");
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"out.pdf", "source.pdf"}));
+  }
+}
+
 TEST_F(SaveTest, ASourceReplacedUnderItsNameStillSavesWhatWasRead) {
   // The document keeps the file it read open: a new file put in its place (a save over
   // the input, for one) changes nothing the document holds.
