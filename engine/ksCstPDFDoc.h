@@ -265,7 +265,9 @@ class TksCustomPDFDocument : public TksComponent {
   void BuildOutlines(TksPDFObjectStore& saveStore);
   // Writes the document to fileName (".pdf" appended unless its extension is .pdf).
   // needAppearancesMode: 0 sets the form's "/NeedAppearances" true, 1 false, others leave it.
-  // The file is written beside the target and renamed over it only when complete.
+  // The file is written beside the target and takes its place only when complete; a
+  // symbolic link is followed (its target is replaced). Refused: an empty name, a name
+  // that is a folder or no regular file, an existing file without write permission.
   void SaveToFile(const std::string& fileName, uint8_t needAppearancesMode);
   // The name SaveToFile writes to for fileName.
   static std::string SaveFileName(const std::string& fileName);

@@ -22,9 +22,11 @@ namespace {
 // name; until then the target is untouched.
 class TksSaveFile : public TksStream {
  public:
-  explicit TksSaveFile(const std::string& target) : target_(target), buffer_(kBufferSize) {
+  // target: the output name as the user gave it (messages name it); path: the file it
+  // leads to, links followed.
+  TksSaveFile(const std::string& target, const std::string& path) : target_(target), buffer_(kBufferSize) {
     try {
-      file_ = std::make_unique<ksplatform::OutputFile>(target);
+      file_ = std::make_unique<ksplatform::OutputFile>(path);
     } catch (const std::system_error& e) {
       throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target.c_str(), std::strerror(e.code().value())));
     }
@@ -202,6 +204,35 @@ void TksCustomPDFDocument::CheckSourceReadWhole() const {
     throw EReadError(ksFormat(ksres::SSourceChangedWhileRead, SourceFile->path().c_str()));
 }
 
+namespace {
+
+// The file the output name leads to (links followed), refused when it cannot be written
+// as a file: a folder, a device such as /dev/null or a FIFO, an existing file that
+// nobody may write (the mode bits decide, as a process of the superuser may write
+// anything).
+std::string OutputPath(const std::string& fileName, const std::string& outputName) {
+  auto refuseNonFile = [](const std::string& name, ksplatform::FileKind kind) {
+    if (kind == ksplatform::fkDirectory) throw EFCreateError(ksFormat(ksres::SIsDirectory, name.c_str()));
+    if (kind == ksplatform::fkOther) throw EFCreateError(ksFormat(ksres::SNotRegularFile, name.c_str()));
+  };
+  // The name as given first: "/dev/null" names a device, not the base of "/dev/null.pdf".
+  if (fileName != outputName) refuseNonFile(fileName, ksplatform::KindOfFile(fileName));
+  std::string path;
+  try {
+    path = ksplatform::FollowLinks(outputName);
+  } catch (const std::system_error& e) {
+    throw EFCreateError(ksFormat(ksres::SCannotCreateFile, outputName.c_str(), std::strerror(e.code().value())));
+  }
+  uint32_t mode = 0;
+  const ksplatform::FileKind kind = ksplatform::KindOfFile(path, &mode);
+  refuseNonFile(outputName, kind);
+  if (kind == ksplatform::fkRegular && (mode & 0222) == 0)
+    throw EFCreateError(ksFormat(ksres::SOutputReadOnly, outputName.c_str()));
+  return path;
+}
+
+}  // namespace
+
 void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
   // A load that stopped part-way leaves a store that is not the document; writing it
   // would produce a file that silently lacks pages or objects.
@@ -209,11 +240,14 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
     throw ESaveError(IsEncrypted ? ksres::SPasswordNeeded : ksres::SDocumentIncomplete);
   if (ShowSetupDialog && SetupDialogHook && !SetupDialogHook(*this)) return;
 
+  // An empty name (an unset variable in a script) would write a hidden ".pdf".
+  if (fileName.empty()) throw EFCreateError(ksres::SOutputNameEmpty);
   const std::string outputName = SaveFileName(fileName);
+  const std::string outputPath = OutputPath(fileName, outputName);
   ApplyNeedAppearances(needAppearancesMode);
   StatusMessage(ksFormat(ksres::SSavingFile, outputName.c_str()));
 
-  TksSaveFile file(outputName);
+  TksSaveFile file(outputName, outputPath);
   struct SaveStateGuard {
     TksCustomPDFDocument& doc;
     ~SaveStateGuard() {

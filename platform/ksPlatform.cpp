@@ -335,13 +335,18 @@ std::string TemporaryNameFor(const std::string& target) {
 }  // namespace
 
 MappedFile::MappedFile(const std::string& path) : path_(path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so a FIFO put in the file's place cannot hold the open; it is refused below.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(errno));
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     int e = errno;
     ::close(fd);
     throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(e));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw std::runtime_error("Cannot open file \"" + path + "\". Not a regular file");
   }
   size_ = static_cast<uint64_t>(st.st_size);
   device_ = static_cast<uint64_t>(st.st_dev);
@@ -513,6 +518,32 @@ void OutputFile::Publish() {
   const int fd = fd_;
   fd_ = -1;
   ::close(fd);  // the data are in the file already: linked, nothing is left to lose here
+}
+
+std::string FollowLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    if (hops == 40) ThrowErrno(ELOOP, current);  // as many as the system itself follows
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n < 0) ThrowErrno(errno, current);
+    link.resize(static_cast<size_t>(n));
+    if (link.empty()) ThrowErrno(ENOENT, current);
+    const size_t slash = current.rfind('/');
+    if (link[0] != '/' && slash != std::string::npos) link = current.substr(0, slash + 1) + link;
+    current = link;
+  }
+}
+
+FileKind KindOfFile(const std::string& path, uint32_t* mode) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? fkMissing : fkUnknown;
+  if (mode) *mode = static_cast<uint32_t>(st.st_mode & 07777);
+  if (S_ISREG(st.st_mode)) return fkRegular;
+  if (S_ISDIR(st.st_mode)) return fkDirectory;
+  return fkOther;
 }
 
 bool FileExists(const std::string& path) {

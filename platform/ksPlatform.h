@@ -24,7 +24,9 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 // normal failure and ask Unchanged() (or Faulted()) what happened.
 class MappedFile {
  public:
-  explicit MappedFile(const std::string& path);  // throws std::runtime_error with the OS text
+  // Throws std::runtime_error with the OS text; a file that is not a regular file
+  // (a directory, FIFO or device) is refused.
+  explicit MappedFile(const std::string& path);
   ~MappedFile();
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
@@ -98,6 +100,18 @@ class OutputFile {
   bool replacing_ = false;
   bool published_ = false;
 };
+
+// The file a name leads to: the end of its chain of symbolic links, each relative link
+// taken from the folder of the link that holds it; a name that is no link comes back
+// unchanged, and the end of a chain need not exist. A loop, or a chain longer than the
+// system follows, throws std::system_error (ELOOP).
+std::string FollowLinks(const std::string& path);
+
+// What stands under a name (links followed). fkUnknown: the system would not say (a
+// folder on the way that cannot be searched); opening it tells why.
+enum FileKind { fkMissing, fkRegular, fkDirectory, fkOther, fkUnknown };
+// mode, when given, receives the permission bits of what is there.
+FileKind KindOfFile(const std::string& path, uint32_t* mode = nullptr);
 
 bool FileExists(const std::string& path);
 

@@ -1,5 +1,6 @@
 // The command-line converter and the file system around it: a save interrupted by
-// SIGINT, SIGTERM or SIGHUP, and a source cut short by another program while it is read.
+// SIGINT, SIGTERM or SIGHUP, a source cut short by another program while it is read,
+// and file names that lead to no file.
 //
 // A run is held at an exact point by its own progress output: stderr is a pipe in packet
 // mode with room for one write, so once this test stops reading, the converter blocks
@@ -264,5 +265,77 @@ INSTANTIATE_TEST_SUITE_P(Save, ConvertSourceCutShort,
                          testing::Values(CutPoint{"Writing Pages", 0, false}, CutPoint{"50%", SIZE_MAX, false},
                                          CutPoint{"Writing Pages", 20000, true}, CutPoint{"50%", SIZE_MAX, true},
                                          CutPoint{"99%", 1000, true}));
+
+struct Outcome {
+  int status;
+  std::string text;  // stderr and stdout
+};
+
+Outcome Convert(const std::vector<std::string>& args, const std::string& stdinPath = "/dev/null") {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return {-1, ""};
+  pid_t pid = Spawn(args, fds[1], stdinPath);
+  close(fds[1]);
+  Outcome r{-1, ""};
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) r.text.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return r;
+}
+
+// An input is opened by its own name; names that are no file are refused with what
+// they are; an empty name is a usage error; an output link writes where it leads.
+TEST(ConvertFileNames, EachNameIsTakenForWhatItIs) {
+  TempDir dir;
+  const std::string pdf = ksfixture::ManyPages(2, 100);
+  WriteFile(dir / "scan", pdf);
+  WriteFile(dir / "in.pdf", pdf);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  fs::create_directory(dir / "folder");
+  WriteFile(dir / "locked.pdf", "locked");
+  ASSERT_EQ(chmod((dir / "locked.pdf").c_str(), 0444), 0);
+  WriteFile(dir / "target.pdf", "old");
+  fs::create_symlink("target.pdf", dir / "link.pdf");
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string text;  // the first line of the output
+    std::string written;  // a file that must hold a PDF afterwards
+    std::string stdinPath = "/dev/null";
+  } cases[] = {
+      {{dir / "scan", dir / "out"}, 0, "", dir / "out.pdf"},
+      {{"/dev/stdin", dir / "from-stdin.pdf"}, 0, "", dir / "from-stdin.pdf", dir / "in.pdf"},
+      {{dir / "in.pdf", dir / "link.pdf"}, 0, "", dir / "target.pdf"},
+      {{dir / "in.pdf", ""}, 1, "pagewright-convert: the output file name is empty", ""},
+      {{"", dir / "out.pdf"}, 1, "pagewright-convert: the input file name is empty", ""},
+      {{"--info", ""}, 1, "pagewright-convert: the file name is empty", ""},
+      {{dir / "in.pdf", "/dev/null"}, 2, "pagewright-convert: /dev/null is not a regular file", ""},
+      {{dir / "in.pdf", dir / "folder"}, 2, "pagewright-convert: " + (dir / "folder") + " is a directory", ""},
+      {{dir / "folder", dir / "out.pdf"}, 2, "pagewright-convert: " + (dir / "folder") + " is a directory", ""},
+      {{dir / "fifo", dir / "out.pdf"}, 2, "pagewright-convert: " + (dir / "fifo") + " is not a regular file", ""},
+      {{dir / "in.pdf", dir / "locked.pdf"}, 2,
+       "pagewright-convert: " + (dir / "locked.pdf") + " is read-only; it was not replaced", ""},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.args) shown += "'" + a + "' ";
+    if (!c.written.empty()) fs::remove(c.written);
+    Outcome r = Convert(c.args, c.stdinPath);
+    EXPECT_EQ(r.status, c.status) << shown << "\n" << r.text;
+    EXPECT_EQ(r.text.substr(0, r.text.find('\n')), c.text) << shown;
+    if (!c.written.empty()) {
+      EXPECT_EQ(ksfixture::ReadFile(c.written).substr(0, 8), "%PDF-1.4") << shown;
+    }
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "link.pdf"));
+  EXPECT_EQ(ksfixture::ReadFile(dir / "locked.pdf"), "locked");
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"fifo", "folder", "from-stdin.pdf", "in.pdf", "link.pdf",
+                                                   "locked.pdf", "out.pdf", "scan", "target.pdf"}));
+}
 
 }  // namespace

@@ -309,7 +309,7 @@ class TestForm1 : public QObject {
   }
 
   void namesWithoutThePdfExtension_data() {
-    QTest::addColumn<QString>("typedSource");  // the file on disk is always in.pdf
+    QTest::addColumn<QString>("typedSource");  // the source file on disk has this name
     QTest::addColumn<QString>("typedOutput");
     QTest::addColumn<QString>("written");
     QTest::newRow("as named") << "in.pdf" << "out.pdf" << "out.pdf";
@@ -321,7 +321,7 @@ class TestForm1 : public QObject {
     QFETCH(QString, typedSource);
     QFETCH(QString, typedOutput);
     QFETCH(QString, written);
-    Write(QStringLiteral("in.pdf"), SmallPdf("1.3"));
+    Write(typedSource, SmallPdf("1.3"));
     Edit1()->setText(dir().filePath(typedSource));
     Edit2()->setText(dir().filePath(typedOutput));
     Click("Button3");

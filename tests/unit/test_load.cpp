@@ -1,6 +1,7 @@
 // The load driver: file names, resets, events, encryption and failures.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -23,20 +24,38 @@ PdfBuilder Pages(const std::string& header = "%PDF-1.4") {
   return b;
 }
 
-TEST(LoadFromFile, MissingFileNamesThePathTried) {
-  TksCustomPDFDocument doc;
-  std::string dir = std::filesystem::path(ksfixture::WriteTempFile("probe.txt", "")).parent_path().string();
-  std::string missing = dir + "/no-such-file.bin";
-  EXPECT_THAT([&] { doc.LoadFromFile(missing); }, ThrowsMessage<EFileNotFound>(StrEq(missing + " File Not Found")));
-  EXPECT_THAT([&] { doc.LoadFromFile(dir + "/no-such-file"); },
-              ThrowsMessage<EFileNotFound>(StrEq(dir + "/no-such-file.pdf File Not Found")));
+// The input is opened by the name given (the ".pdf" rule is the output's); a name that
+// does not lead to a regular file is refused with what stands there instead.
+TEST(LoadFromFile, NamesThatAreNoFileSayWhatIsThere) {
+  const std::string sibling = ksfixture::WriteTempFile("sibling.pdf", Pages().Build("/Root 1 0 R"));
+  const std::string dir = std::filesystem::path(sibling).parent_path().string();
+  const std::string fifo = ksfixture::WriteTempFile("load-fifo", "");
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string bare = sibling.substr(0, sibling.size() - 4);  // "sibling.pdf" exists, "sibling" not
+  const struct {
+    std::string name, message;
+  } cases[] = {
+      {dir + "/no-such-file.bin", dir + "/no-such-file.bin File Not Found"},
+      {bare, bare + " File Not Found"},
+      {dir, dir + " is a directory"},
+      {dir + "/", dir + "/ is a directory"},
+      {fifo, fifo + " is not a regular file"},
+      {"/dev/null", "/dev/null is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    TksCustomPDFDocument doc;
+    EXPECT_THAT([&] { doc.LoadFromFile(c.name); }, ThrowsMessage<EFileNotFound>(StrEq(c.message))) << c.name;
+    EXPECT_FALSE(doc.IsLoaded);
+    EXPECT_FALSE(doc.SourceFile);
+  }
+  std::filesystem::remove(fifo);
 }
 
-TEST(LoadFromFile, NameWithoutExtensionOpensItWithPdfAppended) {
-  std::string path = ksfixture::WriteTempFile("no-extension.pdf", Pages().Build("/Root 1 0 R"));
-  std::string bare = path.substr(0, path.size() - 4);
+TEST(LoadFromFile, ANameWithoutExtensionIsOpenedAsItIs) {
+  std::string path = ksfixture::WriteTempFile("scan", Pages().Build("/Root 1 0 R"));
   TksCustomPDFDocument doc;
-  EXPECT_TRUE(doc.LoadFromFile(bare));
+  EXPECT_TRUE(doc.LoadFromFile(path));
   EXPECT_EQ(doc.WorkFileName, path);
   EXPECT_EQ(doc.Filename, path);
   EXPECT_TRUE(doc.IsLoaded);

@@ -1,6 +1,6 @@
 // What the platform layer gives the engine for files: output files that appear only when
 // complete (unnamed while written, or named and removed on SIGINT, SIGTERM and SIGHUP),
-// and a mapped input that survives being cut short.
+// the end of a chain of symbolic links, and a mapped input that survives being cut short.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -180,6 +180,43 @@ TEST_P(TemporaryFileSignalTest, TheSignalRemovesTheTemporaryFileAndEndsTheProces
 INSTANTIATE_TEST_SUITE_P(Signals, TemporaryFileSignalTest, testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const testing::TestParamInfo<int>& info) { return std::string(sigabbrev_np(info.param)); });
 
+TEST_F(PlatformFileTest, FollowLinksEndsAtTheFileTheChainNames) {
+  fs::create_directory(Path("sub"));
+  Write(Path("sub/real.pdf"), "real");
+  fs::create_symlink("sub/real.pdf", Path("relative"));           // relative to the link's folder
+  fs::create_symlink(Path("relative"), Path("sub/absolute"));      // a link to a link
+  fs::create_symlink("../sub/real.pdf", Path("sub/up"));
+  fs::create_symlink("nowhere.pdf", Path("sub/dangling"));
+  fs::create_symlink("loop-b", Path("loop-a"));
+  fs::create_symlink("loop-a", Path("loop-b"));
+  EXPECT_EQ(ksplatform::FollowLinks(Path("sub/real.pdf")), Path("sub/real.pdf"));
+  EXPECT_EQ(ksplatform::FollowLinks(Path("relative")), Path("sub/real.pdf"));
+  EXPECT_EQ(ksplatform::FollowLinks(Path("sub/absolute")), Path("sub/real.pdf"));
+  EXPECT_EQ(ksplatform::FollowLinks(Path("sub/up")), Path("sub/../sub/real.pdf"));
+  EXPECT_EQ(ksplatform::FollowLinks(Path("sub/dangling")), Path("sub/nowhere.pdf"));
+  EXPECT_EQ(ksplatform::FollowLinks(Path("absent.pdf")), Path("absent.pdf"));
+  try {
+    ksplatform::FollowLinks(Path("loop-a"));
+    ADD_FAILURE() << "a loop was followed to an end";
+  } catch (const std::system_error& e) {
+    EXPECT_EQ(e.code().value(), ELOOP);
+  }
+}
+
+TEST_F(PlatformFileTest, KindOfFileTellsFilesFromTheRest) {
+  Write(Path("file"), "x");
+  ASSERT_EQ(chmod(Path("file").c_str(), 0444), 0);
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  uint32_t mode = 0;
+  EXPECT_EQ(ksplatform::KindOfFile(Path("file"), &mode), ksplatform::fkRegular);
+  EXPECT_EQ(mode, 0444u);
+  EXPECT_EQ(ksplatform::KindOfFile(dir_), ksplatform::fkDirectory);
+  EXPECT_EQ(ksplatform::KindOfFile(Path("fifo")), ksplatform::fkOther);
+  EXPECT_EQ(ksplatform::KindOfFile("/dev/null"), ksplatform::fkOther);
+  EXPECT_EQ(ksplatform::KindOfFile(Path("absent")), ksplatform::fkMissing);
+  EXPECT_EQ(ksplatform::KindOfFile(Path("file/below")), ksplatform::fkMissing);
+}
+
 // Another program cuts the mapped file short: the pages it lost read as zeros instead of
 // ending the process with SIGBUS, and the file says it was cut short.
 TEST_F(PlatformFileTest, AMappedFileCutShortReadsZerosAndSaysSo) {
@@ -212,6 +249,18 @@ TEST_F(PlatformFileTest, AMappedFileCutShortReadsZerosAndSaysSo) {
   EXPECT_EQ(other.data()[900000], static_cast<uint8_t>(bytes[900000]));
   EXPECT_FALSE(other.Faulted());
   EXPECT_TRUE(other.Unchanged());
+}
+
+TEST_F(PlatformFileTest, OnlyRegularFilesAreMapped) {
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  for (const std::string& path : {Path("fifo"), dir_, std::string("/dev/null")}) {
+    try {
+      ksplatform::MappedFile file(path);
+      ADD_FAILURE() << path << " was mapped";
+    } catch (const std::runtime_error& e) {
+      EXPECT_THAT(e.what(), testing::StrEq("Cannot open file \"" + path + "\". Not a regular file"));
+    }
+  }
 }
 
 }  // namespace
