@@ -82,6 +82,13 @@ TForm1::TForm1(TksDesktop* desktop, QWidget* parent)
     ui_->ProgressBar1->setValue(percentage);
     KeepPainting();
   };
+  PDFDoc->OnWarning = [this](TksCustomPDFDocument*, const std::string& warning) {
+    // Each text once: a damaged file can repeat the same finding many times.
+    const QString text = QString::fromUtf8(warning);
+    if (warningSet_.contains(text)) return;
+    warningSet_.insert(text);
+    warnings_ << text;
+  };
   PDFDoc->OnPassword = [this](TksCustomPDFDocument* sender, std::u16string& password, bool& cont, int tries) {
     // Many files carry an empty user password: that one is tried before anyone is asked.
     if (tries == 0) {
@@ -139,8 +146,18 @@ void TForm1::Button3Click() {
   }
   const int index = ui_->RadioGroup1->ItemIndex();
   if (index >= 0) PDFDoc->PDFVersion = static_cast<TksPDFVersion>(index);
+  // The warnings of the conversion: those of reading the document and of this save.
+  warnings_ = openWarnings_;
+  warningSet_ = QSet<QString>(warnings_.begin(), warnings_.end());
   if (!RunEngine([&] { PDFDoc->SaveToFile(ToFileName(ui_->Edit2->text()), 2); })) return;
-  ShowMessage(QStringLiteral("Conversion Done!"));
+  if (warnings_.isEmpty()) {
+    ShowMessage(QString::fromUtf8(kConversionDone));
+    return;
+  }
+  // Done all the same, but the output may lack what the warnings name: the user can read them.
+  desktop_->ShowDetailedMessage(QString::fromUtf8(kApplicationTitle),
+                                QStringLiteral("%1\n\n%2").arg(QString::fromUtf8(kConversionDone), WarningsSummary(warnings_)),
+                                warnings_.join(QLatin1Char('\n')), this);
 }
 
 void TForm1::Button5Click() { close(); }
@@ -149,6 +166,10 @@ bool TForm1::OpenSource(bool reportCancel) {
   const QString path = ui_->Edit1->text();
   loadedPath_.clear();
   ui_->ProgressBar1->setValue(0);
+  ui_->lblStatus->setToolTip(QString());
+  warnings_.clear();
+  warningSet_.clear();
+  openWarnings_.clear();
   if (!RunEngine([&] { PDFDoc->LoadFromFile(ToFileName(path)); })) return false;
   if (!PDFDoc->IsLoaded || !PDFDoc->StructureRead) {
     // Only a cancelled password prompt ends a load without an exception.
@@ -158,7 +179,20 @@ bool TForm1::OpenSource(bool reportCancel) {
   }
   loadedPath_ = path;
   ui_->RadioGroup1->setItemIndex(PDFDoc->PDFVersion);
+  openWarnings_ = warnings_;
+  if (!openWarnings_.isEmpty()) {
+    // The status line says so; all of them show over it, and again after a conversion.
+    const QString status = QStringLiteral("Opened with %1").arg(WarningsSummary(openWarnings_));
+    ui_->lblStatus->setText(ui_->lblStatus->fontMetrics().elidedText(status, Qt::ElideRight, ui_->lblStatus->width()));
+    ui_->lblStatus->setToolTip(openWarnings_.join(QLatin1Char('\n')));
+  }
   return true;
+}
+
+QString TForm1::WarningsSummary(const QStringList& warnings) {
+  if (warnings.isEmpty()) return {};
+  if (warnings.size() == 1) return QStringLiteral("1 warning: %1").arg(warnings.front());
+  return QStringLiteral("%1 warnings, the first: %2").arg(warnings.size()).arg(warnings.front());
 }
 
 bool TForm1::SourceLoaded() const {

@@ -4,7 +4,9 @@
 #include <functional>
 #include <memory>
 
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "ksDesktop.h"
@@ -16,6 +18,7 @@ class QMimeData;
 inline constexpr const char* kApplicationTitle = "Pagewright PDF Version Converter";
 // What the status line shows when the user cancels the password prompt.
 inline constexpr const char* kOpenCancelled = "The file was not opened: the password prompt was cancelled.";
+inline constexpr const char* kConversionDone = "Conversion Done!";
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -33,6 +36,9 @@ class TForm1 : public QWidget {
   static QString Caption();
   // The first local .pdf file among dropped data; empty when there is none.
   static QString DroppedPdf(const QMimeData* data);
+  // How many warnings there were, and the first: "1 warning: TEXT" or "N warnings, the
+  // first: TEXT".
+  static QString WarningsSummary(const QStringList& warnings);
 
  public slots:
   void Button1Click();
@@ -65,4 +71,9 @@ class TForm1 : public QWidget {
   TksDesktop* desktop_;
   QString loadedPath_;  // Edit1's text at the last successful open
   bool busy_ = false;
+  // The engine's warnings, each text once, in the order given: those of the running
+  // load or save, and those of the last open (part of every conversion of its document).
+  QStringList warnings_;
+  QSet<QString> warningSet_;
+  QStringList openWarnings_;
 };

@@ -49,6 +49,13 @@ void TksQtDesktop::ShowMessage(const QString& caption, const QString& text, QWid
   box.exec();
 }
 
+void TksQtDesktop::ShowDetailedMessage(const QString& caption, const QString& text, const QString& details,
+                                       QWidget* parent) {
+  QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
+  box.setDetailedText(details);
+  box.exec();
+}
+
 void TksQtDesktop::ShowError(const QString& caption, const QString& text, QWidget* parent) {
   QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
   box.exec();

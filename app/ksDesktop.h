@@ -40,6 +40,10 @@ class TksDesktop {
   virtual bool RunFileDialog(TksFileDialog& dialog, QWidget* parent) = 0;
   // A message with one OK button.
   virtual void ShowMessage(const QString& caption, const QString& text, QWidget* parent) = 0;
+  // A message with one OK button that asks for attention, and a details section the user
+  // may open to read more (one item a line).
+  virtual void ShowDetailedMessage(const QString& caption, const QString& text, const QString& details,
+                                   QWidget* parent) = 0;
   // A failure's message, as an error.
   virtual void ShowError(const QString& caption, const QString& text, QWidget* parent) = 0;
   // Asks for the password of fileName; tries counts the passwords already refused.
@@ -52,6 +56,8 @@ class TksQtDesktop : public TksDesktop {
  public:
   bool RunFileDialog(TksFileDialog& dialog, QWidget* parent) override;
   void ShowMessage(const QString& caption, const QString& text, QWidget* parent) override;
+  void ShowDetailedMessage(const QString& caption, const QString& text, const QString& details,
+                           QWidget* parent) override;
   void ShowError(const QString& caption, const QString& text, QWidget* parent) override;
   bool AskPassword(const QString& fileName, int tries, QString& password, QWidget* parent) override;
 };

@@ -79,12 +79,16 @@ int main(int argc, char** argv) {
       positional[positionals++] = a;
     }
   }
+  // An empty name is what an unset shell variable gives: never a file meant.
   if (info) {
     if (positionals != 1) return UsageError("--info takes one file name");
+    if (positional[0].empty()) return UsageError("the file name is empty");
     options.input = positional[0];
     return RunInfo(options);
   }
   if (positionals != 2) return UsageError("give an input and an output file name");
+  if (positional[0].empty()) return UsageError("the input file name is empty");
+  if (positional[1].empty()) return UsageError("the output file name is empty");
   options.input = positional[0];
   options.output = positional[1];
   return RunConvert(options);

@@ -343,7 +343,9 @@ class TksCustomPDFDocument : public TksComponent {
   void BuildOutlines(TksPDFObjectStore& saveStore);
   // Writes the document to fileName (".pdf" appended unless its extension is .pdf).
   // needAppearancesMode: 0 sets the form's "/NeedAppearances" true, 1 false, others leave it.
-  // The file is written beside the target and renamed over it only when complete.
+  // The file is written beside the target and takes its place only when complete; a
+  // symbolic link is followed (its target is replaced). Refused: an empty name, a name
+  // that is a folder or no regular file, an existing file without write permission.
   void SaveToFile(const std::string& fileName, uint8_t needAppearancesMode);
   // The name SaveToFile writes to for fileName.
   static std::string SaveFileName(const std::string& fileName);
@@ -459,6 +461,9 @@ class TksCustomPDFDocument : public TksComponent {
   void RecordOffset(int32_t number);
   // ESaveError when the file the document was read from is no longer what was read.
   void CheckSourceUnchanged() const;
+  // EReadError when the source changed (or was cut short) while it was being read: what
+  // was read may mix two versions of the file, or zeros where its end was.
+  void CheckSourceReadWhole() const;
   // Stream data of an encrypted save; false when the save is not encrypted or the handler
   // leaves a stream with this dictionary in clear.
   bool EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict, std::string_view bytes,

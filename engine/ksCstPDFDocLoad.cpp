@@ -1,5 +1,4 @@
 // The load driver.
-#include <filesystem>
 #include <unordered_map>
 
 #include "ksCstPDFDoc.h"
@@ -39,9 +38,19 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
   Reset();
   XRefKind = xkNone;
   PendingID.reset();
-  WorkFileName = std::filesystem::path(fileName).has_extension() ? fileName : fileName + ".pdf";
-  if (!ksplatform::FileExists(WorkFileName))
-    throw EFileNotFound(ksFormat(ksres::SFileNotFound, WorkFileName.c_str()));
+  // The name as given: adding an extension is the output's rule, and an input without
+  // one ("scan", /dev/stdin) is still a file.
+  WorkFileName = fileName;
+  switch (ksplatform::KindOfFile(WorkFileName)) {
+    case ksplatform::fkMissing:
+      throw EFileNotFound(ksFormat(ksres::SFileNotFound, WorkFileName.c_str()));
+    case ksplatform::fkDirectory:
+      throw EFileNotFound(ksFormat(ksres::SIsDirectory, WorkFileName.c_str()));
+    case ksplatform::fkOther:
+      throw EFileNotFound(ksFormat(ksres::SNotRegularFile, WorkFileName.c_str()));
+    default:
+      break;  // a regular file, or one the system would not describe: opening it says why
+  }
   if (Filename.empty()) Filename = WorkFileName;
   try {
     SourceFile = std::make_unique<ksplatform::MappedFile>(WorkFileName);
@@ -51,8 +60,8 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     throw Exception(e.what());
   }
 
-  ParseFile();
   try {
+    ParseFile();
     if (!IsEncrypted) {
       FinishLoad();
     } else if (OnPassword) {
@@ -68,8 +77,15 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     } else {
       TryPassword(std::u16string());
     }
+    // Whatever was read of a file that changed meanwhile may mix two versions of it, or
+    // hold zeros where its end was: the document is not the file.
+    CheckSourceReadWhole();
   } catch (...) {
     Reader.reset();
+    if (SourceFile && !SourceFile->Unchanged()) {
+      StructureRead = false;
+      CheckSourceReadWhole();
+    }
     throw;
   }
   // Reading is over; the mapping stays, as stream data may be views into it.

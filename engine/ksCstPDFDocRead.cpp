@@ -83,6 +83,9 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAt() { ret
 
 std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t objectNumber, int32_t generation) {
   if (!Reader || ReferenceGone(objectNumber, generation)) return nullptr;
+  // A source cut short reads as zeros from where it ends: the read stops at the next
+  // object instead of going on with them.
+  if (SourceFile && SourceFile->Faulted()) CheckSourceReadWhole();
   int64_t offset = FindObjectOffset(objectNumber);
   if (offset <= 0) return nullptr;
   Reader->Seek(static_cast<uint64_t>(offset));

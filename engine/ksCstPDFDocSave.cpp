@@ -1,13 +1,12 @@
 // The save driver: file name, form appearances, numbering, header and the safe
 // replacement of the target file.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <random>
+#include <system_error>
 #include <vector>
 
 #include "ksCstPDFDoc.h"
@@ -16,39 +15,22 @@
 
 namespace {
 
-// The output of a save: a temporary file beside the target, written through one buffer,
-// counting every byte (its count is the write position the offsets come from). Commit
-// renames it over the target; until then the target is untouched, and a save that
-// fails removes the temporary file.
+// The output of a save: a file beside the target that has no name while it is written
+// (or a hidden temporary name, removed on failure and on SIGINT, SIGTERM and SIGHUP;
+// see ksplatform::OutputFile), written through one buffer, counting every byte (its
+// count is the write position the offsets come from). Commit gives it the target's
+// name; until then the target is untouched.
 class TksSaveFile : public TksStream {
  public:
-  explicit TksSaveFile(const std::string& target) : target_(target), buffer_(kBufferSize) {
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.size() > 100) base.resize(100);  // keeps the temporary name within NAME_MAX
-    std::random_device random;
-    static const char digits[] = "0123456789abcdef";
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      std::string suffix;
-      uint32_t r = random();
-      for (int i = 0; i < 8; ++i, r >>= 4) suffix.push_back(digits[r & 15]);
-      temp_ = dir + "." + base + "." + suffix + ".pwtmp";
-      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ < 0 && errno != EEXIST) break;
+  // target: the output name as the user gave it (messages name it); path: the file it
+  // leads to, links followed.
+  TksSaveFile(const std::string& target, const std::string& path) : target_(target), buffer_(kBufferSize) {
+    try {
+      file_ = std::make_unique<ksplatform::OutputFile>(path);
+    } catch (const std::system_error& e) {
+      throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target.c_str(), std::strerror(e.code().value())));
     }
-    if (fd_ < 0) throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target.c_str(), std::strerror(errno)));
-    // A file that is replaced keeps its permissions.
-    struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      (void)::fchmod(fd_, st.st_mode & 07777);
-      replacing_ = true;
-    }
-  }
-
-  ~TksSaveFile() override {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(temp_.c_str());
+    fd_ = file_->fd();
   }
 
   TksSaveFile(const TksSaveFile&) = delete;
@@ -102,19 +84,22 @@ class TksSaveFile : public TksStream {
 
   int64_t Size() override { return written_; }
 
-  // Everything written (and on disk when a file is replaced), then the temporary file
-  // takes the target's place. Only an existing file can be lost to a crash between
-  // rename and write-back, so only then is the wait for the disk worth its cost
-  // (seconds for a large file).
+  // Everything written (and on disk when a file is replaced), then the new file takes
+  // the target's place. Only an existing file can be lost to a crash between rename and
+  // write-back, so only then is the wait for the disk worth its cost (seconds for a
+  // large file).
   void Commit() {
     FlushBuffer();
-    if (replacing_ && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) Fail(errno);
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) Fail(errno);
-    if (::rename(temp_.c_str(), target_.c_str()) != 0)
-      throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target_.c_str(), std::strerror(errno)));
-    committed_ = true;
+    try {
+      file_->Close(file_->Replacing());
+    } catch (const std::system_error& e) {
+      Fail(e.code().value());
+    }
+    try {
+      file_->Publish();
+    } catch (const std::system_error& e) {
+      throw EFCreateError(ksFormat(ksres::SCannotCreateFile, target_.c_str(), std::strerror(e.code().value())));
+    }
   }
 
  private:
@@ -143,10 +128,8 @@ class TksSaveFile : public TksStream {
   }
 
   std::string target_;
-  std::string temp_;
-  int fd_ = -1;
-  bool committed_ = false;
-  bool replacing_ = false;
+  std::unique_ptr<ksplatform::OutputFile> file_;
+  int fd_ = -1;  // file_'s
   std::vector<char> buffer_;
   bool kernelCopy_ = true;
   size_t used_ = 0;
@@ -225,6 +208,40 @@ void TksCustomPDFDocument::CheckSourceUnchanged() const {
     throw ESaveError(ksFormat(ksres::SSourceChanged, SourceFile->path().c_str()));
 }
 
+void TksCustomPDFDocument::CheckSourceReadWhole() const {
+  if (SourceFile && !SourceFile->Unchanged())
+    throw EReadError(ksFormat(ksres::SSourceChangedWhileRead, SourceFile->path().c_str()));
+}
+
+namespace {
+
+// The file the output name leads to (links followed), refused when it cannot be written
+// as a file: a folder, a device such as /dev/null or a FIFO, an existing file that
+// nobody may write (the mode bits decide, as a process of the superuser may write
+// anything).
+std::string OutputPath(const std::string& fileName, const std::string& outputName) {
+  auto refuseNonFile = [](const std::string& name, ksplatform::FileKind kind) {
+    if (kind == ksplatform::fkDirectory) throw EFCreateError(ksFormat(ksres::SIsDirectory, name.c_str()));
+    if (kind == ksplatform::fkOther) throw EFCreateError(ksFormat(ksres::SNotRegularFile, name.c_str()));
+  };
+  // The name as given first: "/dev/null" names a device, not the base of "/dev/null.pdf".
+  if (fileName != outputName) refuseNonFile(fileName, ksplatform::KindOfFile(fileName));
+  std::string path;
+  try {
+    path = ksplatform::FollowLinks(outputName);
+  } catch (const std::system_error& e) {
+    throw EFCreateError(ksFormat(ksres::SCannotCreateFile, outputName.c_str(), std::strerror(e.code().value())));
+  }
+  uint32_t mode = 0;
+  const ksplatform::FileKind kind = ksplatform::KindOfFile(path, &mode);
+  refuseNonFile(outputName, kind);
+  if (kind == ksplatform::fkRegular && (mode & 0222) == 0)
+    throw EFCreateError(ksFormat(ksres::SOutputReadOnly, outputName.c_str()));
+  return path;
+}
+
+}  // namespace
+
 void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needAppearancesMode) {
   // A load that stopped part-way leaves a store that is not the document; writing it
   // would produce a file that silently lacks pages or objects.
@@ -232,11 +249,14 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
     throw ESaveError(IsEncrypted ? ksres::SPasswordNeeded : ksres::SDocumentIncomplete);
   if (ShowSetupDialog && SetupDialogHook && !SetupDialogHook(*this)) return;
 
+  // An empty name (an unset variable in a script) would write a hidden ".pdf".
+  if (fileName.empty()) throw EFCreateError(ksres::SOutputNameEmpty);
   const std::string outputName = SaveFileName(fileName);
+  const std::string outputPath = OutputPath(fileName, outputName);
   ApplyNeedAppearances(needAppearancesMode);
   StatusMessage(ksFormat(ksres::SSavingFile, outputName.c_str()));
 
-  TksSaveFile file(outputName);
+  TksSaveFile file(outputName, outputPath);
   struct SaveStateGuard {
     TksCustomPDFDocument& doc;
     ~SaveStateGuard() {
@@ -251,8 +271,15 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
   // Stream data are read from the source file while they are written; a source changed
   // since it was read would give a file mixed from two versions, or none at all.
   CheckSourceUnchanged();
-  WriteDocument();
-  CheckSourceUnchanged();
+  try {
+    WriteDocument();
+  } catch (...) {
+    // A source cut short fails the save somewhere (a short copy, zeros that do not
+    // decode); the cause is what the user needs to hear.
+    CheckSourceReadWhole();
+    throw;
+  }
+  CheckSourceReadWhole();
   file.Commit();
 
   if (OpenAfterSave && OpenFileHook) {

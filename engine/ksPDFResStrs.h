@@ -31,6 +31,8 @@ inline constexpr const char* SFileCorrupted = "File is corrupted";
 inline constexpr const char* SUnexpectedError = "Unexpected Error";
 inline constexpr const char* SImproperPNG = "Improper PNG algorithm tag in stream";
 inline constexpr const char* SFileNotFound = "%s File Not Found";
+inline constexpr const char* SIsDirectory = "%s is a directory";
+inline constexpr const char* SNotRegularFile = "%s is not a regular file";
 inline constexpr const char* SInvalidPage = "Invalid page number (%d)";
 
 // Stream adapters and filters
@@ -188,6 +190,9 @@ inline constexpr const char* SDocumentIncomplete =
     "The document was not read completely and cannot be saved";
 inline constexpr const char* SSourceChanged =
     "The file \"%s\" was changed after it was read; open it again before saving";
+inline constexpr const char* SSourceChangedWhileRead = "The file \"%s\" was changed while it was read";
+inline constexpr const char* SOutputNameEmpty = "The output file name is empty";
+inline constexpr const char* SOutputReadOnly = "%s is read-only; it was not replaced";
 inline constexpr const char* SOffsetTooLarge =
     "The output is too large: offset %s does not fit the ten digits of a cross-reference table";
 }  // namespace ksres

@@ -2,13 +2,20 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <random>
 #include <stdexcept>
+#include <system_error>
 
 namespace ksplatform {
 
@@ -129,14 +136,217 @@ std::u16string Utf8ToUtf16(std::string_view s) {
   return out;
 }
 
+// ---- signals ----
+//
+// Two process-wide handlers, installed the first time they are needed and never taken
+// away: SIGBUS for mapped files cut short, and SIGINT, SIGTERM and SIGHUP for temporary
+// output files. Each touches only its fixed table and calls only async-signal-safe
+// functions (mmap and unlink are plain system calls); neither ever leaves through the
+// frames it interrupted.
+
+namespace {
+
+[[noreturn]] void ThrowErrno(int error, const std::string& what) {
+  throw std::system_error(error, std::generic_category(), what);
+}
+
+// Hands a signal on to the action that was in place before ours. The default action is
+// put back and, for a signal that was sent (rather than raised by a fault, which simply
+// happens again), the signal raised anew: it takes effect as our handler returns.
+void PassOn(int sig, siginfo_t* info, void* context, const struct sigaction& previous, bool resend) {
+  if (previous.sa_flags & SA_SIGINFO) {
+    if (previous.sa_sigaction) previous.sa_sigaction(sig, info, context);
+  } else if (previous.sa_handler == SIG_DFL || previous.sa_handler == SIG_IGN) {
+    ::sigaction(sig, &previous, nullptr);
+    if (resend) ::raise(sig);
+  } else {
+    previous.sa_handler(sig);
+  }
+}
+
+// Mapped files the SIGBUS handler knows: [begin, end) page-rounded, and whether a lost
+// page was replaced.
+constexpr int kMappingSlots = 64;
+struct MappingSlot {
+  std::atomic<bool> used{false};
+  std::atomic<uintptr_t> begin{0};
+  std::atomic<uintptr_t> end{0};
+  std::atomic<bool> faulted{false};
+};
+MappingSlot mappingSlots[kMappingSlots];
+uintptr_t pageSize = 4096;
+struct sigaction previousBusAction;
+
+void OnBusError(int sig, siginfo_t* info, void* context) {
+  // si_code > 0: raised by the system for an access, si_addr is the address touched.
+  if (info && info->si_code > 0) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (MappingSlot& slot : mappingSlots) {
+      const uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+      const uintptr_t end = slot.end.load(std::memory_order_acquire);
+      if (begin == 0 || at < begin || at >= end) continue;
+      // The file ends before this page now, so every later page is lost too: zeros over
+      // all of them, and the access that faulted is repeated on the zeros.
+      const uintptr_t page = at & ~(pageSize - 1);
+      const int saved = errno;
+      void* zeros = ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+      errno = saved;
+      if (zeros == MAP_FAILED) break;
+      slot.faulted.store(true, std::memory_order_release);
+      return;
+    }
+  }
+  PassOn(sig, info, context, previousBusAction, !info || info->si_code <= 0);
+}
+
+void InstallBusHandler() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const long size = ::sysconf(_SC_PAGESIZE);
+    if (size > 0) pageSize = static_cast<uintptr_t>(size);
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &previousBusAction);
+  });
+}
+
+// A slot for the mapping, or -1 when all are taken.
+int RegisterMapping(const uint8_t* data, uint64_t size) {
+  InstallBusHandler();
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(data);
+  const uintptr_t end = begin + ((static_cast<uintptr_t>(size) + pageSize - 1) & ~(pageSize - 1));
+  for (int i = 0; i < kMappingSlots; ++i) {
+    bool expected = false;
+    if (!mappingSlots[i].used.compare_exchange_strong(expected, true)) continue;
+    mappingSlots[i].faulted.store(false);
+    mappingSlots[i].end.store(end, std::memory_order_release);
+    mappingSlots[i].begin.store(begin, std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void UnregisterMapping(int slot) {
+  if (slot < 0) return;
+  mappingSlots[slot].begin.store(0, std::memory_order_release);
+  mappingSlots[slot].end.store(0, std::memory_order_release);
+  mappingSlots[slot].used.store(false);
+}
+
+// Temporary output names that SIGINT, SIGTERM and SIGHUP remove.
+constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kNameSlots = 16;
+struct NameSlot {
+  std::atomic<bool> used{false};
+  std::atomic<bool> armed{false};
+  char path[PATH_MAX];
+};
+NameSlot nameSlots[kNameSlots];
+struct sigaction previousTerminatingActions[3];
+
+void OnTerminatingSignal(int sig, siginfo_t* info, void* context) {
+  const int saved = errno;
+  for (NameSlot& slot : nameSlots)
+    if (slot.armed.load(std::memory_order_acquire)) ::unlink(slot.path);
+  for (int i = 0; i < 3; ++i)
+    if (kTerminatingSignals[i] == sig) PassOn(sig, info, context, previousTerminatingActions[i], true);
+  errno = saved;
+}
+
+void InstallCleanupHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action {};
+    action.sa_sigaction = OnTerminatingSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) {
+      struct sigaction current {};
+      ::sigaction(kTerminatingSignals[i], nullptr, &current);
+      // An ignored signal (nohup) stays ignored: it ends nothing, so nothing is removed.
+      if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN) continue;
+      ::sigaction(kTerminatingSignals[i], &action, &previousTerminatingActions[i]);
+    }
+  });
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP back while a name is created or registered together,
+// so the handler never sees one without the other.
+class TerminatingSignalsHeld {
+ public:
+  TerminatingSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : kTerminatingSignals) sigaddset(&held, sig);
+    ::pthread_sigmask(SIG_BLOCK, &held, &saved_);
+  }
+  ~TerminatingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  TerminatingSignalsHeld(const TerminatingSignalsHeld&) = delete;
+  TerminatingSignalsHeld& operator=(const TerminatingSignalsHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// A slot for the name, or -1 when the table is full or the name too long (the file is
+// then still written, only not removed on a signal).
+int RegisterName(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kNameSlots; ++i) {
+    bool expected = false;
+    if (!nameSlots[i].used.compare_exchange_strong(expected, true)) continue;
+    std::memcpy(nameSlots[i].path, path.c_str(), path.size() + 1);
+    nameSlots[i].armed.store(true, std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void UnregisterName(int slot) {
+  if (slot < 0) return;
+  nameSlots[slot].armed.store(false, std::memory_order_release);
+  nameSlots[slot].used.store(false);
+}
+
+// Unnamed files are given their name through /proc/self/fd; without it they could never
+// be linked in.
+bool UnnamedFilesUsable() {
+  static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+// ".NAME.XXXXXXXX.pwtmp" beside target, with a fresh random part.
+std::string TemporaryNameFor(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (base.size() > 100) base.resize(100);  // keeps the temporary name within NAME_MAX
+  static std::random_device random;
+  static const char digits[] = "0123456789abcdef";
+  std::string suffix;
+  uint32_t r = random();
+  for (int i = 0; i < 8; ++i, r >>= 4) suffix.push_back(digits[r & 15]);
+  return dir + "." + base + "." + suffix + ".pwtmp";
+}
+
+}  // namespace
+
 MappedFile::MappedFile(const std::string& path) : path_(path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so a FIFO put in the file's place cannot hold the open; it is refused below.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(errno));
   struct stat st;
   if (::fstat(fd, &st) != 0) {
     int e = errno;
     ::close(fd);
     throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(e));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw std::runtime_error("Cannot open file \"" + path + "\". Not a regular file");
   }
   size_ = static_cast<uint64_t>(st.st_size);
   device_ = static_cast<uint64_t>(st.st_dev);
@@ -152,12 +362,39 @@ MappedFile::MappedFile(const std::string& path) : path_(path) {
     }
     data_ = static_cast<const uint8_t*>(p);
     mapped_ = true;
+    slot_ = RegisterMapping(data_, size_);
+    if (slot_ < 0) {
+      // Every slot of the SIGBUS handler is taken: a copy in memory cannot be cut short.
+      ::munmap(p, size_);
+      mapped_ = false;
+      auto* copy = new (std::nothrow) uint8_t[size_];
+      uint64_t done = 0;
+      while (copy && done < size_) {
+        ssize_t n = ::pread(fd, copy + done, static_cast<size_t>(std::min<uint64_t>(size_ - done, 1u << 30)),
+                            static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<uint64_t>(n);
+      }
+      if (!copy || done < size_) {
+        const int e = copy ? (errno ? errno : EIO) : ENOMEM;
+        delete[] copy;
+        ::close(fd);
+        throw std::runtime_error("Cannot read file \"" + path + "\". " + std::strerror(e));
+      }
+      data_ = copy;
+    }
   }
   fd_ = fd;
 }
 
 MappedFile::~MappedFile() {
-  if (mapped_) ::munmap(const_cast<uint8_t*>(data_), size_);
+  if (mapped_) {
+    UnregisterMapping(slot_);
+    ::munmap(const_cast<uint8_t*>(data_), size_);
+  } else {
+    delete[] data_;
+  }
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -166,12 +403,147 @@ void MappedFile::ReleasePages() const {
   if (mapped_) (void)::madvise(const_cast<uint8_t*>(data_), size_, MADV_DONTNEED);
 }
 
+bool MappedFile::Faulted() const {
+  return slot_ >= 0 && mappingSlots[slot_].faulted.load(std::memory_order_acquire);
+}
+
 bool MappedFile::Unchanged() const {
+  if (Faulted()) return false;
   struct stat st;
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
   return static_cast<uint64_t>(st.st_size) == size_ && static_cast<uint64_t>(st.st_dev) == device_ &&
          static_cast<uint64_t>(st.st_ino) == inode_ && static_cast<int64_t>(st.st_mtim.tv_sec) == mtimeSec_ &&
          static_cast<int64_t>(st.st_mtim.tv_nsec) == mtimeNsec_;
+}
+
+// ---- output files ----
+
+OutputFile::OutputFile(const std::string& target, Naming naming) : target_(target) {
+  InstallCleanupHandlers();
+  struct stat st;
+  replacing_ = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (naming == onUnnamedWhereSupported && UnnamedFilesUsable()) {
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash ? slash : 1);
+    // Where the file system has no unnamed files (EOPNOTSUPP; EISDIR or EINVAL from
+    // kernels that predate them), and for any other failure, the named way is taken; it
+    // reports a failure of its own with the reason.
+    fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  }
+  if (fd_ < 0) {
+    int error = 0;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      const std::string name = TemporaryNameFor(target);
+      TerminatingSignalsHeld held;
+      fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      error = errno;
+      if (fd_ >= 0) {
+        temp_ = name;
+        slot_ = RegisterName(name);
+      } else if (error != EEXIST) {
+        break;
+      }
+    }
+    if (fd_ < 0) ThrowErrno(error, "create");
+  }
+  // A file that is replaced keeps its owner (where this process may give it) and its
+  // permissions; the owner first, as a change of owner clears set-id bits.
+  if (replacing_) {
+    (void)!::fchown(fd_, st.st_uid, st.st_gid);
+    (void)::fchmod(fd_, st.st_mode & 07777);
+  }
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!temp_.empty() && !published_) {
+    TerminatingSignalsHeld held;
+    ::unlink(temp_.c_str());
+    UnregisterName(slot_);
+  }
+}
+
+void OutputFile::Close(bool sync) {
+  if (fd_ < 0) return;
+  // Some file systems cannot sync (EINVAL), and a read-only one has nothing to sync.
+  if (sync && ::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) ThrowErrno(errno, "sync");
+  // An unnamed file closed now would be gone: it stays open until Publish links it.
+  if (temp_.empty()) return;
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) ThrowErrno(errno, "close");
+}
+
+void OutputFile::Publish() {
+  if (published_) return;
+  if (!temp_.empty()) {
+    if (fd_ >= 0) Close(false);
+    TerminatingSignalsHeld held;
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) ThrowErrno(errno, "rename");
+    published_ = true;
+    UnregisterName(slot_);
+    return;
+  }
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+  // A new target is linked in under its own name: it appears whole or not at all. Where
+  // a file is there (or has just appeared), the new one is linked under a temporary name
+  // and renamed over it, so the old file is there until the new one takes its place.
+  bool linked = false;
+  if (!replacing_) {
+    linked = ::linkat(AT_FDCWD, self, AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!linked && errno != EEXIST) ThrowErrno(errno, "link");
+  }
+  for (int attempt = 0; !linked && attempt < 100; ++attempt) {
+    const std::string name = TemporaryNameFor(target_);
+    TerminatingSignalsHeld held;
+    const int slot = RegisterName(name);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      const int error = errno;
+      UnregisterName(slot);
+      if (error == EEXIST) continue;
+      ThrowErrno(error, "link");
+    }
+    if (::rename(name.c_str(), target_.c_str()) != 0) {
+      const int error = errno;
+      ::unlink(name.c_str());
+      UnregisterName(slot);
+      ThrowErrno(error, "rename");
+    }
+    UnregisterName(slot);
+    linked = true;
+  }
+  if (!linked) ThrowErrno(EEXIST, "link");
+  published_ = true;
+  const int fd = fd_;
+  fd_ = -1;
+  ::close(fd);  // the data are in the file already: linked, nothing is left to lose here
+}
+
+std::string FollowLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    if (hops == 40) ThrowErrno(ELOOP, current);  // as many as the system itself follows
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n < 0) ThrowErrno(errno, current);
+    link.resize(static_cast<size_t>(n));
+    if (link.empty()) ThrowErrno(ENOENT, current);
+    const size_t slash = current.rfind('/');
+    if (link[0] != '/' && slash != std::string::npos) link = current.substr(0, slash + 1) + link;
+    current = link;
+  }
+}
+
+FileKind KindOfFile(const std::string& path, uint32_t* mode) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? fkMissing : fkUnknown;
+  if (mode) *mode = static_cast<uint32_t>(st.st_mode & 07777);
+  if (S_ISREG(st.st_mode)) return fkRegular;
+  if (S_ISDIR(st.st_mode)) return fkDirectory;
+  return fkOther;
 }
 
 bool FileExists(const std::string& path) {

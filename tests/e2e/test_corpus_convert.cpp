@@ -474,6 +474,7 @@ TEST(ConvertCommand, SavesOverTheFileItLoaded) {
   TempDir dir;
   const std::string file = dir.path() + "/same.pdf";
   fs::copy_file(CorpusPath("pysamples_pdflatex-outline.pdf"), file);
+  fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);  // the corpus is read-only
   const std::string before = Counts(file);
   RunResult conv = Shell(std::string(PW_CONVERT_EXE) + " --pdf-version=2.0 " + Quote(file) + " " + Quote(file) + " 2>&1");
   ASSERT_EQ(conv.status, 0) << conv.out;

@@ -215,6 +215,39 @@ std::string Deflate(const std::string& bytes) {
   return out;
 }
 
+std::string ManyPages(int pages, size_t contentBytes, int largeEvery, size_t largeBytes) {
+  uint32_t state = 12345;
+  auto patterned = [&](size_t size) {
+    std::string data(size, '\0');
+    for (char& c : data) {
+      state = state * 1103515245u + 12345u;
+      c = static_cast<char>(state >> 23);
+    }
+    return data;
+  };
+  PdfBuilder b;
+  std::string kids;
+  int next = 3;
+  for (int i = 0; i < pages; ++i) {
+    const int page = next++, content = next++;
+    std::string resources;
+    if (largeEvery > 0 && i % largeEvery == 0) {
+      const int image = next++;
+      b.Stream(image, "/Type /XObject /Subtype /Image /Width " + std::to_string(largeBytes) +
+                          " /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8",
+               patterned(largeBytes));
+      resources = " /Resources << /XObject << /Im0 " + std::to_string(image) + " 0 R >> >>";
+    }
+    b.Object(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " + std::to_string(content) +
+                       " 0 R" + resources + " >>");
+    b.Stream(content, "", patterned(contentBytes));
+    kids += std::to_string(page) + " 0 R ";
+  }
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+  return b.Build("/Root 1 0 R");
+}
+
 std::string WriteTempFile(const std::string& name, const std::string& bytes) {
   auto dir = std::filesystem::temp_directory_path() / "pagewright-tests";
   std::filesystem::create_directories(dir);

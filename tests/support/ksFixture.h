@@ -73,6 +73,11 @@ std::string LzwLiteral(const std::string& bytes);
 // The offset the last "startxref" of a file gives.
 int64_t StartXRefOf(const std::string& file);
 
+// A document of pages pages, each with a content stream of contentBytes patterned bytes
+// and, on every largeEvery-th page (none when 0), an image of largeBytes: for tests that
+// need a file of some size and many objects. Objects 1 and 2 are catalog and page tree.
+std::string ManyPages(int pages, size_t contentBytes, int largeEvery = 0, size_t largeBytes = 0);
+
 // Writes bytes to a file under the temporary folder whose name carries the process id,
 // so tests running side by side never share a file.
 std::string WriteTempFile(const std::string& name, const std::string& bytes);

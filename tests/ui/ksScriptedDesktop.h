@@ -15,6 +15,7 @@ class TksScriptedDesktop : public TksDesktop {
     QString kind;  // "message" or "error"
     QString caption;
     QString text;
+    QString details;  // of a detailed message
   };
   struct Asked {
     QString fileName;
@@ -34,10 +35,13 @@ class TksScriptedDesktop : public TksDesktop {
     return Next(fileAnswers, dialog.FileName);
   }
   void ShowMessage(const QString& caption, const QString& text, QWidget*) override {
-    shown.push_back({QStringLiteral("message"), caption, text});
+    shown.push_back({QStringLiteral("message"), caption, text, {}});
+  }
+  void ShowDetailedMessage(const QString& caption, const QString& text, const QString& details, QWidget*) override {
+    shown.push_back({QStringLiteral("message"), caption, text, details});
   }
   void ShowError(const QString& caption, const QString& text, QWidget*) override {
-    shown.push_back({QStringLiteral("error"), caption, text});
+    shown.push_back({QStringLiteral("error"), caption, text, {}});
   }
   bool AskPassword(const QString& fileName, int tries, QString& password, QWidget*) override {
     passwordsAsked.push_back({fileName, tries});

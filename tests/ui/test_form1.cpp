@@ -14,6 +14,7 @@
 
 #include "Form1.h"
 #include "ksFixture.h"
+#include "ksPDFResStrs.h"
 #include "ksRadioGroup.h"
 #include "ksScriptedDesktop.h"
 
@@ -327,7 +328,7 @@ class TestForm1 : public QObject {
   }
 
   void namesWithoutThePdfExtension_data() {
-    QTest::addColumn<QString>("typedSource");  // the file on disk is always in.pdf
+    QTest::addColumn<QString>("typedSource");  // the source file on disk has this name
     QTest::addColumn<QString>("typedOutput");
     QTest::addColumn<QString>("written");
     QTest::newRow("as named") << "in.pdf" << "out.pdf" << "out.pdf";
@@ -339,13 +340,66 @@ class TestForm1 : public QObject {
     QFETCH(QString, typedSource);
     QFETCH(QString, typedOutput);
     QFETCH(QString, written);
-    Write(QStringLiteral("in.pdf"), SmallPdf("1.3"));
+    Write(typedSource, SmallPdf("1.3"));
     Edit1()->setText(dir().filePath(typedSource));
     Edit2()->setText(dir().filePath(typedOutput));
     Click("Button3");
     QCOMPARE(Shown(QStringLiteral("message")), QStringList{QStringLiteral("Conversion Done!")});
     QVERIFY(ReadAll(dir().filePath(written)).startsWith("%PDF-1.3"));
     QCOMPARE(RadioGroup1()->ItemIndex(), 3);
+  }
+
+  // The engine's warnings of a load and a save: the status line says so after the open,
+  // and the conversion is done but says how many there were, names the first and lists
+  // them all in the message's details.
+  void warningsOfTheConversionAreShown_data() {
+    QTest::addColumn<bool>("withOutline");
+    QTest::addColumn<QStringList>("warnings");
+    const QString info = QString::fromUtf8(ksFormat(ksres::SInfoNotDictionary, 4));
+    const QString outline = QString::fromUtf8(ksFormat(ksres::SOutlineNotDictionary, 6));
+    QTest::newRow("one") << false << QStringList{info};
+    QTest::newRow("two") << true << QStringList{info, outline};
+  }
+  void warningsOfTheConversionAreShown() {
+    QFETCH(bool, withOutline);
+    QFETCH(QStringList, warnings);
+    ksfixture::PdfBuilder b("%PDF-1.5");
+    b.Object(1, withOutline ? "<< /Type /Catalog /Pages 2 0 R /Outlines 5 0 R >>" : "<< /Type /Catalog /Pages 2 0 R >>")
+        .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+        .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>")
+        .Object(4, "42");  // /Info that is no dictionary
+    if (withOutline) b.Object(5, "<< /Type /Outlines /First 6 0 R /Last 6 0 R /Count 1 >>").Object(6, "7");
+    Open(Write(QStringLiteral("warned.pdf"), b.Build("/Root 1 0 R /Info 4 0 R")));
+    QVERIFY(desktop_->shown.empty());
+    auto* status = Find<QLabel>("lblStatus");
+    const QString opened = warnings.size() == 1 ? QStringLiteral("Opened with 1 warning: ") + warnings[0]
+                                                : QStringLiteral("Opened with 2 warnings, the first: ") + warnings[0];
+    QCOMPARE(status->text(), status->fontMetrics().elidedText(opened, Qt::ElideRight, status->width()));
+    QVERIFY2(status->text().startsWith(opened.left(20)), qPrintable(status->text()));
+    QCOMPARE(status->toolTip(), warnings.join(QLatin1Char('\n')));
+
+    const QString output = dir().filePath(QStringLiteral("out.pdf"));
+    Edit2()->setText(output);
+    Click("Button3");
+    QCOMPARE(desktop_->shown.size(), size_t(1));
+    const auto& done = desktop_->shown.front();
+    QCOMPARE(done.kind, QStringLiteral("message"));
+    QCOMPARE(done.text, QStringLiteral("Conversion Done!\n\n") +
+                            (warnings.size() == 1 ? QStringLiteral("1 warning: ") + warnings[0]
+                                                  : QStringLiteral("2 warnings, the first: ") + warnings[0]));
+    QCOMPARE(done.details, warnings.join(QLatin1Char('\n')));
+    QVERIFY(ReadAll(output).startsWith("%PDF-1.5"));
+
+    // A second conversion of the same document gives the same account; a clean file
+    // opened next has none.
+    Click("Button3");
+    QCOMPARE(desktop_->shown.back().details, warnings.join(QLatin1Char('\n')));
+    Open(Write(QStringLiteral("clean.pdf"), SmallPdf("1.4")));
+    QVERIFY(status->toolTip().isEmpty());
+    QVERIFY(!status->text().contains(QStringLiteral("warning")));
+    Click("Button3");
+    QCOMPARE(desktop_->shown.back().text, QStringLiteral("Conversion Done!"));
+    QVERIFY(desktop_->shown.back().details.isEmpty());
   }
 
   void cancelledDialogsChangeNothing() {

@@ -1,6 +1,7 @@
 // The load driver: file names, resets, events, encryption and failures.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <optional>
@@ -24,24 +25,72 @@ PdfBuilder Pages(const std::string& header = "%PDF-1.4") {
   return b;
 }
 
-TEST(LoadFromFile, MissingFileNamesThePathTried) {
-  TksCustomPDFDocument doc;
-  std::string dir = std::filesystem::path(ksfixture::WriteTempFile("probe.txt", "")).parent_path().string();
-  std::string missing = dir + "/no-such-file.bin";
-  EXPECT_THAT([&] { doc.LoadFromFile(missing); }, ThrowsMessage<EFileNotFound>(StrEq(missing + " File Not Found")));
-  EXPECT_THAT([&] { doc.LoadFromFile(dir + "/no-such-file"); },
-              ThrowsMessage<EFileNotFound>(StrEq(dir + "/no-such-file.pdf File Not Found")));
+// The input is opened by the name given (the ".pdf" rule is the output's); a name that
+// does not lead to a regular file is refused with what stands there instead.
+TEST(LoadFromFile, NamesThatAreNoFileSayWhatIsThere) {
+  const std::string sibling = ksfixture::WriteTempFile("sibling.pdf", Pages().Build("/Root 1 0 R"));
+  const std::string dir = std::filesystem::path(sibling).parent_path().string();
+  const std::string fifo = ksfixture::WriteTempFile("load-fifo", "");
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string bare = sibling.substr(0, sibling.size() - 4);  // "sibling.pdf" exists, "sibling" not
+  const struct {
+    std::string name, message;
+  } cases[] = {
+      {dir + "/no-such-file.bin", dir + "/no-such-file.bin File Not Found"},
+      {bare, bare + " File Not Found"},
+      {dir, dir + " is a directory"},
+      {dir + "/", dir + "/ is a directory"},
+      {fifo, fifo + " is not a regular file"},
+      {"/dev/null", "/dev/null is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    TksCustomPDFDocument doc;
+    EXPECT_THAT([&] { doc.LoadFromFile(c.name); }, ThrowsMessage<EFileNotFound>(StrEq(c.message))) << c.name;
+    EXPECT_FALSE(doc.IsLoaded);
+    EXPECT_FALSE(doc.SourceFile);
+  }
+  std::filesystem::remove(fifo);
 }
 
-TEST(LoadFromFile, NameWithoutExtensionOpensItWithPdfAppended) {
-  std::string path = ksfixture::WriteTempFile("no-extension.pdf", Pages().Build("/Root 1 0 R"));
-  std::string bare = path.substr(0, path.size() - 4);
+TEST(LoadFromFile, ANameWithoutExtensionIsOpenedAsItIs) {
+  std::string path = ksfixture::WriteTempFile("scan", Pages().Build("/Root 1 0 R"));
   TksCustomPDFDocument doc;
-  EXPECT_TRUE(doc.LoadFromFile(bare));
+  EXPECT_TRUE(doc.LoadFromFile(path));
   EXPECT_EQ(doc.WorkFileName, path);
   EXPECT_EQ(doc.Filename, path);
   EXPECT_TRUE(doc.IsLoaded);
   EXPECT_FALSE(doc.Reader);  // released once reading is over
+}
+
+// Another program cuts the source short while it is read: where the reader meets the
+// lost end it reads zeros (not SIGBUS), and the load fails saying what happened.
+TEST(LoadFromFile, ASourceCutShortWhileReadFailsClearly) {
+  const std::string bytes = ksfixture::ManyPages(300, 8000);
+  const struct {
+    const char* at;  // the status message at which the file is cut
+    size_t keep;     // bytes left
+    bool lostPagesTouched;
+  } cases[] = {
+      {"Reading Cross-Reference Table", bytes.size() / 2, true},  // before the table at the end is read
+      {"Traversing Pages...", 20000, true},
+      {"Traversing Pages...", 0, true},
+      {"Reading Outlines...", bytes.size() - 100, false},  // only the size tells: nothing lost is read
+  };
+  for (const auto& c : cases) {
+    const std::string path = ksfixture::WriteTempFile("cut-while-read.pdf", bytes);
+    TksCustomPDFDocument doc;
+    doc.OnStatusMessage = [&](TksCustomPDFDocument*, const std::string& m) {
+      if (m == c.at) std::filesystem::resize_file(path, c.keep);
+    };
+    EXPECT_THAT([&] { doc.LoadFromFile(path); },
+                ThrowsMessage<EReadError>(StrEq("The file \"" + path + "\" was changed while it was read")))
+        << c.at << " " << c.keep;
+    EXPECT_FALSE(doc.IsOpened());
+    EXPECT_FALSE(doc.Reader);
+    ASSERT_TRUE(doc.SourceFile);
+    EXPECT_EQ(doc.SourceFile->Faulted(), c.lostPagesTouched) << c.at << " " << c.keep;
+  }
 }
 
 TEST(LoadFromFile, SecondLoadStartsAfresh) {

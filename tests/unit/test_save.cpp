@@ -661,6 +661,78 @@ TEST_F(SaveTest, AFolderThatDoesNotExistCannotTakeTheFile) {
                   StrEq("Cannot create file \"" + target + "\". No such file or directory")));
 }
 
+// Names that lead to no file that could be replaced are refused before anything is
+// written, with what stands there; the name as given decides before ".pdf" is added.
+TEST_F(SaveTest, OutputNamesThatLeadToNoWritableFileAreRefused) {
+  AddPage(80);
+  ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(Path("pipe.pdf").c_str(), 0600), 0);
+  fs::create_directory(Path("folder.pdf"));
+  fs::create_symlink("folder.pdf", Path("to-folder.pdf"));
+  for (const auto& [name, mode] : {std::pair{"r--r--r--.pdf", 0444}, {"r--------.pdf", 0400}, {"---------.pdf", 0}}) {
+    WriteFile(Path(name), "locked");
+    ASSERT_EQ(chmod(Path(name).c_str(), static_cast<mode_t>(mode)), 0);
+  }
+  const std::vector<std::string> before = FilesInDir();
+  const struct {
+    std::string name, message;
+  } cases[] = {
+      {"", "The output file name is empty"},
+      {dir_, dir_ + " is a directory"},
+      {dir_ + "/", dir_ + "/ is a directory"},
+      {Path("folder.pdf"), Path("folder.pdf") + " is a directory"},
+      {Path("to-folder.pdf"), Path("to-folder.pdf") + " is a directory"},
+      {"/dev/null", "/dev/null is not a regular file"},
+      {Path("pipe"), Path("pipe") + " is not a regular file"},
+      {Path("pipe.pdf"), Path("pipe.pdf") + " is not a regular file"},
+      {Path("r--r--r--.pdf"), Path("r--r--r--.pdf") + " is read-only; it was not replaced"},
+      {Path("r--------.pdf"), Path("r--------.pdf") + " is read-only; it was not replaced"},
+      {Path("---------.pdf"), Path("---------.pdf") + " is read-only; it was not replaced"},
+  };
+  std::vector<std::string> messages;
+  doc_.OnStatusMessage = [&](TksCustomPDFDocument*, const std::string& m) { messages.push_back(m); };
+  for (const auto& c : cases) {
+    messages.clear();
+    EXPECT_THAT([&] { doc_.SaveToFile(c.name, 2); }, ThrowsMessage<EFCreateError>(StrEq(c.message))) << c.name;
+    EXPECT_EQ(messages, std::vector<std::string>()) << c.name;
+  }
+  EXPECT_EQ(FilesInDir(), before);
+  EXPECT_EQ(ksfixture::ReadFile(Path("r--r--r--.pdf")), "locked");
+
+  // One write bit, for anyone, is enough.
+  ASSERT_EQ(chmod(Path("---------.pdf").c_str(), 0020), 0);
+  doc_.SaveToFile(Path("---------.pdf"), 2);
+  EXPECT_EQ(ksfixture::ReadFile(Path("---------.pdf")).substr(0, 8), "%PDF-1.4");
+}
+
+// As cp does: an output that is a symbolic link writes the file the link leads to, and
+// the link stays a link.
+TEST_F(SaveTest, AnOutputThatIsALinkReplacesTheFileItLeadsTo) {
+  AddPage(80);
+  fs::create_directory(Path("sub"));
+  WriteFile(Path("sub/real.pdf"), "old");
+  ASSERT_EQ(chmod(Path("sub/real.pdf").c_str(), 0640), 0);
+  fs::create_symlink("sub/real.pdf", Path("link.pdf"));
+  fs::create_symlink("link.pdf", Path("link-to-link.pdf"));
+  fs::create_symlink("new.pdf", Path("sub/dangling.pdf"));
+  fs::create_symlink("sub/real.pdf", Path("bare.pdf"));  // reached as "bare" + ".pdf"
+
+  for (const char* name : {"link.pdf", "link-to-link.pdf", "bare"}) {
+    WriteFile(Path("sub/real.pdf"), "old");
+    doc_.SaveToFile(Path(name), 2);
+    EXPECT_EQ(ksfixture::ReadFile(Path("sub/real.pdf")).substr(0, 8), "%PDF-1.4") << name;
+    EXPECT_TRUE(fs::is_symlink(Path("link.pdf")));
+    EXPECT_TRUE(fs::is_symlink(Path("link-to-link.pdf")));
+    struct stat st;
+    ASSERT_EQ(stat(Path("sub/real.pdf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+  }
+  doc_.SaveToFile(Path("sub/dangling.pdf"), 2);
+  EXPECT_TRUE(fs::is_symlink(Path("sub/dangling.pdf")));
+  EXPECT_EQ(ksfixture::ReadFile(Path("sub/new.pdf")).substr(0, 8), "%PDF-1.4");
+  EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"bare.pdf", "link-to-link.pdf", "link.pdf", "sub"}));
+}
+
 TEST_F(SaveTest, SetupDialogHookCanCancel) {
   doc_.ShowSetupDialog = true;
   int shown = 0;
@@ -790,6 +862,40 @@ TEST_F(SaveTest, ASourceChangedAfterReadingFailsTheSaveAndWritesNothing) {
         << c.what;
     EXPECT_EQ(ksfixture::ReadFile(target), "old") << c.what;
     EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"out.pdf", "source.pdf"})) << c.what;
+  }
+}
+
+// Another program cuts the source short while the save reads from it (stream data
+// copied by the kernel, small ones and re-compressed ones read from the mapping): the
+// save fails saying what happened, and the file it would have replaced stays.
+TEST_F(SaveTest, ASourceCutShortWhileSavingFailsTheSaveAndWritesNothing) {
+  const std::string bytes = ksfixture::ManyPages(200, 6000, 5, 100000);
+  const struct {
+    bool compress;
+    int percentage;  // the file is cut as the save reports this much done
+    size_t keep;
+  } cases[] = {
+      {false, 0, 0}, {false, 50, bytes.size() / 2}, {false, 90, 5000},
+      {true, 0, bytes.size() / 3}, {true, 50, 0}, {true, 99, bytes.size() - 3000},
+  };
+  for (const auto& c : cases) {
+    const std::string source = Path("source.pdf");
+    WriteFile(source, bytes);
+    TksCustomPDFDocument doc;
+    doc.ShowSetupDialog = false;
+    ASSERT_TRUE(doc.LoadFromFile(source));
+    if (c.compress) doc.SetCompression(0, 1);
+    bool writing = false;
+    doc.OnStatusMessage = [&](TksCustomPDFDocument*, const std::string& m) { writing = m == "Writing Pages"; };
+    doc.OnIOProgress = [&](TksCustomPDFDocument*, int percentage) {
+      if (writing && percentage == c.percentage) fs::resize_file(source, c.keep);
+    };
+    WriteFile(Path("out.pdf"), "old");
+    EXPECT_THAT([&] { doc.SaveToFile(Path("out.pdf"), 2); },
+                ThrowsMessage<EReadError>(StrEq("The file \"" + source + "\" was changed while it was read")))
+        << c.compress << " " << c.percentage;
+    EXPECT_EQ(ksfixture::ReadFile(Path("out.pdf")), "old");
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"out.pdf", "source.pdf"}));
   }
 }
 
