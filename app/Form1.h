@@ -10,7 +10,7 @@
 #include <QWidget>
 
 #include "ksDesktop.h"
-#include "ksPDFDoc.h"
+#include "compat/ksPDFDoc.h"
 
 namespace Ui { class TForm1; }
 class QMimeData;

@@ -6,8 +6,8 @@
 #include <unordered_set>
 
 #include "commands.h"
-#include "ksConsts.h"
-#include "ksCstPDFDoc.h"
+#include "base/ksConsts.h"
+#include "document/ksCstPDFDoc.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksPlatform.h"
 
 namespace {

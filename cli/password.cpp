@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "commands.h"
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksPlatform.h"
 
 void InstallPasswordHandler(TksCustomPDFDocument& document, const TksCliOptions& options) {

@@ -3,12 +3,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "ksCstPDFDoc.h"
-#include "ksExceptions.h"
-#include "ksFilters.h"
+#include "document/ksCstPDFDoc.h"
+#include "base/ksExceptions.h"
+#include "codec/ksFilters.h"
 #include "ksFuzz.h"
-#include "ksPDFObjects.h"
-#include "ksPDFUtils.h"
+#include "objects/ksPDFObjects.h"
+#include "codec/ksFilterChain.h"
 
 namespace {
 

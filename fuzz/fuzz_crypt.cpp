@@ -4,10 +4,10 @@
 // and some data with the key it derived.
 #include <string>
 
-#include "ksExceptions.h"
+#include "base/ksExceptions.h"
 #include "ksFuzz.h"
-#include "ksPDFCrypt.h"
-#include "ksPDFParsers.h"
+#include "crypt/ksPDFCrypt.h"
+#include "parse/ksPDFParsers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ksfuzz::LimitDecoding();

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "ksCstPDFDoc.h"
-#include "ksExceptions.h"
+#include "document/ksCstPDFDoc.h"
+#include "base/ksExceptions.h"
 #include "ksFuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

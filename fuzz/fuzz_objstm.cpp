@@ -4,10 +4,10 @@
 // every input reaches the expansion rather than stopping at the file structure.
 #include <cstdio>
 
-#include "ksCstPDFDoc.h"
-#include "ksExceptions.h"
+#include "document/ksCstPDFDoc.h"
+#include "base/ksExceptions.h"
 #include "ksFuzz.h"
-#include "ksPDFParsers.h"
+#include "parse/ksPDFParsers.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 // readers over the same bytes. Serialising each value checks the object model too.
 #include <cstdlib>
 
-#include "ksExceptions.h"
+#include "base/ksExceptions.h"
 #include "ksFuzz.h"
-#include "ksPDFParsers.h"
-#include "ksPDFUtils.h"
+#include "parse/ksPDFParsers.h"
+#include "codec/ksFilterChain.h"
 
 namespace {
 

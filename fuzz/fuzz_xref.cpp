@@ -1,10 +1,10 @@
 // Cross-reference reading (tables, streams, /Prev and /XRefStm chains, hybrid files, the
 // PNG predictor of stream rows) and, where entries place objects in object streams,
 // their expansion, over the whole input taken as a file.
-#include "ksCstPDFDoc.h"
-#include "ksExceptions.h"
+#include "document/ksCstPDFDoc.h"
+#include "base/ksExceptions.h"
 #include "ksFuzz.h"
-#include "ksPDFParsers.h"
+#include "parse/ksPDFParsers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ksfuzz::LimitDecoding();

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "ksFilters.h"
+#include "codec/ksFilters.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ksCstPDFDoc.h"
-#include "ksPDFObjects.h"
+#include "document/ksCstPDFDoc.h"
+#include "objects/ksPDFObjects.h"
 
 namespace ksfixture {
 

@@ -14,7 +14,7 @@
 
 #include "Form1.h"
 #include "ksFixture.h"
-#include "ksPDFResStrs.h"
+#include "base/ksPDFResStrs.h"
 #include "ksRadioGroup.h"
 #include "ksScriptedDesktop.h"
 

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "ksClasses.h"
-#include "ksPDFCrypt.h"
+#include "compat/ksClasses.h"
+#include "crypt/ksPDFCrypt.h"
 
 namespace {
 

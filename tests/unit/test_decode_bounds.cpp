@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksFixture.h"
 
 namespace {

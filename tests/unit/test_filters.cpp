@@ -11,9 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ksFilters.h"
-#include "ksPDFResStrs.h"
-#include "ksZLib.h"
+#include "codec/ksFilters.h"
+#include "compat/ksClasses.h"
+#include "base/ksPDFResStrs.h"
+#include "codec/ksZLib.h"
 
 using testing::StrEq;
 using testing::ThrowsMessage;

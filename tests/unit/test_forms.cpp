@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksFixture.h"
 #include "ksObjText.h"
-#include "ksPDFResStrs.h"
+#include "base/ksPDFResStrs.h"
 
 using ksfixture::SetRoot;
 using testing::ElementsAre;

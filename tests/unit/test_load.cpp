@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksFixture.h"
-#include "ksPDFParsers.h"
+#include "parse/ksPDFParsers.h"
 #include "ksPlatform.h"
 
 namespace {

@@ -2,9 +2,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ksCstPDFDoc.h"
-#include "ksPDFObjects.h"
-#include "ksPDFResStrs.h"
+#include "document/ksCstPDFDoc.h"
+#include "compat/ksClasses.h"
+#include "objects/ksPDFObjects.h"
+#include "base/ksPDFResStrs.h"
 
 using testing::StrEq;
 using testing::ThrowsMessage;

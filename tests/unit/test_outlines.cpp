@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksObjText.h"
-#include "ksPDFResStrs.h"
+#include "base/ksPDFResStrs.h"
 
 using ksfixture::SetRoot;
 using testing::ElementsAre;

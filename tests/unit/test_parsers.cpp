@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "ksPDFParsers.h"
-#include "ksPDFResStrs.h"
+#include "parse/ksPDFParsers.h"
+#include "base/ksPDFResStrs.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "ksFilters.h"
+#include "codec/ksFilters.h"
 #include "ksObjText.h"
-#include "ksPDFResStrs.h"
-#include "ksPDFTypes.h"
-#include "ksPDFUtils.h"
+#include "base/ksPDFResStrs.h"
+#include "objects/ksPDFObjectStore.h"
+#include "codec/ksFilterChain.h"
 
 using testing::StrEq;
 using testing::ThrowsMessage;

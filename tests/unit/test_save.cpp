@@ -13,9 +13,9 @@
 #include <functional>
 #include <map>
 
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksFixture.h"
-#include "ksPDFUtils.h"
+#include "codec/ksFilterChain.h"
 
 namespace fs = std::filesystem;
 using testing::StrEq;

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksFixture.h"
-#include "ksPDFResStrs.h"
+#include "base/ksPDFResStrs.h"
 
 namespace fs = std::filesystem;
 using ksfixture::PdfBuilder;

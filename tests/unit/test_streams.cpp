@@ -8,9 +8,9 @@
 #include <limits>
 #include <string>
 
-#include "ksClasses.h"
-#include "ksPDFObjects.h"
-#include "ksPDFResStrs.h"
+#include "compat/ksClasses.h"
+#include "objects/ksPDFObjects.h"
+#include "base/ksPDFResStrs.h"
 
 using testing::StrEq;
 using testing::ThrowsMessage;

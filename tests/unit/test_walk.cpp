@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksObjText.h"
-#include "ksPDFResStrs.h"
+#include "base/ksPDFResStrs.h"
 #include "ksPlatform.h"
 
 using ksfixture::Put;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksFixture.h"
 #include "ksPlatform.h"
 

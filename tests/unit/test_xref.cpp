@@ -2,9 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ksCstPDFDoc.h"
+#include "document/ksCstPDFDoc.h"
 #include "ksFixture.h"
-#include "ksPDFParsers.h"
+#include "parse/ksPDFParsers.h"
 #include "ksPlatform.h"
 
 namespace {

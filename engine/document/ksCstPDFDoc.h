@@ -1,0 +1,478 @@
+// The core document component: loading, structure walk, saving and the document's
+// settings. Implementation is split by concern over the ksCstPDFDoc*.cpp files.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "document/ksAcroForm.h"
+#include "base/ksByteStreams.h"
+#include "base/ksConsts.h"
+#include "crypt/ksPDFCrypt.h"
+#include "objects/ksPDFObjects.h"
+#include "document/ksPDFOutline.h"
+#include "objects/ksPDFObjectStore.h"
+#include "codec/ksFilterChain.h"
+
+namespace ksplatform { class MappedFile; }
+class TksPDFStreamReader;
+class TksPDFDecryptor;
+class TksCustomPDFDocument;
+class TksPDFOutline;
+struct TksAcroFormField;
+
+// True for a dictionary whose "/D" names something outside this file's destinations
+// (a remote or embedded go-to, a collection's initial document).
+bool HoldsForeignDestination(const TksPDFDictObject& dict);
+
+enum TksPageMode : uint8_t { pmNone = 0, pmUseOutlines, pmUseThumbs, pmFullScreen, pmUseAttachments };
+enum TksPageLayout : uint8_t { plNone = 0, plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
+enum TksMeasurementUnit : uint8_t { muPixels = 0, muPoints, muInches, muMM, muTwips };
+enum TksMergeOption : uint8_t { moIncludeOutlines = 0, moIncludeFormFields, moRenameLikeNameFields };
+// How the newest cross-reference section is kept: a table, a stream, or a table whose
+// trailer names a cross-reference stream as well.
+enum TksXRefKind : uint8_t { xkNone = 0, xkTable, xkStream, xkHybrid };
+
+// The document information dictionary with cached, decoded properties.
+class TksPDFInfo {
+ public:
+  explicit TksPDFInfo(TksCustomPDFDocument* document = nullptr) : Document(document) {}
+  std::u16string Title() { return GetText("/Title", title_); }
+  std::u16string Author() { return GetText("/Author", author_); }
+  std::u16string Subject() { return GetText("/Subject", subject_); }
+  std::u16string Keywords() { return GetText("/Keywords", keywords_); }
+  std::u16string Creator() { return GetText("/Creator", creator_); }
+  std::u16string Producer() { return GetText("/Producer", producer_); }
+  std::string CreationDate() { return GetDate("/CreationDate", creationDate_); }
+  std::string ModDate() { return GetDate("/ModDate", modDate_); }
+  void SetTitle(const std::u16string& v) { SetText("/Title", title_, v); }
+  void SetAuthor(const std::u16string& v) { SetText("/Author", author_, v); }
+  void SetSubject(const std::u16string& v) { SetText("/Subject", subject_, v); }
+  void SetKeywords(const std::u16string& v) { SetText("/Keywords", keywords_, v); }
+  void SetCreator(const std::u16string& v) { SetText("/Creator", creator_, v); }
+  void SetProducer(const std::u16string& v) { SetText("/Producer", producer_, v); }
+  void SetCreationDate(const std::string& v);
+  void SetModDate(const std::string& v);
+  // Replaces the dictionary (loading) and forgets the cached values.
+  void SetDictionary(std::unique_ptr<TksPDFDictObject> dict);
+  TksPDFDictObject& Dictionary() { return *dict_; }
+  bool IsEmpty() const { return dict_->Count() == 0; }
+
+  // Decoding of a text string as stored in a file (UTF-16BE or UTF-8 behind a byte-order
+  // mark, else PDFDocEncoding); empty for anything else.
+  static std::u16string DecodeTextString(const TksPDFObject* value);
+  static std::u16string DecodePDFDocEncoding(std::string_view bytes);
+  // FE FF + UTF-16BE bytes of a text (before any encryption or escaping).
+  static std::string EncodeTextBytes(const std::u16string& text);
+
+  TksCustomPDFDocument* Document;
+
+ private:
+  std::u16string GetText(const char* key, std::u16string& cache);
+  std::string GetDate(const char* key, std::string& cache);
+  void SetText(const char* key, std::u16string& cache, const std::u16string& value);
+  std::unique_ptr<TksPDFDictObject> dict_ = std::make_unique<TksPDFDictObject>();
+  std::u16string title_, author_, subject_, keywords_, creator_, producer_;
+  std::string creationDate_, modDate_;
+};
+
+// The catalog's "/ViewerPreferences" dictionary.
+class TksPDFViewerPreferences {
+ public:
+  bool HideToolbar() const { return GetFlag("/HideToolbar"); }
+  bool HideMenubar() const { return GetFlag("/HideMenubar"); }
+  bool HideWindowUI() const { return GetFlag("/HideWindowUI"); }
+  bool FitWindow() const { return GetFlag("/FitWindow"); }
+  bool CenterWindow() const { return GetFlag("/CenterWindow"); }
+  bool DisplayDocTitle() const { return GetFlag("/DisplayDocTitle"); }
+  void SetHideToolbar(bool v) { SetFlag("/HideToolbar", v); }
+  void SetHideMenubar(bool v) { SetFlag("/HideMenubar", v); }
+  void SetHideWindowUI(bool v) { SetFlag("/HideWindowUI", v); }
+  void SetFitWindow(bool v) { SetFlag("/FitWindow", v); }
+  void SetCenterWindow(bool v) { SetFlag("/CenterWindow", v); }
+  void SetDisplayDocTitle(bool v) { SetFlag("/DisplayDocTitle", v); }
+  void SetDictionary(std::unique_ptr<TksPDFDictObject> dict) {
+    dict_ = dict ? std::move(dict) : std::make_unique<TksPDFDictObject>();
+  }
+  TksPDFDictObject& Dictionary() { return *dict_; }
+  // The "<< ... >>" text the catalog embeds; empty when no line results. Keys outside the
+  // twelve the engine knows are carried through as they are, written through hooks
+  // (references renumbered, strings encrypted) when given.
+  std::string CatalogText(TksTextFormHooks* hooks = nullptr) const;
+  // One of the twelve keys written by the engine's own rules (a flag, or a name).
+  static bool IsModelledKey(std::string_view key);
+
+ private:
+  bool GetFlag(const char* key) const;
+  void SetFlag(const char* key, bool value);
+  std::unique_ptr<TksPDFDictObject> dict_ = std::make_unique<TksPDFDictObject>();
+};
+
+// Catalog values the walk keeps and the writer rebuilds the catalog from.
+struct TksPDFCatalog {
+  TksPDFViewerPreferences ViewerPreferences;
+  TksPDFObjectPtr Names, Outlines, OpenAction, AcroForm, Metadata, AA;
+  // Entries the catalog does not rebuild (structure tree, language, page labels,
+  // layers, ...): kept so a conversion loses none of them.
+  std::unique_ptr<TksPDFDictObject> OtherEntries = std::make_unique<TksPDFDictObject>();
+};
+
+// Bounds on what a load decodes: a small hostile stream can inflate almost without end,
+// so each kind of stream the engine decodes has a cap of its own, and all decoding of one
+// load has a budget in proportion to the file's size. The process-wide decoder cap
+// (ksDecodeLimit) stays above them all.
+struct TksDecodeBounds {
+  // One object or cross-reference stream: they hold objects and entries only.
+  uint64_t StructureStream = uint64_t{256} << 20;
+  // One form field's value, decoded only when asked for.
+  uint64_t FieldValue = uint64_t{4} << 20;
+  // One load decodes at most BudgetFactor times the file's size plus BudgetFloor bytes.
+  uint64_t BudgetFactor = 64;
+  uint64_t BudgetFloor = uint64_t{32} << 20;
+};
+
+class TksCustomPDFDocument : public TksComponent {
+ public:
+  TksCustomPDFDocument();
+  ~TksCustomPDFDocument() override;
+  TksCustomPDFDocument(const TksCustomPDFDocument&) = delete;
+  TksCustomPDFDocument& operator=(const TksCustomPDFDocument&) = delete;
+
+  // ---- events (an empty function is skipped) ----
+  std::function<void(TksCustomPDFDocument* sender, const std::string& statMsg)> OnStatusMessage;
+  std::function<void(TksCustomPDFDocument* sender, int percentage)> OnIOProgress;
+  std::function<void(TksCustomPDFDocument* sender, const std::string& warning)> OnWarning;
+  // The password as the user typed it: the security handler decides which bytes it stands for.
+  std::function<void(TksCustomPDFDocument* sender, std::u16string& password, bool& cont, int tries)> OnPassword;
+  std::function<void(TksCustomPDFDocument* sender)> OnBeginRead;
+  std::function<void(TksCustomPDFDocument* sender)> OnEndRead;
+
+  // ---- life cycle and properties ----
+  void Reset();
+  int32_t DocumentID = 0;
+  std::string WorkFileName;
+  std::string Filename;
+  bool IsLoaded = false;
+  bool IsEncrypted = false;
+  TksPDFVersion PDFVersion = pvPDF14;
+  // Where the version comes from: the header, and the catalog's "/Version" when it names a
+  // known version (an incremental update may raise the version there). A load sets
+  // PDFVersion to the later of the two.
+  TksPDFVersion HeaderVersion = pvPDF14;
+  std::optional<TksPDFVersion> CatalogVersion;
+  TksPageMode PageMode = pmNone;
+  TksPageLayout PageLayout = plNone;
+  // The catalog's "/PageMode" or "/PageLayout" name when the enumerations have no value
+  // for it (later versions' "/UseOC", "/TwoPageLeft", ...): carried through as it stands
+  // while PageMode is pmNone or PageLayout plNone.
+  std::string OtherPageMode, OtherPageLayout;
+  // The names the catalog is written with ("/UseOutlines", "/UseOC"); empty for none.
+  std::string PageModeName() const;
+  std::string PageLayoutName() const;
+  TksMeasurementUnit MeasurementUnit = muPixels;
+  std::vector<TksMergeOption> MergeOptions;
+  bool ShowSetupDialog = true;
+  bool OpenAfterSave = false;
+  int32_t PageCount() const { return static_cast<int32_t>(Pages.size()); }
+  TksPDFInfo& Info() { return *Info_; }
+  TksPDFViewerPreferences& ViewerPreferences() { return Catalog->ViewerPreferences; }
+
+  // ---- object store, cross-reference data, reading objects ----
+  std::unique_ptr<TksPDFObjectStore> Store;
+  // Indexed by object number; empty slots where no entry was read.
+  std::vector<std::optional<TksXRefItem>> XRefEntries;
+  std::vector<std::optional<TksXRefStmItem>> XRefStreamEntries;
+  TksPDFTrailer Trailer;
+  // Over the source file while it is being read; released when the walk ends.
+  std::unique_ptr<TksPDFStreamReader> Reader;
+  // The mapped source file; kept while the document lives, as stream data may borrow its bytes.
+  std::unique_ptr<ksplatform::MappedFile> SourceFile;
+
+  // A generation that matches any: for numbers that come without one.
+  static constexpr int32_t kAnyGeneration = -1;
+  int64_t FindObjectOffset(int32_t objectNumber) const;
+  // Whether a reference leads nowhere under the entries in force: its number was freed, or its
+  // generation names an object a newer section replaced. Other generation mismatches (common in
+  // sloppy files) are tolerated.
+  bool ReferenceGone(int32_t objectNumber, int32_t generation) const;
+  // The indirect object at the reader's position (none at position 0), with its stream data.
+  std::unique_ptr<TksPDFIndirectObject> ReadObjectAt();
+  // Object objectNumber as the entries place it; none when they place none or the reference
+  // (number, generation) is gone.
+  std::unique_ptr<TksPDFIndirectObject> ReadObject(int32_t objectNumber, int32_t generation = kAnyGeneration);
+  // The loaded object for a number: by its exact generation, else the one stored as generation 0
+  // or under the generation the file gave it (references and objects may disagree); none when
+  // the reference is gone.
+  TksPDFIndirectObject* FindLoaded(int32_t objectNumber, int32_t generation) const;
+  // Stores an object read from the file, unless one with its identity is there already
+  // (then that one is returned and the new copy dropped).
+  TksPDFIndirectObject* AddLoaded(std::unique_ptr<TksPDFIndirectObject> object);
+  // Keeps an object read but not stored alive until the next reset.
+  TksPDFIndirectObject* KeepAside(std::unique_ptr<TksPDFIndirectObject> object);
+
+  // ---- loading ----
+  bool LoadFromFile(const std::string& fileName);
+  // Reads header, cross-reference data and trailer of SourceFile; sets PDFVersion,
+  // IsEncrypted and IsLoaded.
+  void ParseFile();
+  // Whether the document opens with password; when it does, the structure is read.
+  bool TryPassword(const std::u16string& password);
+  // The structure walk with its events.
+  void FinishLoad();
+  // Whether a password was accepted (or none was needed) and the structure was read.
+  bool IsOpened() const { return IsLoaded && StructureRead; }
+
+  // ---- security ----
+  // Builds a new decrypting handler from the encryption dictionary and "/ID", installs it
+  // in the reader, fills Encryption and authenticates password.
+  bool CheckPassword(const std::u16string& password);
+  // True after the owner password was accepted, and for documents that are not encrypted.
+  bool IsOwner() const;
+  // What an encrypted save uses; recreated at every reset (disabled, 40 bits, no passwords).
+  TksPDFEncryptionSettings& Encryption() { return *Encryption_; }
+  bool IsEncryptionEnabled() const { return Encryption_->Enabled(); }
+  // Replaces the encrypting handler: the source's keys when the settings are still those
+  // the source was opened with, else new ones made from the settings.
+  void CreateEncryptionHandler();
+  // Bytes encrypted for object objectNumber (generation 0), creating the handler when needed.
+  std::string EncryptData(std::string_view bytes, int32_t objectNumber);
+  // The dictionary written as the last object of an encrypted save; also gives the trailer
+  // its new identifier.
+  std::unique_ptr<TksPDFDictObject> BuildEncryptionDictionary();
+  std::unique_ptr<TksPDFDecrypt> Decryptor;
+  std::unique_ptr<TksPDFEncryption> Encryptor;
+
+  // ---- reading the file structure ----
+  // The cross-reference chain from "startxref", then the object streams.
+  void ReadCrossReference();
+  // One section and, first, every section it chains to.
+  void ReadXRefTable(int64_t offset);
+  void ReadXRefStream(int64_t offset);
+  // Places the objects of every object stream named by the entries in the store.
+  void ExpandObjectStreams();
+  // Undoes PNG row prediction (one byte per sample) from data's position on.
+  static std::unique_ptr<TksMemoryStream> UndoPNGPrediction(TksMemoryStream& data, int32_t columns);
+  // The same over the whole buffer, in place: each row's bytes move to the front.
+  static void UndoPNGPredictionInPlace(TksDecodeBuffer& data, int32_t columns);
+  TksXRefKind XRefKind = xkNone;
+  // The first /ID met while the sections are read; settled into the trailer at the end.
+  TksPDFObjectPtr PendingID;
+  // ---- structure walk ----
+  // Reads the catalog, the page tree, destinations, annotations, the form and the
+  // outlines; releases the reader when it ends.
+  void ReadStructure();
+  std::unique_ptr<TksPDFCatalog> Catalog;
+  std::vector<TksPDFIndirectObject*> Pages;  // into Store
+  // Marks and loads everything a value refers to. A stream's indirect /Length is not
+  // followed (the writer gives every stream a direct one), nor is a source object the
+  // writer rebuilds.
+  void MarkReachable(TksPDFObject* value);
+  // Source objects the writer writes in a new form: the catalog, the information
+  // dictionary, every page tree node and every outline item. Their old form is never
+  // written; a reference to one is written as a reference to what replaces it.
+  enum TksRebuiltAs : int32_t { rbOutlineItem = 0, rbCatalog = 1, rbInformation = 2, rbPageTree = 3 };
+  void NoteRebuilt(int32_t objectNumber, TksRebuiltAs as) { rebuilt_.try_emplace(objectNumber, as); }
+  // What the source object objectNumber was noted as; none when it is written as it stands.
+  std::optional<TksRebuiltAs> RebuiltAs(int32_t objectNumber) const {
+    auto it = rebuilt_.find(objectNumber);
+    return it == rebuilt_.end() ? std::nullopt : std::optional<TksRebuiltAs>(it->second);
+  }
+  // Each returns the value when it already has the kind (or is absent); follows references
+  // through the store or the file; keepInStore says whether an object read is stored.
+  TksPDFArrayObject* ResolveArray(TksPDFObject* value, bool keepInStore);
+  TksPDFStringObject* ResolveString(TksPDFObject* value, bool keepInStore);
+  TksPDFNameObject* ResolveName(TksPDFObject* value, bool keepInStore);
+  TksPDFDictObject* ResolveDictionary(TksPDFObject* value, bool keepInStore);
+  // Named destinations: (name, explicit destination or null), in reading order.
+  std::vector<std::pair<std::string, TksPDFObjectPtr>> Dests;
+  TksPDFObjectPtr FindDest(const std::string& name) const;
+
+  // Reads the page tree node (objectNumber, generation) and everything below it into the
+  // page list. Entries that do not resolve, or are neither pages nor nodes, are skipped
+  // with a warning.
+  void ReadPageTree(int32_t objectNumber, int32_t generation, const TksPDFDictObject* inherited);
+  // Fill the destination table from the catalog's "/Dests" value (reference or
+  // dictionary) and from the "/Dests" tree of its "/Names" value.
+  void ReadDests(TksPDFObject* dests);
+  void ReadNameTree(TksPDFObject* names);
+  // Reads the outline tree from the catalog's "/Outlines" value.
+  void ReadOutlines(TksPDFObject* outlines);
+  // The root item (the catalog's "/Outlines"), or none.
+  std::unique_ptr<TksPDFOutline> OutlineRoot;
+  // Items read, the root included.
+  int32_t OutlineCount = 0;
+  // The interactive form: its own entries are followed, the field tree becomes records.
+  void ReadAcroForm(TksPDFObject* form);
+  void ReadField(TksAcroFormField* parent, const std::u16string* parentName, const std::string* inheritedDA,
+                 const TksPDFDictObject* inheritedFonts, TksPDFObject* fieldReference);
+  void ReadFieldValue(TksAcroFormField& field, const TksPDFDictObject& dict);
+  void ReadFieldStates(TksAcroFormField& field, const TksPDFDictObject& dict);
+  std::unique_ptr<TksFontInfo> ParseDefaultAppearance(const std::string* appearance, const TksPDFDictObject* fonts);
+  // The object from the store, or read from the file and stored; marked either way.
+  TksPDFIndirectObject* LoadObject(int32_t objectNumber, int32_t generation = kAnyGeneration);
+  std::vector<std::unique_ptr<TksAcroFormField>> AcroFormFields;
+  // A field's value as bytes: the text of a name or string, or the data of its value
+  // stream, decoded on the first request (within DecodeBounds.FieldValue and what is left
+  // of the load's budget) and then kept once for every field that names that stream.
+  // The view lives until the next reset. Refusals: EDecodedSizeError past a bound,
+  // Exception naming the field when its filters cannot be undone.
+  std::string_view FieldValueBytes(const TksAcroFormField& field);
+
+  // ---- decoding ----
+  // Kept across resets, so a caller (or a test) may lower them before a load.
+  TksDecodeBounds DecodeBounds;
+  // What the load that read the current document may decode in all, and what it has.
+  uint64_t DecodeBudget() const;
+  uint64_t DecodedBytes() const { return decoded_; }
+  // The stream's data decoded through filter (its /Filter, resolved) within cap and within
+  // what is left of the budget. Past cap, EDecodedSizeError with tooLarge(cap as text);
+  // past the budget, EDecodedSizeError saying so. The bytes produced are spent either way.
+  TksDecodeBuffer DecodeStreamData(const TksPDFStreamObject& stream, const TksPDFObject* filter, uint64_t cap,
+                                   const std::function<std::string(const std::string& limit)>& tooLarge);
+
+  // ---- saving ----
+  // Turns the outline tree into new objects of the save-time store.
+  void BuildOutlines(TksPDFObjectStore& saveStore);
+  // Writes the document to fileName (".pdf" appended unless its extension is .pdf).
+  // needAppearancesMode: 0 sets the form's "/NeedAppearances" true, 1 false, others leave it.
+  // The file is written beside the target and takes its place only when complete; a
+  // symbolic link is followed (its target is replaced). Refused: an empty name, a name
+  // that is a folder or no regular file, an existing file without write permission.
+  void SaveToFile(const std::string& fileName, uint8_t needAppearancesMode);
+  // The name SaveToFile writes to for fileName.
+  static std::string SaveFileName(const std::string& fileName);
+  // Set by the load once the structure walk has finished: a document read only part-way
+  // is refused by SaveToFile rather than written as if it were whole.
+  bool StructureRead = false;
+  // Shown before a save when ShowSetupDialog is true; false means cancelled. Filled by the
+  // settings dialog; without it the save simply goes on.
+  std::function<bool(TksCustomPDFDocument& document)> SetupDialogHook;
+  // Opens the saved file when OpenAfterSave is true; its failures are ignored.
+  std::function<void(const std::string& fileName)> OpenFileHook;
+
+  // Save-time re-filtering of stream data: method 0 Flate, 1 RunLength; level 0 none,
+  // 1 fastest, 2 default, 3 maximum. Off after every reset.
+  void SetCompression(uint8_t method, uint8_t level) { Compression = {true, method, level}; }
+  TksCompression Compression;
+
+  // Serialisation during a save. WriteValue works outside a save as well (references
+  // then resolve through the document's store only).
+  std::string WriteValue(int32_t context, const TksPDFObject* value);
+  void WriteIndirectObject(TksPDFIndirectObject& object);
+  void WriteFramedObject(int32_t number, std::string_view body);
+  void WritePageTree();
+  static std::string KeyLine(std::string_view key, std::string_view value);
+  // The 17 bytes every saved file begins with.
+  static std::string HeaderText(TksPDFVersion version);
+  // One 20-byte cross-reference entry; an offset beyond ten digits raises ESaveError.
+  static std::string XRefEntry(int64_t offset, int32_t generation, char letter);
+  // SaveNumber of the object a reference names (document store, then save-time store); 0 when
+  // it is not being written.
+  int32_t SaveNumberOf(const TksPDFIndirectReference& ref) const;
+
+ protected:
+  void StatusMessage(const std::string& text);
+  void IOProgress(int percentage);
+  void Warning(const std::string& text);
+  // Findings a damaged file can repeat thousands of times: the first few are reported one
+  // by one, the rest counted and reported in one line when the load ends.
+  enum TksRepeatedFinding : uint8_t { rfLengthRepaired = 0, rfOtherGeneration, rfUntypedPageTreeEntry, rfCount };
+  void RepeatedWarning(TksRepeatedFinding kind, const std::string& text);
+  void ReportRepeatedWarnings();
+
+ private:
+  template <class T, TksPDFObjectType K>
+  T* ResolveTyped(TksPDFObject* value, bool keepInStore);
+  // Objects read by Resolve* without being stored; they live until the next reset.
+  std::vector<std::unique_ptr<TksPDFIndirectObject>> unstored_;
+
+  // Drops what the structure walk built (called by Reset).
+  void ResetStructure();
+  // Any value behind a chain of references (none when it leads nowhere); objects read
+  // are kept aside, not stored.
+  TksPDFObject* ResolveValue(TksPDFObject* value);
+  // A number no object of this document uses yet.
+  int32_t NewObjectNumber();
+  // Replaces a destination given by name with the explicit one; false when the value
+  // is of a kind a destination cannot have.
+  bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
+  // Enters one name of the destination tables with what its value stands for.
+  void AddNamedDestination(std::string name, TksPDFObject* value);
+  // The warning for a reference whose object has another generation (once per number).
+  void CheckGeneration(const TksPDFIndirectObject* object, int32_t generation);
+  void NormaliseAction(TksPDFDictObject& action);
+  std::unordered_map<int32_t, TksRebuiltAs> rebuilt_;
+  // Whether a save writes this object of the store: reached, and not a rebuilt one.
+  bool IsWritten(const TksPDFIndirectObject& object) const;
+  // Name -> first index in Dests, filled as entries are appended.
+  mutable std::unordered_map<std::string, size_t> destIndex_;
+  mutable size_t destIndexed_ = 0;
+  // Field objects on the path being read, and every field object read.
+  std::unordered_set<int32_t> fieldPath_, fieldSeen_;
+  // Value streams decoded so far, one entry per stream however many fields name it.
+  std::unordered_map<const TksPDFStreamObject*, std::unique_ptr<TksMemoryStream>> fieldValues_;
+  uint64_t decoded_ = 0;  // bytes decoded since the load began
+  std::unique_ptr<TksPDFInfo> Info_;
+  std::unique_ptr<TksPDFEncryptionSettings> Encryption_;
+  // The settings as the source's password left them; none when the source is not open.
+  std::unique_ptr<TksPDFEncryptionSettings> openedEncryption_;
+  // Hands the reader's string and stream data to Decryptor.
+  std::unique_ptr<TksPDFDecryptor> readerDecryptor_;
+
+  // ---- reading the file structure ----
+  friend class TksXRefReader;
+  std::unique_ptr<TksPDFIndirectObject> ReadObjectAtExpecting(int32_t expectedNumber);
+  void ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream);
+  std::optional<int64_t> ResolveStreamLength(TksPDFObject* value);
+  void ReadSectionChain(int64_t offset, bool isStream);
+  // Whether the entries place object number now in object stream streamNumber.
+  bool InObjectStream(int32_t number, int64_t streamNumber) const;
+  uint32_t xrefSections_ = 0;  // sections applied so far; stamps each entry
+  // (number << 32 | generation) of objects a newer section freed or gave another generation:
+  // references to them lead nowhere.
+  std::unordered_set<uint64_t> replacedGenerations_;
+  std::unordered_set<int32_t> generationWarned_;  // numbers reported for a generation mismatch
+  std::array<int32_t, rfCount> repeatedFindings_{};
+  // The entry in force for a number: of the two lists, the one its later section gave.
+  void EntryInForce(int32_t number, const TksXRefItem*& table, const TksXRefStmItem*& stream) const;
+  int lengthReads_ = 0;        // nested reads of indirect /Length objects
+  int objectsSincePageRelease_ = 0;  // see MappedFile::ReleasePages
+  int64_t sourceBytesSincePageRelease_ = 0;
+  // State of a running save.
+  void WriteDocument();
+  void NumberObjects();
+  void ApplyNeedAppearances(uint8_t mode);
+  void WriteCatalog();
+  void WriteInformation();
+  void WriteCrossReference();
+  void WriteStreamObject(TksPDFIndirectObject& object, const TksPDFStreamObject& stream);
+  // A copy of the stream's dictionary and the bytes to write (pointing into the stream's data
+  // or into owned when re-encoded or encrypted), with a "/Length" that matches them.
+  void PrepareStream(int32_t context, const TksPDFStreamObject& stream, std::unique_ptr<TksPDFDictObject>& dict,
+                     std::string& owned, std::string_view& bytes);
+  void RecordOffset(int32_t number);
+  // ESaveError when the file the document was read from is no longer what was read.
+  void CheckSourceUnchanged() const;
+  // EReadError when the source changed (or was cut short) while it was being read: what
+  // was read may mix two versions of the file, or zeros where its end was.
+  void CheckSourceReadWhole() const;
+  // Stream data of an encrypted save; false when the save is not encrypted or the handler
+  // leaves a stream with this dictionary in clear.
+  bool EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict, std::string_view bytes,
+                           std::string& encrypted);
+  void WriteEncryptionDictionary();
+  int32_t EncryptNumber = 0;  // the encryption dictionary's number in a running save
+  TksPDFIndirectObject* FindWritten(const TksPDFIndirectReference& ref) const;
+  TksStream* Output = nullptr;             // the save's counting writer; not owned
+  std::vector<int64_t> Offsets;            // entry i: object i + 1
+  int32_t NextNumber = 3;
+  std::unique_ptr<TksPDFObjectStore> SaveStore;
+};

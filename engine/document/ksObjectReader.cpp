@@ -1,0 +1,207 @@
+// Reading single objects from the source file.
+#include <algorithm>
+
+#include "document/ksCstPDFDoc.h"
+#include "parse/ksPDFParsers.h"
+#include "base/ksPDFResStrs.h"
+#include "ksPlatform.h"
+
+namespace {
+
+// Objects read from the source between two hand-backs of its pages (about 2 MB of a
+// file of small objects). A large stream counts as many: reading one touches pages at
+// its start and at its end, far apart, each with the pages the system maps around it.
+constexpr int kObjectsBetweenPageReleases = 16384;
+constexpr uint64_t kStreamBytesPerObject = 16384;
+
+// An indirect /Length may name a stream whose own /Length is indirect; the chain is
+// followed this far only, so a loop of such objects ends.
+constexpr int kMaxLengthReads = 8;
+
+}  // namespace
+
+void TksCustomPDFDocument::EntryInForce(int32_t number, const TksXRefItem*& table,
+                                        const TksXRefStmItem*& stream) const {
+  table = nullptr;
+  stream = nullptr;
+  if (number < 0) return;
+  const auto n = static_cast<size_t>(number);
+  const TksXRefItem* t = n < XRefEntries.size() && XRefEntries[n] ? &*XRefEntries[n] : nullptr;
+  const TksXRefStmItem* s = n < XRefStreamEntries.size() && XRefStreamEntries[n] ? &*XRefStreamEntries[n] : nullptr;
+  // The entry of the section applied later is the newer one, a free entry included.
+  if (s && (!t || s->Section > t->Section))
+    stream = s;
+  else
+    table = t;
+}
+
+int64_t TksCustomPDFDocument::FindObjectOffset(int32_t objectNumber) const {
+  const TksXRefItem* table;
+  const TksXRefStmItem* stream;
+  EntryInForce(objectNumber, table, stream);
+  if (stream) return stream->EntryType == 1 ? stream->Field2 : 0;
+  if (table) return table->EntryType == 'n' ? table->Offset : 0;
+  return 0;
+}
+
+bool TksCustomPDFDocument::ReferenceGone(int32_t objectNumber, int32_t generation) const {
+  const TksXRefItem* table;
+  const TksXRefStmItem* stream;
+  EntryInForce(objectNumber, table, stream);
+  int64_t current = 0;
+  if (stream) {
+    // Types other than 1 and 2 stand for the null object.
+    if (stream->EntryType != 1 && stream->EntryType != 2) return true;
+    current = stream->EntryType == 1 ? stream->Field3 : 0;
+  } else if (table) {
+    if (table->EntryType != 'n') return true;
+    current = table->Generation;
+  } else {
+    return false;  // no entry: an object made here, or one the file lacks
+  }
+  if (generation == kAnyGeneration || generation == current || replacedGenerations_.empty()) return false;
+  return replacedGenerations_.count(static_cast<uint64_t>(static_cast<uint32_t>(objectNumber)) << 32 |
+                                    static_cast<uint32_t>(generation)) != 0;
+}
+
+bool TksCustomPDFDocument::InObjectStream(int32_t number, int64_t streamNumber) const {
+  const TksXRefItem* table;
+  const TksXRefStmItem* stream;
+  EntryInForce(number, table, stream);
+  return stream && stream->EntryType == 2 && stream->Field2 == streamNumber;
+}
+
+void TksCustomPDFDocument::CheckGeneration(const TksPDFIndirectObject* object, int32_t generation) {
+  if (!object || generation == kAnyGeneration || object->Generation == generation || object->DocumentID != DocumentID)
+    return;
+  if (generationWarned_.insert(object->ObjectNumber).second)
+    RepeatedWarning(rfOtherGeneration, ksFormat(ksres::SOtherGeneration, object->ObjectNumber, generation,
+                                                object->ObjectNumber, object->Generation));
+}
+
+std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAt() { return ReadObjectAtExpecting(-1); }
+
+std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t objectNumber, int32_t generation) {
+  if (!Reader || ReferenceGone(objectNumber, generation)) return nullptr;
+  // A source cut short reads as zeros from where it ends: the read stops at the next
+  // object instead of going on with them.
+  if (SourceFile && SourceFile->Faulted()) CheckSourceReadWhole();
+  int64_t offset = FindObjectOffset(objectNumber);
+  if (offset <= 0) return nullptr;
+  Reader->Seek(static_cast<uint64_t>(offset));
+  // The cross-reference data promise the object here; anything else means they are
+  // wrong, and going on would silently drop whatever the object holds.
+  int32_t number = 0, headerGeneration = 0;
+  if (!Reader->PeekObjectHeader(number, headerGeneration) || number != objectNumber)
+    throw ECrossReferenceError(ksFormat(ksres::SObjectNotAtOffset, objectNumber, static_cast<long long>(offset)));
+  std::unique_ptr<TksPDFIndirectObject> object = ReadObjectAtExpecting(objectNumber);
+  CheckGeneration(object.get(), generation);
+  ++objectsSincePageRelease_;
+  if (TksPDFStreamObject* stream = object ? AsStream(object->Value.get()) : nullptr)
+    if (stream->Data)
+      objectsSincePageRelease_ += static_cast<int>(std::min<uint64_t>(stream->Data->size() / kStreamBytesPerObject,
+                                                                        kObjectsBetweenPageReleases));
+  if (SourceFile && objectsSincePageRelease_ >= kObjectsBetweenPageReleases) {
+    SourceFile->ReleasePages();
+    objectsSincePageRelease_ = 0;
+  }
+  return object;
+}
+
+std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAtExpecting(int32_t expectedNumber) {
+  if (!Reader || Reader->Position() == 0) return nullptr;
+  // Where no object header stands, or the header names another object (a wrong
+  // offset in a damaged file), there is no object to read.
+  int32_t number = 0, generation = 0;
+  if (!Reader->PeekObjectHeader(number, generation) || (expectedNumber >= 0 && number != expectedNumber)) {
+    // The object is lost to this document; a conversion must not pass that over in silence.
+    if (expectedNumber >= 0) Warning(ksFormat(ksres::SObjectLeftOut, expectedNumber));
+    return nullptr;
+  }
+  TksPDFObjectPtr value = Reader->ParseObject();
+  if (!value || value->ObjectType != otIndirectObject) return nullptr;
+  std::unique_ptr<TksPDFIndirectObject> object(static_cast<TksPDFIndirectObject*>(value.release()));
+  if (auto* stream = AsStream(object->Value.get())) ReadStreamDataFor(*object, *stream);
+  return object;
+}
+
+std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* value) {
+  if (!value) return std::nullopt;
+  if (value->ObjectType == otInteger) return static_cast<TksPDFIntegerObject*>(value)->Value;
+  if (value->ObjectType == otInt64) return static_cast<TksPDFInt64Object*>(value)->Value;
+  auto* ref = AsRef(value);
+  if (!ref) return std::nullopt;
+  TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
+  if (!target && lengthReads_ < kMaxLengthReads) {
+    // The length is read into the store unmarked. The writer gives every stream a direct
+    // /Length, so it is written only when something else refers to it.
+    uint64_t saved = Reader->Position();
+    ++lengthReads_;
+    std::unique_ptr<TksPDFIndirectObject> read;
+    try {
+      read = ReadObject(ref->ObjectNumber, ref->Generation);
+    } catch (const Exception&) {
+      read.reset();  // an unreadable length object leaves the length unknown
+    }
+    --lengthReads_;
+    Reader->Seek(saved);
+    if (read) target = AddLoaded(std::move(read));
+  }
+  if (!target || !target->Value) return std::nullopt;
+  if (target->Value->ObjectType == otInteger) return static_cast<TksPDFIntegerObject*>(target->Value.get())->Value;
+  if (target->Value->ObjectType == otInt64) return static_cast<TksPDFInt64Object*>(target->Value.get())->Value;
+  return std::nullopt;
+}
+
+void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream) {
+  const uint64_t streamKeyword = Reader->Position();
+  // Cross-reference streams, and a metadata stream the producer left in clear, are read
+  // as they stand even when the document is encrypted.
+  struct DecryptorGuard {
+    TksPDFStreamReader& reader;
+    TksPDFDecryptor* saved;
+    ~DecryptorGuard() { reader.Decryptor = saved; }
+  } guard{*Reader, Reader->Decryptor};
+  if (Reader->Decryptor && Decryptor && !Decryptor->IsStreamEncrypted(stream.Dict.get())) Reader->Decryptor = nullptr;
+  auto readWith = [&](int64_t length) {
+    Reader->Seek(streamKeyword);
+    stream.Data = Reader->ReadStreamData(length, object.ObjectNumber, object.Generation);
+    // Data found through the "endstream" search are a guess (a stream whose data hold the
+    // word is cut there): that is reported, unless only the end-of-line was miscounted.
+    if (Reader->LastLengthFit != TksPDFStreamReader::lfRecovered) return;
+    const auto size = static_cast<unsigned long long>(stream.Data->size());
+    RepeatedWarning(rfLengthRepaired,
+                    length >= 0 ? ksFormat(ksres::SLengthRepaired, object.ObjectNumber, static_cast<long long>(length), size)
+                                : ksFormat(ksres::SLengthMissing, object.ObjectNumber, size));
+  };
+  auto usable = [](const std::optional<int64_t>& length) { return length && *length >= 0; };
+
+  std::optional<int64_t> length = ResolveStreamLength(stream.Dict->Lookup("/Length"));
+  if (usable(length)) {
+    try {
+      readWith(*length);
+      return;
+    } catch (const Exception&) {
+      // retried below with /Length1
+    }
+    std::optional<int64_t> length1 = ResolveStreamLength(stream.Dict->Lookup("/Length1"));
+    if (usable(length1)) {
+      readWith(*length1);
+      return;
+    }
+    stream.Data = std::make_unique<TksMemoryStream>();
+    Warning(ksFormat(ksres::SStreamDataUnreadable, object.ObjectNumber));
+    return;
+  }
+  std::optional<int64_t> length1 = ResolveStreamLength(stream.Dict->Lookup("/Length1"));
+  if (usable(length1)) {
+    readWith(*length1);
+    return;
+  }
+  // No length at all: the data run up to "endstream", which must be there.
+  try {
+    readWith(-1);
+  } catch (const EEndStreamError&) {
+    throw EEndStreamError(ksFormat(ksres::SNoEndstream, object.ObjectNumber));
+  }
+}

@@ -1,0 +1,225 @@
+// The structure walk's follow step and the resolution operations.
+#include <vector>
+
+#include "document/ksCstPDFDoc.h"
+#include "base/ksPDFResStrs.h"
+
+TksPDFIndirectObject* TksCustomPDFDocument::FindLoaded(int32_t objectNumber, int32_t generation) const {
+  if (ReferenceGone(objectNumber, generation)) return nullptr;
+  if (TksPDFIndirectObject* o = Store->Find(DocumentID, objectNumber, generation)) return o;
+  if (generation != 0)
+    if (TksPDFIndirectObject* o = Store->Find(DocumentID, objectNumber, 0)) return o;
+  // Objects read through a reference of generation 0 are stored under the generation
+  // the file gave them.
+  if (objectNumber >= 0 && static_cast<size_t>(objectNumber) < XRefEntries.size() && XRefEntries[objectNumber] &&
+      XRefEntries[objectNumber]->Generation != generation)
+    if (TksPDFIndirectObject* o = Store->Find(DocumentID, objectNumber, XRefEntries[objectNumber]->Generation))
+      return o;
+  if (objectNumber >= 0 && static_cast<size_t>(objectNumber) < XRefStreamEntries.size() &&
+      XRefStreamEntries[objectNumber] && XRefStreamEntries[objectNumber]->EntryType == 1 &&
+      XRefStreamEntries[objectNumber]->Field3 != generation)
+    if (TksPDFIndirectObject* o = Store->Find(DocumentID, objectNumber,
+                                               static_cast<int32_t>(XRefStreamEntries[objectNumber]->Field3)))
+      return o;
+  return nullptr;
+}
+
+TksPDFIndirectObject* TksCustomPDFDocument::AddLoaded(std::unique_ptr<TksPDFIndirectObject> object) {
+  if (!object) return nullptr;
+  if (TksPDFIndirectObject* existing = Store->Find(*object)) return existing;
+  return Store->Add(std::move(object));
+}
+
+TksPDFIndirectObject* TksCustomPDFDocument::KeepAside(std::unique_ptr<TksPDFIndirectObject> object) {
+  if (!object) return nullptr;
+  unstored_.push_back(std::move(object));
+  return unstored_.back().get();
+}
+
+
+TksPDFObjectPtr TksCustomPDFDocument::FindDest(const std::string& name) const {
+  // Links look names up one by one; a scan per lookup would make a file with many
+  // links and many names quadratic. The table only grows between resets.
+  if (destIndexed_ > Dests.size()) {
+    destIndex_.clear();
+    destIndexed_ = 0;
+  }
+  for (; destIndexed_ < Dests.size(); ++destIndexed_) destIndex_.try_emplace(Dests[destIndexed_].first, destIndexed_);
+  auto it = destIndex_.find(name);
+  if (it == destIndex_.end()) return nullptr;
+  return CloneOf(Dests[it->second].second.get());
+}
+
+bool HoldsForeignDestination(const TksPDFDictObject& dict) {
+  TksPDFObject* s = dict.Lookup("/S");
+  return IsName(s, "/GoToR") || IsName(s, "/GoToE") || IsName(dict.Lookup("/Type"), "/Collection");
+}
+
+bool TksCustomPDFDocument::ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index) {
+  TksPDFObject* v = dict.ValueAt(index);
+  std::string name;
+  if (v->ObjectType == otString)
+    name = static_cast<TksPDFStringObject*>(v)->Bytes();
+  else if (v->ObjectType == otName)
+    name = static_cast<TksPDFNameObject*>(v)->NameValue();
+  else
+    return v->ObjectType == otArray;
+  TksPDFObjectPtr dest = FindDest(name);
+  if (dest) dict.PutValueAt(index, std::move(dest));
+  return true;
+}
+
+void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
+  // Depth-first in document order, with an explicit stack: files nest and chain
+  // objects far deeper than the call stack allows.
+  struct Frame {
+    TksPDFObject* container;
+    int32_t next;
+    bool streamDict = false;  // a stream's dictionary: its /Length is the writer's
+  };
+  std::vector<Frame> stack;
+  std::vector<TksPDFObject*> pendingRoots{value};
+
+  auto visit = [&](TksPDFObject* v) {
+    // Follows one value; containers are pushed to be walked.
+    if (!v) return;
+    switch (v->ObjectType) {
+      case otArray:
+      case otDictionary:
+        stack.push_back({v, 0});
+        break;
+      case otStream:
+        stack.push_back({static_cast<TksPDFStreamObject*>(v)->Dict.get(), 0, true});
+        break;
+      case otIndirectObject:
+        if (TksPDFObject* inner = static_cast<TksPDFIndirectObject*>(v)->Value.get()) pendingRoots.push_back(inner);
+        break;
+      case otIndirectReference: {
+        auto* ref = static_cast<TksPDFIndirectReference*>(v);
+        if (ref->ObjectNumber <= 0) {
+          Warning(ksFormat(ksres::SInvalidObjectNumberInPDF, ref->ObjectNumber));
+          break;
+        }
+        // The writer builds these anew; their old form must not come back through a
+        // reference to it.
+        if (ref->DocumentID == DocumentID && !rebuilt_.empty() && rebuilt_.count(ref->ObjectNumber)) break;
+        TksPDFIndirectObject* stored = FindLoaded(ref->ObjectNumber, ref->Generation);
+        if (stored) {
+          stored->MarkUsed();
+          if (stored->Generation != ref->Generation) CheckGeneration(stored, ref->Generation);
+        } else {
+          std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber, ref->Generation);
+          if (!read) break;
+          read->MarkUsed();
+          stored = AddLoaded(std::move(read));
+        }
+        // Objects expanded from object streams, or stored by a lookup, are in the
+        // store without having been followed: each is followed once, when first reached.
+        if (stored->Followed) break;
+        stored->Followed = true;
+        if (TksPDFObject* inner = stored->Value.get()) {
+          if (inner->ObjectType == otStream)
+            stack.push_back({static_cast<TksPDFStreamObject*>(inner)->Dict.get(), 0, true});
+          else if (inner->ObjectType == otArray || inner->ObjectType == otDictionary)
+            stack.push_back({inner, 0});
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  };
+
+  while (!pendingRoots.empty()) {
+    TksPDFObject* root = pendingRoots.back();
+    pendingRoots.pop_back();
+    visit(root);
+    while (!stack.empty()) {
+      Frame& f = stack.back();
+      if (f.container->ObjectType == otArray) {
+        auto* a = static_cast<TksPDFArrayObject*>(f.container);
+        if (f.next >= a->Count()) {
+          stack.pop_back();
+          continue;
+        }
+        TksPDFObject* item = a->GetItem(f.next++);
+        if (!item) continue;
+        if (item->ObjectType == otStream) {
+          Warning(ksres::SStreamInsideArray);
+          continue;
+        }
+        if (item->ObjectType == otArray || item->ObjectType == otDictionary ||
+            item->ObjectType == otIndirectReference)
+          visit(item);
+      } else {
+        auto* d = static_cast<TksPDFDictObject*>(f.container);
+        if (f.next >= d->Count()) {
+          stack.pop_back();
+          continue;
+        }
+        int32_t i = f.next++;
+        TksPDFObject* item = d->ValueAt(i);
+        if (!item) continue;
+        const std::string& key = d->KeyAt(i)->Text;
+        if (f.streamDict && key == "/Length") continue;
+        if ((key == "/Dest" || key == "/D") && (item->ObjectType == otString || item->ObjectType == otName) &&
+            (key == "/Dest" || !HoldsForeignDestination(*d))) {
+          ReplaceNamedDestination(*d, i);
+          item = d->ValueAt(i);
+        }
+        if (item->ObjectType == otArray || item->ObjectType == otDictionary ||
+            item->ObjectType == otIndirectReference)
+          visit(item);  // may push onto stack: f is not used afterwards
+      }
+    }
+  }
+}
+
+template <class T, TksPDFObjectType K>
+T* TksCustomPDFDocument::ResolveTyped(TksPDFObject* value, bool keepInStore) {
+  // References may chain; a file can make them loop, so the chain is bounded.
+  for (int depth = 0; depth < 64; ++depth) {
+    if (!value || value->ObjectType == K) return static_cast<T*>(value);
+    if (value->ObjectType != otIndirectReference) throw EUnexpectedObjectError(ksres::SUnexpectedObject);
+    auto* ref = static_cast<TksPDFIndirectReference*>(value);
+    TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
+    if (target) {
+      CheckGeneration(target, ref->Generation);
+    } else {
+      std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber, ref->Generation);
+      if (!read) return nullptr;
+      read->MarkUsed();
+      target = keepInStore ? AddLoaded(std::move(read)) : KeepAside(std::move(read));
+    }
+    value = target->Value.get();
+  }
+  throw EUnexpectedObjectError(ksres::SUnexpectedObject);
+}
+
+TksPDFObject* TksCustomPDFDocument::ResolveValue(TksPDFObject* value) {
+  for (int depth = 0; depth < 64; ++depth) {
+    if (!value || value->ObjectType != otIndirectReference) return value;
+    auto* ref = static_cast<TksPDFIndirectReference*>(value);
+    TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
+    if (target)
+      CheckGeneration(target, ref->Generation);
+    else
+      target = KeepAside(ReadObject(ref->ObjectNumber, ref->Generation));
+    if (!target) return nullptr;
+    value = target->Value.get();
+  }
+  return nullptr;  // a reference loop names no value
+}
+
+TksPDFArrayObject* TksCustomPDFDocument::ResolveArray(TksPDFObject* value, bool keepInStore) {
+  return ResolveTyped<TksPDFArrayObject, otArray>(value, keepInStore);
+}
+TksPDFStringObject* TksCustomPDFDocument::ResolveString(TksPDFObject* value, bool keepInStore) {
+  return ResolveTyped<TksPDFStringObject, otString>(value, keepInStore);
+}
+TksPDFNameObject* TksCustomPDFDocument::ResolveName(TksPDFObject* value, bool keepInStore) {
+  return ResolveTyped<TksPDFNameObject, otName>(value, keepInStore);
+}
+TksPDFDictObject* TksCustomPDFDocument::ResolveDictionary(TksPDFObject* value, bool keepInStore) {
+  return ResolveTyped<TksPDFDictObject, otDictionary>(value, keepInStore);
+}

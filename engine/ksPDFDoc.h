@@ -1,5 +1,0 @@
-// The document component programs place on their forms: the top of the layer chain.
-#pragma once
-#include "ksExProPDFDoc.h"
-
-class TksPDFDocument : public TksExProPDFDocument {};

@@ -1,0 +1,413 @@
+// Serialisation during a save: values in the context of their object, framed objects,
+// streams, the page tree node, catalog, information, cross-reference table and trailer.
+#include <charconv>
+#include <cstdio>
+
+#include "document/ksCstPDFDoc.h"
+#include "base/ksPDFResStrs.h"
+#include "ksPlatform.h"
+
+namespace {
+
+constexpr std::string_view kPageParentLine = "/Parent 3 0 R\r\n";
+// Below this, stream data are written from memory: a kernel copy would cost more than it saves.
+constexpr size_t kCopyFromSourceAtLeast = 64 * 1024;
+// Bytes written from the mapped source between two hand-backs of its pages.
+constexpr int64_t kSourceBytesBetweenPageReleases = 8 << 20;
+// Ten digits is all a classic cross-reference entry has room for.
+constexpr int64_t kMaxXRefOffset = 9999999999LL;
+
+void AppendNumber(std::string& out, int64_t value) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, r.ptr);
+}
+
+std::string NumberText(int64_t value) {
+  std::string s;
+  AppendNumber(s, value);
+  return s;
+}
+
+std::string ReferenceText(int32_t number) { return NumberText(number) + " 0 R"; }
+
+// The text form as a save writes it: references renumbered (or null), pages given their
+// "/Parent". An encrypting handler transforms string bytes here under the context
+// object's number; context -1 (the trailer's /ID, the encryption dictionary) is never
+// encrypted.
+class TksSaveTextForm : public TksTextFormHooks {
+ public:
+  TksSaveTextForm(TksCustomPDFDocument& document, int32_t context) : document_(document), context_(context) {}
+  int32_t SaveNumberOf(const TksPDFIndirectReference& ref) override { return document_.SaveNumberOf(ref); }
+  std::string_view ParentLine(const TksPDFDictObject& dict) override {
+    return IsName(dict.Lookup("/Type"), "/Page") ? kPageParentLine : std::string_view();
+  }
+  // The string's own bytes are encrypted (never its text through a code page), so binary
+  // and non-Latin strings survive.
+  bool TransformString(const TksPDFStringObject& s, std::string& out) override {
+    if (context_ == -1 || !document_.IsEncryptionEnabled()) return false;
+    if (!document_.Encryptor) document_.CreateEncryptionHandler();
+    if (!document_.Encryptor->EncryptsStrings()) return false;
+    out = document_.EncryptData(s.Bytes(), context_);
+    return true;
+  }
+
+ private:
+  TksCustomPDFDocument& document_;
+  int32_t context_;
+};
+
+const char* ModeName(TksPageMode mode) {
+  switch (mode) {
+    case pmUseOutlines: return "/UseOutlines";
+    case pmUseThumbs: return "/UseThumbs";
+    case pmFullScreen: return "/FullScreen";
+    case pmUseAttachments: return "/UseAttachments";
+    default: return "";
+  }
+}
+
+const char* LayoutName(TksPageLayout layout) {
+  switch (layout) {
+    case plSinglePage: return "/SinglePage";
+    case plOneColumn: return "/OneColumn";
+    case plTwoColumnLeft: return "/TwoColumnLeft";
+    case plTwoColumnRight: return "/TwoColumnRight";
+    default: return "";
+  }
+}
+
+// Keys the catalog builds itself; kept entries under these names would double them.
+bool IsBuiltCatalogKey(std::string_view key) {
+  static constexpr std::string_view built[] = {"/Type",     "/Pages",    "/Metadata",          "/PageMode",
+                                               "/PageLayout", "/Names",  "/Outlines",          "/ViewerPreferences",
+                                               "/AcroForm", "/OpenAction", "/AA"};
+  for (std::string_view b : built)
+    if (key == b) return true;
+  return false;
+}
+
+}  // namespace
+
+// ---- page mode and layout ----
+
+std::string TksCustomPDFDocument::PageModeName() const {
+  return PageMode == pmNone ? OtherPageMode : std::string(ModeName(PageMode));
+}
+
+std::string TksCustomPDFDocument::PageLayoutName() const {
+  return PageLayout == plNone ? OtherPageLayout : std::string(LayoutName(PageLayout));
+}
+
+// ---- lookups ----
+
+TksPDFIndirectObject* TksCustomPDFDocument::FindWritten(const TksPDFIndirectReference& ref) const {
+  TksPDFIndirectObject* found =
+      ref.DocumentID == DocumentID ? FindLoaded(ref.ObjectNumber, ref.Generation) : Store->Find(ref);
+  if ((!found || found->SaveNumber == 0) && SaveStore)
+    if (TksPDFIndirectObject* built = SaveStore->Find(ref)) return built;
+  return found;
+}
+
+int32_t TksCustomPDFDocument::SaveNumberOf(const TksPDFIndirectReference& ref) const {
+  // A reference to the source's catalog, information or a page tree node names the
+  // object written in its place.
+  if (ref.DocumentID == DocumentID && !rebuilt_.empty())
+    if (std::optional<TksRebuiltAs> as = RebuiltAs(ref.ObjectNumber); as && *as != rbOutlineItem) return *as;
+  const TksPDFIndirectObject* target = FindWritten(ref);
+  return target ? target->SaveNumber : 0;
+}
+
+// ---- text forms ----
+
+std::string TksCustomPDFDocument::KeyLine(std::string_view key, std::string_view value) {
+  if (value.empty()) return std::string();
+  std::string line;
+  line.reserve(key.size() + value.size() + 3);
+  line.append(key);
+  line.push_back(' ');
+  line.append(value);
+  line += "\r\n";
+  return line;
+}
+
+std::string TksCustomPDFDocument::HeaderText(TksPDFVersion version) {
+  return std::string("%PDF-") + PDFVersionText(version) + "\r\n%\xE2\xE3\xCF\xD3\r\n";
+}
+
+std::string TksCustomPDFDocument::XRefEntry(int64_t offset, int32_t generation, char letter) {
+  if (offset < 0 || offset > kMaxXRefOffset)
+    throw ESaveError(ksFormat(ksres::SOffsetTooLarge, NumberText(offset).c_str()));
+  if (generation < 0 || generation > 99999) {
+    char line[48];
+    int n = std::snprintf(line, sizeof line, "%.10lld %.5d %c\r\n", static_cast<long long>(offset), generation, letter);
+    return std::string(line, static_cast<size_t>(n));
+  }
+  // One entry per object: digits placed by hand rather than through printf.
+  std::string line = "0000000000 00000 n\r\n";
+  for (int i = 9; offset > 0; --i, offset /= 10) line[static_cast<size_t>(i)] = static_cast<char>('0' + offset % 10);
+  for (int i = 15; generation > 0; --i, generation /= 10) line[static_cast<size_t>(i)] = static_cast<char>('0' + generation % 10);
+  line[17] = letter;
+  return line;
+}
+
+std::string TksCustomPDFDocument::WriteValue(int32_t context, const TksPDFObject* value) {
+  if (value && value->ObjectType == otStream) {
+    std::unique_ptr<TksPDFDictObject> dict;
+    std::string owned;
+    std::string_view bytes;
+    PrepareStream(context, *static_cast<const TksPDFStreamObject*>(value), dict, owned, bytes);
+    TksSaveTextForm form(*this, context);
+    std::string text = ObjectToText(dict.get(), &form);
+    text += "\r\nstream\r\n";
+    text.append(bytes);
+    text += "\r\nendstream";
+    return text;
+  }
+  TksSaveTextForm form(*this, context);
+  return ObjectToText(value, &form);
+}
+
+// ---- streams ----
+
+bool TksCustomPDFDocument::EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict,
+                                               std::string_view bytes, std::string& encrypted) {
+  if (!IsEncryptionEnabled()) return false;
+  if (!Encryptor) CreateEncryptionHandler();
+  if (!Encryptor->EncryptsStream(dict)) return false;
+  encrypted = EncryptData(bytes, objectNumber);
+  return true;
+}
+
+// ---- security on save ----
+
+void TksCustomPDFDocument::CreateEncryptionHandler() {
+  Encryptor.reset();
+  // Settings left as the source's password gave them keep the source's keys: new ones
+  // would need an owner password the user-password opener never learns, and the file's
+  // owner would lose access.
+  if (Decryptor && openedEncryption_ && Encryption_->SameAs(*openedEncryption_))
+    Encryptor = std::make_unique<TksPDFEncryption>(*Decryptor);
+  else
+    Encryptor = std::make_unique<TksPDFEncryption>("Output1.pdf", *Encryption_, Info().CreationDate());
+}
+
+std::string TksCustomPDFDocument::EncryptData(std::string_view bytes, int32_t objectNumber) {
+  if (!Encryptor) CreateEncryptionHandler();
+  return Encryptor->Encrypt(bytes, objectNumber, 0);
+}
+
+std::unique_ptr<TksPDFDictObject> TksCustomPDFDocument::BuildEncryptionDictionary() {
+  if (!Encryptor) CreateEncryptionHandler();
+  Trailer.IDArray = Encryptor->BuildIDArray();
+  return Encryptor->BuildEncryptionDictionary();
+}
+
+void TksCustomPDFDocument::WriteEncryptionDictionary() {
+  std::unique_ptr<TksPDFDictObject> dict = BuildEncryptionDictionary();
+  EncryptNumber = static_cast<int32_t>(Offsets.size()) + 1;
+  // Context -1: the dictionary's own strings are the keys, never encrypted.
+  WriteFramedObject(EncryptNumber, WriteValue(-1, dict.get()));
+}
+
+void TksCustomPDFDocument::PrepareStream(int32_t context, const TksPDFStreamObject& stream,
+                                         std::unique_ptr<TksPDFDictObject>& dict, std::string& owned,
+                                         std::string_view& bytes) {
+  // The document's own stream is never changed by a save: everything below works on copies.
+  dict = stream.Dict ? stream.Dict->CloneDict() : std::make_unique<TksPDFDictObject>();
+  bytes = stream.Data ? stream.Data->View() : std::string_view();
+
+  if (Compression.Enabled) {
+    // Works on copies: the stream keeps the bytes it was read with for a later save.
+    owned = ApplyCompressionOnSave(Compression, *Store, *dict, std::string(bytes));
+    bytes = owned;
+  }
+
+  std::string encrypted;
+  if (context != -1 && EncryptBytesForSave(context, dict.get(), bytes, encrypted)) {
+    owned = std::move(encrypted);
+    bytes = owned;
+  }
+
+  // A "/Length" that disagrees with the bytes (a damaged source whose data were recovered)
+  // would make the output unreadable; the bytes written decide it. It is always written
+  // directly: the walk does not keep the objects that held lengths.
+  TksPDFObject* length = dict->Lookup("/Length");
+  int64_t declared = -1;
+  if (length && length->ObjectType == otInteger)
+    declared = static_cast<TksPDFIntegerObject*>(length)->Value;
+  else if (length && length->ObjectType == otInt64)
+    declared = static_cast<TksPDFInt64Object*>(length)->Value;
+  const int64_t actual = static_cast<int64_t>(bytes.size());
+  if (declared != actual) {
+    if (actual <= INT32_MAX)
+      dict->SetInteger("/Length", static_cast<int32_t>(actual));
+    else
+      dict->SetObject("/Length", std::make_unique<TksPDFInt64Object>(actual));
+  }
+}
+
+// ---- framing ----
+
+void TksCustomPDFDocument::RecordOffset(int32_t number) {
+  // Entry i of the offsets belongs to object i + 1: objects must arrive in number order.
+  if (number != static_cast<int32_t>(Offsets.size()) + 1) throw EUnexpectedError(ksres::SUnexpectedError);
+  int64_t offset = Output->Position();
+  if (offset > kMaxXRefOffset) throw ESaveError(ksFormat(ksres::SOffsetTooLarge, NumberText(offset).c_str()));
+  Offsets.push_back(offset);
+}
+
+void TksCustomPDFDocument::WriteFramedObject(int32_t number, std::string_view body) {
+  RecordOffset(number);
+  std::string head = "\r\n";
+  AppendNumber(head, number);
+  head += " 0 obj\r\n";
+  Output->WriteText(head);
+  Output->WriteText(body);
+  Output->WriteText("\r\nendobj\r\n");
+}
+
+void TksCustomPDFDocument::WriteStreamObject(TksPDFIndirectObject& object, const TksPDFStreamObject& stream) {
+  std::unique_ptr<TksPDFDictObject> dict;
+  std::string owned;
+  std::string_view bytes;
+  PrepareStream(object.SaveNumber, stream, dict, owned, bytes);
+  RecordOffset(object.SaveNumber);
+  TksSaveTextForm form(*this, object.SaveNumber);
+  std::string head = "\r\n";
+  AppendNumber(head, object.SaveNumber);
+  head += " 0 obj\r\n";
+  AppendObjectText(head, dict.get(), &form);
+  head += "\r\nstream\r\n";
+  Output->WriteText(head);
+  // Straight from the stream's data: a large stream is never copied into one text, and
+  // one still in the source file is copied from the file.
+  const uint8_t* at = reinterpret_cast<const uint8_t*>(bytes.data());
+  const bool inSource = SourceFile && !bytes.empty() && at >= SourceFile->data() &&
+                        at + bytes.size() <= SourceFile->data() + SourceFile->size();
+  if (inSource && bytes.size() >= kCopyFromSourceAtLeast) {
+    Output->CopyFromFile(SourceFile->fd(), at - SourceFile->data(), static_cast<int64_t>(bytes.size()));
+  } else {
+    Output->WriteText(bytes);
+  }
+  if (inSource) {
+    // Small data read from the mapping touch a page or two each; handed back now and then.
+    sourceBytesSincePageRelease_ += static_cast<int64_t>(bytes.size()) + 4096;
+    if (sourceBytesSincePageRelease_ >= kSourceBytesBetweenPageReleases) {
+      SourceFile->ReleasePages();
+      sourceBytesSincePageRelease_ = 0;
+    }
+  }
+  Output->WriteText("\r\nendstream\r\nendobj\r\n");
+}
+
+void TksCustomPDFDocument::WriteIndirectObject(TksPDFIndirectObject& object) {
+  TksPDFObject* value = object.Value.get();
+  if (value && value->ObjectType == otStream) {
+    WriteStreamObject(object, *static_cast<const TksPDFStreamObject*>(value));
+    return;
+  }
+  // An object without a value is written as null, never as an empty body.
+  WriteFramedObject(object.SaveNumber, value ? WriteValue(object.SaveNumber, value) : std::string("null"));
+}
+
+// ---- the page tree node and the objects ----
+
+void TksCustomPDFDocument::WritePageTree() {
+  StatusMessage(ksres::SWritingPages);
+  std::string kids = "[ ";
+  int32_t count = 0;
+  for (TksPDFIndirectObject* page : Pages) {
+    // Only pages that are being written can be kids; anything else would be a dangling kid.
+    if (!page || page->SaveNumber <= 0) continue;
+    if (Store->Find(*page) != page && !(SaveStore && SaveStore->Find(*page) == page)) continue;
+    kids += ReferenceText(page->SaveNumber);
+    kids.push_back(' ');
+    ++count;
+  }
+  kids.push_back(']');
+  std::string body = "<<\r\n/Type /Pages\r\n/Count ";
+  AppendNumber(body, count);
+  body += "\r\n/Kids ";
+  body += kids;
+  body += "\r\n>>";
+  WriteFramedObject(3, body);
+
+  const int64_t total = static_cast<int64_t>(Store->Count()) + (SaveStore ? SaveStore->Count() : 0);
+  int64_t visited = 0;
+  for (TksPDFObjectStore* store : {Store.get(), SaveStore.get()}) {
+    if (!store) continue;
+    for (int32_t i = 0; i < store->Count(); ++i) {
+      TksPDFIndirectObject* object = store->Items(i);
+      if (object->SaveNumber > 0) WriteIndirectObject(*object);  // numbered by NumberObjects
+      ++visited;
+      IOProgress(static_cast<int>(visited * 100 / total));
+    }
+  }
+}
+
+// ---- catalog and information ----
+
+void TksCustomPDFDocument::WriteCatalog() {
+  TksPDFCatalog& c = *Catalog;
+  std::string body = "<<\r\n";
+  body += KeyLine("/Type", "/Catalog");
+  body += KeyLine("/Pages", ReferenceText(3));
+  body += KeyLine("/Metadata", WriteValue(1, c.Metadata.get()));
+  body += KeyLine("/PageMode", PageModeName());
+  body += KeyLine("/PageLayout", PageLayoutName());
+  body += KeyLine("/Names", WriteValue(1, c.Names.get()));
+  body += KeyLine("/Outlines", WriteValue(1, c.Outlines.get()));
+  TksSaveTextForm form(*this, 1);
+  body += KeyLine("/ViewerPreferences", c.ViewerPreferences.CatalogText(&form));
+  body += KeyLine("/AcroForm", WriteValue(1, c.AcroForm.get()));
+  body += KeyLine("/OpenAction", WriteValue(1, c.OpenAction.get()));
+  body += KeyLine("/AA", WriteValue(1, c.AA.get()));
+  // What the catalog does not build (structure tree, language, page labels, layers, ...)
+  // follows, so a conversion loses none of it.
+  if (c.OtherEntries) {
+    const TksPDFDictObject& other = *c.OtherEntries;
+    for (int32_t i = 0; i < other.Count(); ++i) {
+      const std::string& key = other.KeyAt(i)->Text;
+      if (IsBuiltCatalogKey(key)) continue;
+      body += KeyLine(key, WriteValue(1, other.ValueAt(i)));
+    }
+  }
+  body += ">>";
+  WriteFramedObject(1, body);
+}
+
+void TksCustomPDFDocument::WriteInformation() { WriteFramedObject(2, WriteValue(2, &Info().Dictionary())); }
+
+// ---- cross-reference table and trailer ----
+
+void TksCustomPDFDocument::WriteCrossReference() {
+  const int64_t xrefPosition = Output->Position();
+  const int32_t size = static_cast<int32_t>(Offsets.size()) + 1;
+  std::string head = "xref\r\n0 ";
+  AppendNumber(head, size);
+  head += "\r\n";
+  head += XRefEntry(0, 65535, 'f');
+  Output->WriteText(head);
+  std::string block;
+  block.reserve(20 * 4096);
+  for (int64_t offset : Offsets) {
+    block += XRefEntry(offset, 0, 'n');
+    if (block.size() >= 20 * 4096) {
+      Output->WriteText(block);
+      block.clear();
+    }
+  }
+  Output->WriteText(block);
+
+  std::string trailer = "trailer\r\n<<\r\n";
+  trailer += KeyLine("/Size", NumberText(size));
+  trailer += KeyLine("/Root", ReferenceText(1));
+  trailer += KeyLine("/Info", ReferenceText(2));
+  if (Trailer.IDArray) trailer += KeyLine("/ID", WriteValue(-1, Trailer.IDArray.get()));
+  if (EncryptNumber > 0) trailer += KeyLine("/Encrypt", ReferenceText(EncryptNumber));
+  trailer += ">>\r\nstartxref\r\n";
+  AppendNumber(trailer, xrefPosition);
+  trailer += "\r\n%%EOF\r\n";
+  Output->WriteText(trailer);
+}
