@@ -245,3 +245,36 @@ std::string TksPDFViewerPreferences::CatalogText(TksTextFormHooks* hooks) const 
   if (lines.empty()) return lines;
   return "<<\r\n" + lines + ">>";
 }
+
+namespace {
+
+const char* ModeName(TksPageMode mode) {
+  switch (mode) {
+    case pmUseOutlines: return "/UseOutlines";
+    case pmUseThumbs: return "/UseThumbs";
+    case pmFullScreen: return "/FullScreen";
+    case pmUseAttachments: return "/UseAttachments";
+    default: return "";
+  }
+}
+
+const char* LayoutName(TksPageLayout layout) {
+  switch (layout) {
+    case plSinglePage: return "/SinglePage";
+    case plOneColumn: return "/OneColumn";
+    case plTwoColumnLeft: return "/TwoColumnLeft";
+    case plTwoColumnRight: return "/TwoColumnRight";
+    default: return "";
+  }
+}
+
+}  // namespace
+
+std::string TksCustomPDFDocument::PageModeName() const {
+  return PageMode == pmNone ? OtherPageMode : std::string(ModeName(PageMode));
+}
+
+std::string TksCustomPDFDocument::PageLayoutName() const {
+  return PageLayout == plNone ? OtherPageLayout : std::string(LayoutName(PageLayout));
+}
+

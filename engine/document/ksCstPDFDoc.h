@@ -363,19 +363,15 @@ class TksCustomPDFDocument : public TksComponent {
   void SetCompression(uint8_t method, uint8_t level) { Compression = {true, method, level}; }
   TksCompression Compression;
 
-  // Serialisation during a save. WriteValue works outside a save as well (references
-  // then resolve through the document's store only).
+  // The text of a value as a save writes it (references resolve through the document's
+  // store; -1 as context: strings never encrypted).
   std::string WriteValue(int32_t context, const TksPDFObject* value);
-  void WriteIndirectObject(TksPDFIndirectObject& object);
-  void WriteFramedObject(int32_t number, std::string_view body);
-  void WritePageTree();
   static std::string KeyLine(std::string_view key, std::string_view value);
   // The 17 bytes every saved file begins with.
   static std::string HeaderText(TksPDFVersion version);
   // One 20-byte cross-reference entry; an offset beyond ten digits raises ESaveError.
   static std::string XRefEntry(int64_t offset, int32_t generation, char letter);
-  // SaveNumber of the object a reference names (document store, then save-time store); 0 when
-  // it is not being written.
+  // SaveNumber of the object a reference names; 0 when it is not being written.
   int32_t SaveNumberOf(const TksPDFIndirectReference& ref) const;
 
  protected:
@@ -410,8 +406,6 @@ class TksCustomPDFDocument : public TksComponent {
   void CheckGeneration(const TksPDFIndirectObject* object, int32_t generation);
   void NormaliseAction(TksPDFDictObject& action);
   std::unordered_map<int32_t, TksRebuiltAs> rebuilt_;
-  // Whether a save writes this object of the store: reached, and not a rebuilt one.
-  bool IsWritten(const TksPDFIndirectObject& object) const;
   // Name -> first index in Dests, filled as entries are appended.
   mutable std::unordered_map<std::string, size_t> destIndex_;
   mutable size_t destIndexed_ = 0;
@@ -445,34 +439,12 @@ class TksCustomPDFDocument : public TksComponent {
   void EntryInForce(int32_t number, const TksXRefItem*& table, const TksXRefStmItem*& stream) const;
   int lengthReads_ = 0;        // nested reads of indirect /Length objects
   int objectsSincePageRelease_ = 0;  // see MappedFile::ReleasePages
-  int64_t sourceBytesSincePageRelease_ = 0;
-  // State of a running save.
-  void WriteDocument();
-  void NumberObjects();
   void ApplyNeedAppearances(uint8_t mode);
-  void WriteCatalog();
-  void WriteInformation();
-  void WriteCrossReference();
-  void WriteStreamObject(TksPDFIndirectObject& object, const TksPDFStreamObject& stream);
-  // A copy of the stream's dictionary and the bytes to write (pointing into the stream's data
-  // or into owned when re-encoded or encrypted), with a "/Length" that matches them.
-  void PrepareStream(int32_t context, const TksPDFStreamObject& stream, std::unique_ptr<TksPDFDictObject>& dict,
-                     std::string& owned, std::string_view& bytes);
-  void RecordOffset(int32_t number);
   // ESaveError when the file the document was read from is no longer what was read.
   void CheckSourceUnchanged() const;
   // EReadError when the source changed (or was cut short) while it was being read: what
   // was read may mix two versions of the file, or zeros where its end was.
   void CheckSourceReadWhole() const;
-  // Stream data of an encrypted save; false when the save is not encrypted or the handler
-  // leaves a stream with this dictionary in clear.
-  bool EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict, std::string_view bytes,
-                           std::string& encrypted);
-  void WriteEncryptionDictionary();
-  int32_t EncryptNumber = 0;  // the encryption dictionary's number in a running save
-  TksPDFIndirectObject* FindWritten(const TksPDFIndirectReference& ref) const;
-  TksStream* Output = nullptr;             // the save's counting writer; not owned
-  std::vector<int64_t> Offsets;            // entry i: object i + 1
-  int32_t NextNumber = 3;
-  std::unique_ptr<TksPDFObjectStore> SaveStore;
+  // The writer of a save reads the document's state and reports through its events.
+  friend class TksDocumentWriter;
 };

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "document/ksCstPDFDoc.h"
+#include "write/ksDocumentWriter.h"
 #include "base/ksPDFResStrs.h"
 #include "ksPlatform.h"
 
@@ -37,8 +37,9 @@ std::string ReferenceText(int32_t number) { return NumberText(number) + " 0 R"; 
 // encrypted.
 class TksSaveTextForm : public TksTextFormHooks {
  public:
-  TksSaveTextForm(TksCustomPDFDocument& document, int32_t context) : document_(document), context_(context) {}
-  int32_t SaveNumberOf(const TksPDFIndirectReference& ref) override { return document_.SaveNumberOf(ref); }
+  TksSaveTextForm(const TksDocumentWriter& writer, TksCustomPDFDocument& document, int32_t context)
+      : writer_(writer), document_(document), context_(context) {}
+  int32_t SaveNumberOf(const TksPDFIndirectReference& ref) override { return writer_.SaveNumberOf(ref); }
   std::string_view ParentLine(const TksPDFDictObject& dict) override {
     return IsName(dict.Lookup("/Type"), "/Page") ? kPageParentLine : std::string_view();
   }
@@ -53,29 +54,10 @@ class TksSaveTextForm : public TksTextFormHooks {
   }
 
  private:
+  const TksDocumentWriter& writer_;
   TksCustomPDFDocument& document_;
   int32_t context_;
 };
-
-const char* ModeName(TksPageMode mode) {
-  switch (mode) {
-    case pmUseOutlines: return "/UseOutlines";
-    case pmUseThumbs: return "/UseThumbs";
-    case pmFullScreen: return "/FullScreen";
-    case pmUseAttachments: return "/UseAttachments";
-    default: return "";
-  }
-}
-
-const char* LayoutName(TksPageLayout layout) {
-  switch (layout) {
-    case plSinglePage: return "/SinglePage";
-    case plOneColumn: return "/OneColumn";
-    case plTwoColumnLeft: return "/TwoColumnLeft";
-    case plTwoColumnRight: return "/TwoColumnRight";
-    default: return "";
-  }
-}
 
 // Keys the catalog builds itself; kept entries under these names would double them.
 bool IsBuiltCatalogKey(std::string_view key) {
@@ -89,38 +71,76 @@ bool IsBuiltCatalogKey(std::string_view key) {
 
 }  // namespace
 
-// ---- page mode and layout ----
+// ---- the save ----
 
-std::string TksCustomPDFDocument::PageModeName() const {
-  return PageMode == pmNone ? OtherPageMode : std::string(ModeName(PageMode));
+bool TksDocumentWriter::IsWritten(const TksPDFIndirectObject& object) const {
+  if (object.UseCount <= 0) return false;
+  // A reference to a null object means null: it is written so, and the object is not.
+  if (!object.Value || object.Value->ObjectType == otNull) return false;
+  // The old form of what the writer rebuilds stays out, however it was reached.
+  return object.DocumentID != doc_.DocumentID || !doc_.RebuiltAs(object.ObjectNumber) ||
+         (saveStore_ && saveStore_->Find(object) == &object);
 }
 
-std::string TksCustomPDFDocument::PageLayoutName() const {
-  return PageLayout == plNone ? OtherPageLayout : std::string(LayoutName(PageLayout));
+void TksDocumentWriter::NumberObjects() {
+  for (TksPDFObjectStore* store : {doc_.Store.get(), saveStore_.get()}) {
+    for (int32_t i = 0; i < store->Count(); ++i) {
+      TksPDFIndirectObject* object = store->Items(i);
+      object->SaveNumber = IsWritten(*object) ? ++nextNumber_ : 0;
+    }
+  }
+}
+
+void TksDocumentWriter::Write() {
+  // The reserved numbers: catalog 1, information 2, page tree 3.
+  offsets_.clear();
+  encryptNumber_ = 0;
+  doc_.Info().SetProducer(ksplatform::Utf8ToUtf16(ksconst::ProducerText));
+  // A handler made by an earlier save is kept, so its identifier and keys stay the same.
+  if (doc_.IsEncryptionEnabled() && !doc_.Encryptor) doc_.CreateEncryptionHandler();
+  nextNumber_ = 3;
+  // A page of the page list is always written (the page tree would otherwise have a
+  // dangling kid); marked before the outlines are built, which keep items by it.
+  for (TksPDFIndirectObject* page : doc_.Pages)
+    if (page && page->UseCount <= 0 && doc_.Store->Find(*page) == page) page->MarkUsed();
+  saveStore_ = std::make_unique<TksPDFObjectStore>();
+  doc_.StatusMessage(ksres::SBuildingOutlines);
+  doc_.BuildOutlines(*saveStore_);
+  doc_.StatusMessage(ksres::SBuildingObjects);
+  NumberObjects();
+  output_->WriteText(HeaderText(doc_.PDFVersion));
+  WriteCatalog();
+  WriteInformation();
+  WritePageTree();
+  if (doc_.IsEncryptionEnabled()) WriteEncryptionDictionary();
+  doc_.StatusMessage(ksres::SWritingXRefTable);
+  WriteCrossReference();
 }
 
 // ---- lookups ----
 
-TksPDFIndirectObject* TksCustomPDFDocument::FindWritten(const TksPDFIndirectReference& ref) const {
+TksPDFIndirectObject* TksDocumentWriter::FindWritten(const TksCustomPDFDocument& doc, const TksPDFObjectStore* built,
+                                                    const TksPDFIndirectReference& ref) {
   TksPDFIndirectObject* found =
-      ref.DocumentID == DocumentID ? FindLoaded(ref.ObjectNumber, ref.Generation) : Store->Find(ref);
-  if ((!found || found->SaveNumber == 0) && SaveStore)
-    if (TksPDFIndirectObject* built = SaveStore->Find(ref)) return built;
+      ref.DocumentID == doc.DocumentID ? doc.FindLoaded(ref.ObjectNumber, ref.Generation) : doc.Store->Find(ref);
+  if ((!found || found->SaveNumber == 0) && built)
+    if (TksPDFIndirectObject* object = built->Find(ref)) return object;
   return found;
 }
 
-int32_t TksCustomPDFDocument::SaveNumberOf(const TksPDFIndirectReference& ref) const {
+int32_t TksDocumentWriter::SaveNumberOf(const TksCustomPDFDocument& doc, const TksPDFObjectStore* built,
+                                        const TksPDFIndirectReference& ref) {
   // A reference to the source's catalog, information or a page tree node names the
   // object written in its place.
-  if (ref.DocumentID == DocumentID && !rebuilt_.empty())
-    if (std::optional<TksRebuiltAs> as = RebuiltAs(ref.ObjectNumber); as && *as != rbOutlineItem) return *as;
-  const TksPDFIndirectObject* target = FindWritten(ref);
+  if (ref.DocumentID == doc.DocumentID)
+    if (auto as = doc.RebuiltAs(ref.ObjectNumber); as && *as != TksCustomPDFDocument::rbOutlineItem) return *as;
+  const TksPDFIndirectObject* target = FindWritten(doc, built, ref);
   return target ? target->SaveNumber : 0;
 }
 
 // ---- text forms ----
 
-std::string TksCustomPDFDocument::KeyLine(std::string_view key, std::string_view value) {
+std::string TksDocumentWriter::KeyLine(std::string_view key, std::string_view value) {
   if (value.empty()) return std::string();
   std::string line;
   line.reserve(key.size() + value.size() + 3);
@@ -131,11 +151,11 @@ std::string TksCustomPDFDocument::KeyLine(std::string_view key, std::string_view
   return line;
 }
 
-std::string TksCustomPDFDocument::HeaderText(TksPDFVersion version) {
+std::string TksDocumentWriter::HeaderText(TksPDFVersion version) {
   return std::string("%PDF-") + PDFVersionText(version) + "\r\n%\xE2\xE3\xCF\xD3\r\n";
 }
 
-std::string TksCustomPDFDocument::XRefEntry(int64_t offset, int32_t generation, char letter) {
+std::string TksDocumentWriter::XRefEntry(int64_t offset, int32_t generation, char letter) {
   if (offset < 0 || offset > kMaxXRefOffset)
     throw ESaveError(ksFormat(ksres::SOffsetTooLarge, NumberText(offset).c_str()));
   if (generation < 0 || generation > 99999) {
@@ -151,75 +171,51 @@ std::string TksCustomPDFDocument::XRefEntry(int64_t offset, int32_t generation, 
   return line;
 }
 
-std::string TksCustomPDFDocument::WriteValue(int32_t context, const TksPDFObject* value) {
+std::string TksDocumentWriter::ValueText(int32_t context, const TksPDFObject* value) {
   if (value && value->ObjectType == otStream) {
     std::unique_ptr<TksPDFDictObject> dict;
     std::string owned;
     std::string_view bytes;
     PrepareStream(context, *static_cast<const TksPDFStreamObject*>(value), dict, owned, bytes);
-    TksSaveTextForm form(*this, context);
+    TksSaveTextForm form(*this, doc_, context);
     std::string text = ObjectToText(dict.get(), &form);
     text += "\r\nstream\r\n";
     text.append(bytes);
     text += "\r\nendstream";
     return text;
   }
-  TksSaveTextForm form(*this, context);
+  TksSaveTextForm form(*this, doc_, context);
   return ObjectToText(value, &form);
 }
 
 // ---- streams ----
 
-bool TksCustomPDFDocument::EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict,
+bool TksDocumentWriter::EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict,
                                                std::string_view bytes, std::string& encrypted) {
-  if (!IsEncryptionEnabled()) return false;
-  if (!Encryptor) CreateEncryptionHandler();
-  if (!Encryptor->EncryptsStream(dict)) return false;
-  encrypted = EncryptData(bytes, objectNumber);
+  if (!doc_.IsEncryptionEnabled()) return false;
+  if (!doc_.Encryptor) doc_.CreateEncryptionHandler();
+  if (!doc_.Encryptor->EncryptsStream(dict)) return false;
+  encrypted = doc_.EncryptData(bytes, objectNumber);
   return true;
 }
 
-// ---- security on save ----
-
-void TksCustomPDFDocument::CreateEncryptionHandler() {
-  Encryptor.reset();
-  // Settings left as the source's password gave them keep the source's keys: new ones
-  // would need an owner password the user-password opener never learns, and the file's
-  // owner would lose access.
-  if (Decryptor && openedEncryption_ && Encryption_->SameAs(*openedEncryption_))
-    Encryptor = std::make_unique<TksPDFEncryption>(*Decryptor);
-  else
-    Encryptor = std::make_unique<TksPDFEncryption>("Output1.pdf", *Encryption_, Info().CreationDate());
-}
-
-std::string TksCustomPDFDocument::EncryptData(std::string_view bytes, int32_t objectNumber) {
-  if (!Encryptor) CreateEncryptionHandler();
-  return Encryptor->Encrypt(bytes, objectNumber, 0);
-}
-
-std::unique_ptr<TksPDFDictObject> TksCustomPDFDocument::BuildEncryptionDictionary() {
-  if (!Encryptor) CreateEncryptionHandler();
-  Trailer.IDArray = Encryptor->BuildIDArray();
-  return Encryptor->BuildEncryptionDictionary();
-}
-
-void TksCustomPDFDocument::WriteEncryptionDictionary() {
-  std::unique_ptr<TksPDFDictObject> dict = BuildEncryptionDictionary();
-  EncryptNumber = static_cast<int32_t>(Offsets.size()) + 1;
+void TksDocumentWriter::WriteEncryptionDictionary() {
+  std::unique_ptr<TksPDFDictObject> dict = doc_.BuildEncryptionDictionary();
+  encryptNumber_ = static_cast<int32_t>(offsets_.size()) + 1;
   // Context -1: the dictionary's own strings are the keys, never encrypted.
-  WriteFramedObject(EncryptNumber, WriteValue(-1, dict.get()));
+  WriteFramedObject(encryptNumber_, ValueText(-1, dict.get()));
 }
 
-void TksCustomPDFDocument::PrepareStream(int32_t context, const TksPDFStreamObject& stream,
+void TksDocumentWriter::PrepareStream(int32_t context, const TksPDFStreamObject& stream,
                                          std::unique_ptr<TksPDFDictObject>& dict, std::string& owned,
                                          std::string_view& bytes) {
   // The document's own stream is never changed by a save: everything below works on copies.
   dict = stream.Dict ? stream.Dict->CloneDict() : std::make_unique<TksPDFDictObject>();
   bytes = stream.Data ? stream.Data->View() : std::string_view();
 
-  if (Compression.Enabled) {
+  if (doc_.Compression.Enabled) {
     // Works on copies: the stream keeps the bytes it was read with for a later save.
-    owned = ApplyCompressionOnSave(Compression, *Store, *dict, std::string(bytes));
+    owned = ApplyCompressionOnSave(doc_.Compression, *doc_.Store, *dict, std::string(bytes));
     bytes = owned;
   }
 
@@ -249,78 +245,78 @@ void TksCustomPDFDocument::PrepareStream(int32_t context, const TksPDFStreamObje
 
 // ---- framing ----
 
-void TksCustomPDFDocument::RecordOffset(int32_t number) {
+void TksDocumentWriter::RecordOffset(int32_t number) {
   // Entry i of the offsets belongs to object i + 1: objects must arrive in number order.
-  if (number != static_cast<int32_t>(Offsets.size()) + 1) throw EUnexpectedError(ksres::SUnexpectedError);
-  int64_t offset = Output->Position();
+  if (number != static_cast<int32_t>(offsets_.size()) + 1) throw EUnexpectedError(ksres::SUnexpectedError);
+  int64_t offset = output_->Position();
   if (offset > kMaxXRefOffset) throw ESaveError(ksFormat(ksres::SOffsetTooLarge, NumberText(offset).c_str()));
-  Offsets.push_back(offset);
+  offsets_.push_back(offset);
 }
 
-void TksCustomPDFDocument::WriteFramedObject(int32_t number, std::string_view body) {
+void TksDocumentWriter::WriteFramedObject(int32_t number, std::string_view body) {
   RecordOffset(number);
   std::string head = "\r\n";
   AppendNumber(head, number);
   head += " 0 obj\r\n";
-  Output->WriteText(head);
-  Output->WriteText(body);
-  Output->WriteText("\r\nendobj\r\n");
+  output_->WriteText(head);
+  output_->WriteText(body);
+  output_->WriteText("\r\nendobj\r\n");
 }
 
-void TksCustomPDFDocument::WriteStreamObject(TksPDFIndirectObject& object, const TksPDFStreamObject& stream) {
+void TksDocumentWriter::WriteStreamObject(TksPDFIndirectObject& object, const TksPDFStreamObject& stream) {
   std::unique_ptr<TksPDFDictObject> dict;
   std::string owned;
   std::string_view bytes;
   PrepareStream(object.SaveNumber, stream, dict, owned, bytes);
   RecordOffset(object.SaveNumber);
-  TksSaveTextForm form(*this, object.SaveNumber);
+  TksSaveTextForm form(*this, doc_, object.SaveNumber);
   std::string head = "\r\n";
   AppendNumber(head, object.SaveNumber);
   head += " 0 obj\r\n";
   AppendObjectText(head, dict.get(), &form);
   head += "\r\nstream\r\n";
-  Output->WriteText(head);
+  output_->WriteText(head);
   // Straight from the stream's data: a large stream is never copied into one text, and
   // one still in the source file is copied from the file.
   const uint8_t* at = reinterpret_cast<const uint8_t*>(bytes.data());
-  const bool inSource = SourceFile && !bytes.empty() && at >= SourceFile->data() &&
-                        at + bytes.size() <= SourceFile->data() + SourceFile->size();
+  const bool inSource = doc_.SourceFile && !bytes.empty() && at >= doc_.SourceFile->data() &&
+                        at + bytes.size() <= doc_.SourceFile->data() + doc_.SourceFile->size();
   if (inSource && bytes.size() >= kCopyFromSourceAtLeast) {
-    Output->CopyFromFile(SourceFile->fd(), at - SourceFile->data(), static_cast<int64_t>(bytes.size()));
+    output_->CopyFromFile(doc_.SourceFile->fd(), at - doc_.SourceFile->data(), static_cast<int64_t>(bytes.size()));
   } else {
-    Output->WriteText(bytes);
+    output_->WriteText(bytes);
   }
   if (inSource) {
     // Small data read from the mapping touch a page or two each; handed back now and then.
     sourceBytesSincePageRelease_ += static_cast<int64_t>(bytes.size()) + 4096;
     if (sourceBytesSincePageRelease_ >= kSourceBytesBetweenPageReleases) {
-      SourceFile->ReleasePages();
+      doc_.SourceFile->ReleasePages();
       sourceBytesSincePageRelease_ = 0;
     }
   }
-  Output->WriteText("\r\nendstream\r\nendobj\r\n");
+  output_->WriteText("\r\nendstream\r\nendobj\r\n");
 }
 
-void TksCustomPDFDocument::WriteIndirectObject(TksPDFIndirectObject& object) {
+void TksDocumentWriter::WriteIndirectObject(TksPDFIndirectObject& object) {
   TksPDFObject* value = object.Value.get();
   if (value && value->ObjectType == otStream) {
     WriteStreamObject(object, *static_cast<const TksPDFStreamObject*>(value));
     return;
   }
   // An object without a value is written as null, never as an empty body.
-  WriteFramedObject(object.SaveNumber, value ? WriteValue(object.SaveNumber, value) : std::string("null"));
+  WriteFramedObject(object.SaveNumber, value ? ValueText(object.SaveNumber, value) : std::string("null"));
 }
 
 // ---- the page tree node and the objects ----
 
-void TksCustomPDFDocument::WritePageTree() {
-  StatusMessage(ksres::SWritingPages);
+void TksDocumentWriter::WritePageTree() {
+  doc_.StatusMessage(ksres::SWritingPages);
   std::string kids = "[ ";
   int32_t count = 0;
-  for (TksPDFIndirectObject* page : Pages) {
+  for (TksPDFIndirectObject* page : doc_.Pages) {
     // Only pages that are being written can be kids; anything else would be a dangling kid.
     if (!page || page->SaveNumber <= 0) continue;
-    if (Store->Find(*page) != page && !(SaveStore && SaveStore->Find(*page) == page)) continue;
+    if (doc_.Store->Find(*page) != page && !(saveStore_ && saveStore_->Find(*page) == page)) continue;
     kids += ReferenceText(page->SaveNumber);
     kids.push_back(' ');
     ++count;
@@ -333,36 +329,36 @@ void TksCustomPDFDocument::WritePageTree() {
   body += "\r\n>>";
   WriteFramedObject(3, body);
 
-  const int64_t total = static_cast<int64_t>(Store->Count()) + (SaveStore ? SaveStore->Count() : 0);
+  const int64_t total = static_cast<int64_t>(doc_.Store->Count()) + (saveStore_ ? saveStore_->Count() : 0);
   int64_t visited = 0;
-  for (TksPDFObjectStore* store : {Store.get(), SaveStore.get()}) {
+  for (TksPDFObjectStore* store : {doc_.Store.get(), saveStore_.get()}) {
     if (!store) continue;
     for (int32_t i = 0; i < store->Count(); ++i) {
       TksPDFIndirectObject* object = store->Items(i);
       if (object->SaveNumber > 0) WriteIndirectObject(*object);  // numbered by NumberObjects
       ++visited;
-      IOProgress(static_cast<int>(visited * 100 / total));
+      doc_.IOProgress(static_cast<int>(visited * 100 / total));
     }
   }
 }
 
 // ---- catalog and information ----
 
-void TksCustomPDFDocument::WriteCatalog() {
-  TksPDFCatalog& c = *Catalog;
+void TksDocumentWriter::WriteCatalog() {
+  TksPDFCatalog& c = *doc_.Catalog;
   std::string body = "<<\r\n";
   body += KeyLine("/Type", "/Catalog");
   body += KeyLine("/Pages", ReferenceText(3));
-  body += KeyLine("/Metadata", WriteValue(1, c.Metadata.get()));
-  body += KeyLine("/PageMode", PageModeName());
-  body += KeyLine("/PageLayout", PageLayoutName());
-  body += KeyLine("/Names", WriteValue(1, c.Names.get()));
-  body += KeyLine("/Outlines", WriteValue(1, c.Outlines.get()));
-  TksSaveTextForm form(*this, 1);
+  body += KeyLine("/Metadata", ValueText(1, c.Metadata.get()));
+  body += KeyLine("/PageMode", doc_.PageModeName());
+  body += KeyLine("/PageLayout", doc_.PageLayoutName());
+  body += KeyLine("/Names", ValueText(1, c.Names.get()));
+  body += KeyLine("/Outlines", ValueText(1, c.Outlines.get()));
+  TksSaveTextForm form(*this, doc_, 1);
   body += KeyLine("/ViewerPreferences", c.ViewerPreferences.CatalogText(&form));
-  body += KeyLine("/AcroForm", WriteValue(1, c.AcroForm.get()));
-  body += KeyLine("/OpenAction", WriteValue(1, c.OpenAction.get()));
-  body += KeyLine("/AA", WriteValue(1, c.AA.get()));
+  body += KeyLine("/AcroForm", ValueText(1, c.AcroForm.get()));
+  body += KeyLine("/OpenAction", ValueText(1, c.OpenAction.get()));
+  body += KeyLine("/AA", ValueText(1, c.AA.get()));
   // What the catalog does not build (structure tree, language, page labels, layers, ...)
   // follows, so a conversion loses none of it.
   if (c.OtherEntries) {
@@ -370,44 +366,44 @@ void TksCustomPDFDocument::WriteCatalog() {
     for (int32_t i = 0; i < other.Count(); ++i) {
       const std::string& key = other.KeyAt(i)->Text;
       if (IsBuiltCatalogKey(key)) continue;
-      body += KeyLine(key, WriteValue(1, other.ValueAt(i)));
+      body += KeyLine(key, ValueText(1, other.ValueAt(i)));
     }
   }
   body += ">>";
   WriteFramedObject(1, body);
 }
 
-void TksCustomPDFDocument::WriteInformation() { WriteFramedObject(2, WriteValue(2, &Info().Dictionary())); }
+void TksDocumentWriter::WriteInformation() { WriteFramedObject(2, ValueText(2, &doc_.Info().Dictionary())); }
 
 // ---- cross-reference table and trailer ----
 
-void TksCustomPDFDocument::WriteCrossReference() {
-  const int64_t xrefPosition = Output->Position();
-  const int32_t size = static_cast<int32_t>(Offsets.size()) + 1;
+void TksDocumentWriter::WriteCrossReference() {
+  const int64_t xrefPosition = output_->Position();
+  const int32_t size = static_cast<int32_t>(offsets_.size()) + 1;
   std::string head = "xref\r\n0 ";
   AppendNumber(head, size);
   head += "\r\n";
   head += XRefEntry(0, 65535, 'f');
-  Output->WriteText(head);
+  output_->WriteText(head);
   std::string block;
   block.reserve(20 * 4096);
-  for (int64_t offset : Offsets) {
+  for (int64_t offset : offsets_) {
     block += XRefEntry(offset, 0, 'n');
     if (block.size() >= 20 * 4096) {
-      Output->WriteText(block);
+      output_->WriteText(block);
       block.clear();
     }
   }
-  Output->WriteText(block);
+  output_->WriteText(block);
 
   std::string trailer = "trailer\r\n<<\r\n";
   trailer += KeyLine("/Size", NumberText(size));
   trailer += KeyLine("/Root", ReferenceText(1));
   trailer += KeyLine("/Info", ReferenceText(2));
-  if (Trailer.IDArray) trailer += KeyLine("/ID", WriteValue(-1, Trailer.IDArray.get()));
-  if (EncryptNumber > 0) trailer += KeyLine("/Encrypt", ReferenceText(EncryptNumber));
+  if (doc_.Trailer.IDArray) trailer += KeyLine("/ID", ValueText(-1, doc_.Trailer.IDArray.get()));
+  if (encryptNumber_ > 0) trailer += KeyLine("/Encrypt", ReferenceText(encryptNumber_));
   trailer += ">>\r\nstartxref\r\n";
   AppendNumber(trailer, xrefPosition);
   trailer += "\r\n%%EOF\r\n";
-  Output->WriteText(trailer);
+  output_->WriteText(trailer);
 }

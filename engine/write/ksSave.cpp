@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "document/ksCstPDFDoc.h"
+#include "write/ksDocumentWriter.h"
 #include "base/ksPDFResStrs.h"
 #include "ksPlatform.h"
 
@@ -152,55 +153,11 @@ void TksCustomPDFDocument::ApplyNeedAppearances(uint8_t mode) {
   if (mode > 1 || !Catalog) return;
   TksPDFDictObject* form = nullptr;
   if (auto* ref = AsRef(Catalog->AcroForm.get())) {
-    if (TksPDFIndirectObject* target = FindWritten(*ref)) form = AsDict(target->Value.get());
+    if (TksPDFIndirectObject* target = TksDocumentWriter::FindWritten(*this, nullptr, *ref)) form = AsDict(target->Value.get());
   } else {
     form = AsDict(Catalog->AcroForm.get());
   }
   if (form) form->SetBoolean("/NeedAppearances", mode == 0);
-}
-
-bool TksCustomPDFDocument::IsWritten(const TksPDFIndirectObject& object) const {
-  if (object.UseCount <= 0) return false;
-  // A reference to a null object means null: it is written so, and the object is not.
-  if (!object.Value || object.Value->ObjectType == otNull) return false;
-  // The old form of what the writer rebuilds stays out, however it was reached.
-  return rebuilt_.empty() || object.DocumentID != DocumentID || !rebuilt_.count(object.ObjectNumber) ||
-         (SaveStore && SaveStore->Find(object) == &object);
-}
-
-void TksCustomPDFDocument::NumberObjects() {
-  for (TksPDFObjectStore* store : {Store.get(), SaveStore.get()}) {
-    for (int32_t i = 0; i < store->Count(); ++i) {
-      TksPDFIndirectObject* object = store->Items(i);
-      object->SaveNumber = IsWritten(*object) ? ++NextNumber : 0;
-    }
-  }
-}
-
-void TksCustomPDFDocument::WriteDocument() {
-  // The reserved numbers: catalog 1, information 2, page tree 3.
-  Offsets.clear();
-  EncryptNumber = 0;
-  Info().SetProducer(ksplatform::Utf8ToUtf16(ksconst::ProducerText));
-  // A handler made by an earlier save is kept, so its identifier and keys stay the same.
-  if (IsEncryptionEnabled() && !Encryptor) CreateEncryptionHandler();
-  NextNumber = 3;
-  // A page of the page list is always written (the page tree would otherwise have a
-  // dangling kid); marked before the outlines are built, which keep items by it.
-  for (TksPDFIndirectObject* page : Pages)
-    if (page && page->UseCount <= 0 && Store->Find(*page) == page) page->MarkUsed();
-  SaveStore = std::make_unique<TksPDFObjectStore>();
-  StatusMessage(ksres::SBuildingOutlines);
-  BuildOutlines(*SaveStore);
-  StatusMessage(ksres::SBuildingObjects);
-  NumberObjects();
-  Output->WriteText(HeaderText(PDFVersion));
-  WriteCatalog();
-  WriteInformation();
-  WritePageTree();
-  if (IsEncryptionEnabled()) WriteEncryptionDictionary();
-  StatusMessage(ksres::SWritingXRefTable);
-  WriteCrossReference();
 }
 
 void TksCustomPDFDocument::CheckSourceUnchanged() const {
@@ -252,22 +209,11 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
   StatusMessage(ksFormat(ksres::SSavingFile, outputName.c_str()));
 
   TksSaveFile file(outputName, outputPath);
-  struct SaveStateGuard {
-    TksCustomPDFDocument& doc;
-    ~SaveStateGuard() {
-      doc.Output = nullptr;
-      doc.SaveStore.reset();
-      doc.Offsets.clear();
-      doc.Offsets.shrink_to_fit();
-      doc.EncryptNumber = 0;
-    }
-  } guard{*this};
-  Output = &file;
   // Stream data are read from the source file while they are written; a source changed
   // since it was read would give a file mixed from two versions, or none at all.
   CheckSourceUnchanged();
   try {
-    WriteDocument();
+    TksDocumentWriter(*this, &file).Write();
   } catch (...) {
     // A source cut short fails the save somewhere (a short copy, zeros that do not
     // decode); the cause is what the user needs to hear.
@@ -285,4 +231,24 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
     }
   }
   StatusMessage(ksres::SSaveComplete);
+}
+
+// ---- serialisation outside a save ----
+
+std::string TksCustomPDFDocument::WriteValue(int32_t context, const TksPDFObject* value) {
+  return TksDocumentWriter(*this, nullptr).ValueText(context, value);
+}
+
+int32_t TksCustomPDFDocument::SaveNumberOf(const TksPDFIndirectReference& ref) const {
+  return TksDocumentWriter::SaveNumberOf(*this, nullptr, ref);
+}
+
+std::string TksCustomPDFDocument::KeyLine(std::string_view key, std::string_view value) {
+  return TksDocumentWriter::KeyLine(key, value);
+}
+
+std::string TksCustomPDFDocument::HeaderText(TksPDFVersion version) { return TksDocumentWriter::HeaderText(version); }
+
+std::string TksCustomPDFDocument::XRefEntry(int64_t offset, int32_t generation, char letter) {
+  return TksDocumentWriter::XRefEntry(offset, generation, letter);
 }
