@@ -18,7 +18,7 @@ int32_t NextDocumentID() {
 }
 }  // namespace
 
-TksCustomPDFDocument::TksCustomPDFDocument() {
+TksCustomPDFDocument::TksCustomPDFDocument() : resolver_(std::make_unique<TksObjectResolver>(*this)) {
   Reset();
   ShowSetupDialog = true;
   MergeOptions = {moIncludeOutlines, moIncludeFormFields};
@@ -31,7 +31,7 @@ void TksCustomPDFDocument::Reset() {
   ResetStructure();
   Pages.clear();
   Dests.clear();
-  unstored_.clear();
+  resolver_->Reset();
   Store = std::make_unique<TksPDFObjectStore>();
   Trailer = TksPDFTrailer();
   Catalog = std::make_unique<TksPDFCatalog>();
@@ -41,7 +41,6 @@ void TksCustomPDFDocument::Reset() {
   XRefStreamEntries.clear();
   XRefStreamEntries.shrink_to_fit();
   replacedGenerations_.clear();
-  generationWarned_.clear();
   repeatedFindings_.fill(0);
   SourceFile.reset();
   decoded_ = 0;

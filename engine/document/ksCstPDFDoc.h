@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "document/ksAcroForm.h"
+#include "document/ksObjectResolver.h"
 #include "base/ksByteStreams.h"
 #include "base/ksConsts.h"
 #include "crypt/ksPDFCrypt.h"
@@ -215,8 +216,8 @@ class TksCustomPDFDocument : public TksComponent {
   // Stores an object read from the file, unless one with its identity is there already
   // (then that one is returned and the new copy dropped).
   TksPDFIndirectObject* AddLoaded(std::unique_ptr<TksPDFIndirectObject> object);
-  // Keeps an object read but not stored alive until the next reset.
-  TksPDFIndirectObject* KeepAside(std::unique_ptr<TksPDFIndirectObject> object);
+  // Follows references for everything that reads the structure (see TksFollowPolicy).
+  TksObjectResolver& Resolver() { return *resolver_; }
 
   // ---- loading ----
   bool LoadFromFile(const std::string& fileName);
@@ -385,10 +386,8 @@ class TksCustomPDFDocument : public TksComponent {
   void ReportRepeatedWarnings();
 
  private:
-  template <class T, TksPDFObjectType K>
-  T* ResolveTyped(TksPDFObject* value, bool keepInStore);
-  // Objects read by Resolve* without being stored; they live until the next reset.
-  std::vector<std::unique_ptr<TksPDFIndirectObject>> unstored_;
+  friend class TksObjectResolver;  // reports through RepeatedWarning
+  std::unique_ptr<TksObjectResolver> resolver_;
 
   // Drops what the structure walk built (called by Reset).
   void ResetStructure();
@@ -402,8 +401,6 @@ class TksCustomPDFDocument : public TksComponent {
   bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
   // Enters one name of the destination tables with what its value stands for.
   void AddNamedDestination(std::string name, TksPDFObject* value);
-  // The warning for a reference whose object has another generation (once per number).
-  void CheckGeneration(const TksPDFIndirectObject* object, int32_t generation);
   void NormaliseAction(TksPDFDictObject& action);
   std::unordered_map<int32_t, TksRebuiltAs> rebuilt_;
   // Name -> first index in Dests, filled as entries are appended.
@@ -433,7 +430,6 @@ class TksCustomPDFDocument : public TksComponent {
   // (number << 32 | generation) of objects a newer section freed or gave another generation:
   // references to them lead nowhere.
   std::unordered_set<uint64_t> replacedGenerations_;
-  std::unordered_set<int32_t> generationWarned_;  // numbers reported for a generation mismatch
   std::array<int32_t, rfCount> repeatedFindings_{};
   // The entry in force for a number: of the two lists, the one its later section gave.
   void EntryInForce(int32_t number, const TksXRefItem*& table, const TksXRefStmItem*& stream) const;

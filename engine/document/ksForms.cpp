@@ -62,33 +62,8 @@ uint8_t FieldKindOf(const std::string& fieldType, int32_t flags) {
 }
 
 TksPDFIndirectObject* TksCustomPDFDocument::LoadObject(int32_t objectNumber, int32_t generation) {
-  TksPDFIndirectObject* object = FindLoaded(objectNumber, generation);
-  if (!object) {
-    std::unique_ptr<TksPDFIndirectObject> read = ReadObject(objectNumber, generation);
-    if (!read) return nullptr;
-    object = AddLoaded(std::move(read));
-  }
-  object->MarkUsed();
-  return object;
+  return resolver_->Follow(objectNumber, generation, fpStoreAndMark);
 }
-
-namespace {
-
-// Follows references, loading each object into the store (the form's objects are all
-// written, so nothing read here is read twice).
-TksPDFObject* ResolveLoaded(TksCustomPDFDocument& doc, TksPDFObject* value) {
-  for (int depth = 0; depth < 64; ++depth) {
-    auto* ref = AsRef(value);
-    if (!ref) return value;
-    TksPDFIndirectObject* object = doc.LoadObject(ref->ObjectNumber);
-    if (!object) return nullptr;
-    value = object->Value.get();
-  }
-  return nullptr;
-}
-
-
-}  // namespace
 
 void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
   fieldPath_.clear();
@@ -178,7 +153,7 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
   int32_t annotationFlags = 0;
   if (TksPDFObject* f = dict->Lookup("/F")) {
     MarkReachable(f);
-    if (auto* flags = AsInteger(ResolveLoaded(*this, f))) {
+    if (auto* flags = AsInteger(resolver_->Resolve(f, fpStoreAndMark))) {
       hasAnnotationFlags = true;
       annotationFlags = flags->Value;
       if (parent) parent->AnnotationFlags = annotationFlags;
@@ -186,7 +161,7 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
   }
 
   std::string defaultValue;
-  TksPDFObject* dv = ResolveLoaded(*this, dict->Lookup("/DV"));
+  TksPDFObject* dv = resolver_->Resolve(dict->Lookup("/DV"), fpStoreAndMark);
   if (auto* s = AsString(dv))
     defaultValue = s->Bytes();
   else if (auto* n = AsName(dv))
@@ -215,7 +190,7 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
   if (parent && fontInfo) parent->FontInfo = fontInfo->Clone();
 
   int32_t flags = 0;
-  if (auto* ff = AsInteger(ResolveLoaded(*this, dict->Lookup("/Ff")))) flags = ff->Value;
+  if (auto* ff = AsInteger(resolver_->Resolve(dict->Lookup("/Ff"), fpStoreAndMark))) flags = ff->Value;
 
   // A field without a partial name adds no level to its kids' names.
   std::u16string fullName;
@@ -268,7 +243,7 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
 
 void TksCustomPDFDocument::ReadFieldValue(TksAcroFormField& field, const TksPDFDictObject& dict) {
   if (!field.FieldValue.empty() || field.ValueStream) return;
-  TksPDFObject* value = ResolveLoaded(*this, dict.Lookup("/V"));
+  TksPDFObject* value = resolver_->Resolve(dict.Lookup("/V"), fpStoreAndMark);
   if (auto* n = AsName(value)) {
     field.FieldValue = n->NameValue();
   } else if (auto* s = AsString(value)) {
@@ -304,10 +279,10 @@ std::string_view TksCustomPDFDocument::FieldValueBytes(const TksAcroFormField& f
 
 void TksCustomPDFDocument::ReadFieldStates(TksAcroFormField& field, const TksPDFDictObject& dict) {
   if (field.FieldKind == fkRadioButton || field.FieldKind == fkCheckBox) {
-    auto* appearances = AsDict(ResolveLoaded(*this, dict.Lookup("/AP")));
+    auto* appearances = AsDict(resolver_->Resolve(dict.Lookup("/AP"), fpStoreAndMark));
     if (!appearances) return;
     // A single appearance stream instead of a state dictionary names no states.
-    auto* normal = AsDict(ResolveLoaded(*this, appearances->Lookup("/N")));
+    auto* normal = AsDict(resolver_->Resolve(appearances->Lookup("/N"), fpStoreAndMark));
     if (!normal) return;
     std::unordered_set<std::string> known(field.States.begin(), field.States.end());
     const bool noToggleToOff = field.FieldKind == fkRadioButton && (field.Flags & 16384) != 0;
@@ -318,16 +293,16 @@ void TksCustomPDFDocument::ReadFieldStates(TksAcroFormField& field, const TksPDF
       if (known.insert(state).second) field.States.push_back(std::move(state));
     }
   } else if (field.FieldKind == fkOther) {
-    auto* options = AsArray(ResolveLoaded(*this, dict.Lookup("/Opt")));
+    auto* options = AsArray(resolver_->Resolve(dict.Lookup("/Opt"), fpStoreAndMark));
     if (!options) return;
     field.States.clear();
     for (int32_t i = 0; i < options->Count(); ++i) {
-      TksPDFObject* option = ResolveLoaded(*this, options->GetItem(i));
+      TksPDFObject* option = resolver_->Resolve(options->GetItem(i), fpStoreAndMark);
       if (auto* s = AsString(option)) {
         field.States.push_back(s->Bytes());
       } else if (auto* pair = AsArray(option)) {
         for (int32_t j = 0; j < pair->Count(); j += 2)
-          if (auto* text = AsString(ResolveLoaded(*this, pair->GetItem(j)))) field.States.push_back(text->Bytes());
+          if (auto* text = AsString(resolver_->Resolve(pair->GetItem(j), fpStoreAndMark))) field.States.push_back(text->Bytes());
       }
     }
   }
@@ -360,8 +335,8 @@ std::unique_ptr<TksFontInfo> TksCustomPDFDocument::ParseDefaultAppearance(const 
   if (ec != std::errc() || !std::isfinite(size)) size = 0;
   info->FontSize = size;
   info->Font.Size = std::fabs(size) < 1e9 ? static_cast<int32_t>(std::lround(size)) : 0;
-  if (auto* font = AsDict(ResolveLoaded(*this, entry)))
-    if (auto* baseFont = AsName(ResolveLoaded(*this, font->Lookup("/BaseFont")))) {
+  if (auto* font = AsDict(resolver_->Resolve(entry, fpStoreAndMark)))
+    if (auto* baseFont = AsName(resolver_->Resolve(font->Lookup("/BaseFont"), fpStoreAndMark))) {
       std::string base = baseFont->NameValue();
       info->Font.Name = base.substr(0, base.find_first_of(",-"));
       info->Font.Bold = base.find("Bold") != std::string::npos;

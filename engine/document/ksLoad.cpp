@@ -107,7 +107,6 @@ void TksCustomPDFDocument::ParseFile() {
     if (Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull) {
       // The security handler needs the dictionary's values, not references to them.
       size_t spent = 0;
-      std::unordered_map<int32_t, TksPDFIndirectObject*> read;  // each object read once
       std::function<TksPDFObjectPtr(const TksPDFObject*, int)> resolved = [&](const TksPDFObject* v, int depth) {
         if (!v || depth > kMaxResolveDepth) return TksPDFObjectPtr();
         spent += 16;
@@ -115,12 +114,7 @@ void TksCustomPDFDocument::ParseFile() {
         if (auto* n = AsName(const_cast<TksPDFObject*>(v))) spent += n->Text.size();
         if (spent > kMaxResolvedSize) throw EPDFFileCorruptedError(ksres::SNotEncryptionDictionary);
         if (auto* ref = AsRef(const_cast<TksPDFObject*>(v))) {
-          TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
-          if (!target) {
-            auto [it, fresh] = read.try_emplace(ref->ObjectNumber, nullptr);
-            if (fresh) it->second = KeepAside(ReadObject(ref->ObjectNumber, ref->Generation));
-            target = it->second;
-          }
+          TksPDFIndirectObject* target = resolver_->Follow(*ref, fpKeepAside);
           return target ? resolved(target->Value.get(), depth + 1) : TksPDFObjectPtr();
         }
         if (auto* array = AsArray(const_cast<TksPDFObject*>(v))) {

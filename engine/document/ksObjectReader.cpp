@@ -71,13 +71,6 @@ bool TksCustomPDFDocument::InObjectStream(int32_t number, int64_t streamNumber) 
   return stream && stream->EntryType == 2 && stream->Field2 == streamNumber;
 }
 
-void TksCustomPDFDocument::CheckGeneration(const TksPDFIndirectObject* object, int32_t generation) {
-  if (!object || generation == kAnyGeneration || object->Generation == generation || object->DocumentID != DocumentID)
-    return;
-  if (generationWarned_.insert(object->ObjectNumber).second)
-    RepeatedWarning(rfOtherGeneration, ksFormat(ksres::SOtherGeneration, object->ObjectNumber, generation,
-                                                object->ObjectNumber, object->Generation));
-}
 
 std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAt() { return ReadObjectAtExpecting(-1); }
 
@@ -95,7 +88,7 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t o
   if (!Reader->PeekObjectHeader(number, headerGeneration) || number != objectNumber)
     throw ECrossReferenceError(ksFormat(ksres::SObjectNotAtOffset, objectNumber, static_cast<long long>(offset)));
   std::unique_ptr<TksPDFIndirectObject> object = ReadObjectAtExpecting(objectNumber);
-  CheckGeneration(object.get(), generation);
+  if (object) resolver_->CheckGeneration(*object, generation);
   ++objectsSincePageRelease_;
   if (TksPDFStreamObject* stream = object ? AsStream(object->Value.get()) : nullptr)
     if (stream->Data)

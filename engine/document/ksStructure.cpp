@@ -237,10 +237,10 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, int32_t generation
 
   auto readNode = [&](int32_t n, int32_t g, const TksPDFDictObject* inheritedHere) {
     std::unique_ptr<TksPDFIndirectObject> readNow;
-    TksPDFIndirectObject* node = FindLoaded(n, g);
-    if (node) {
-      CheckGeneration(node, g);
-    } else {
+    // A node read now is stored only once it proves to be a page: the tree's own nodes
+    // are rebuilt by the writer and live only while their level is walked.
+    TksPDFIndirectObject* node = resolver_->Follow(n, g, fpPeek);
+    if (!node) {
       readNow = ReadObject(n, g);
       node = readNow.get();
     }

@@ -30,11 +30,6 @@ TksPDFIndirectObject* TksCustomPDFDocument::AddLoaded(std::unique_ptr<TksPDFIndi
   return Store->Add(std::move(object));
 }
 
-TksPDFIndirectObject* TksCustomPDFDocument::KeepAside(std::unique_ptr<TksPDFIndirectObject> object) {
-  if (!object) return nullptr;
-  unstored_.push_back(std::move(object));
-  return unstored_.back().get();
-}
 
 
 TksPDFObjectPtr TksCustomPDFDocument::FindDest(const std::string& name) const {
@@ -103,16 +98,8 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
         // The writer builds these anew; their old form must not come back through a
         // reference to it.
         if (ref->DocumentID == DocumentID && !rebuilt_.empty() && rebuilt_.count(ref->ObjectNumber)) break;
-        TksPDFIndirectObject* stored = FindLoaded(ref->ObjectNumber, ref->Generation);
-        if (stored) {
-          stored->MarkUsed();
-          if (stored->Generation != ref->Generation) CheckGeneration(stored, ref->Generation);
-        } else {
-          std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber, ref->Generation);
-          if (!read) break;
-          read->MarkUsed();
-          stored = AddLoaded(std::move(read));
-        }
+        TksPDFIndirectObject* stored = resolver_->Follow(*ref, fpStoreAndMark);
+        if (!stored) break;
         // Objects expanded from object streams, or stored by a lookup, are in the
         // store without having been followed: each is followed once, when first reached.
         if (stored->Followed) break;
@@ -175,51 +162,17 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
   }
 }
 
-template <class T, TksPDFObjectType K>
-T* TksCustomPDFDocument::ResolveTyped(TksPDFObject* value, bool keepInStore) {
-  // References may chain; a file can make them loop, so the chain is bounded.
-  for (int depth = 0; depth < 64; ++depth) {
-    if (!value || value->ObjectType == K) return static_cast<T*>(value);
-    if (value->ObjectType != otIndirectReference) throw EUnexpectedObjectError(ksres::SUnexpectedObject);
-    auto* ref = static_cast<TksPDFIndirectReference*>(value);
-    TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
-    if (target) {
-      CheckGeneration(target, ref->Generation);
-    } else {
-      std::unique_ptr<TksPDFIndirectObject> read = ReadObject(ref->ObjectNumber, ref->Generation);
-      if (!read) return nullptr;
-      read->MarkUsed();
-      target = keepInStore ? AddLoaded(std::move(read)) : KeepAside(std::move(read));
-    }
-    value = target->Value.get();
-  }
-  throw EUnexpectedObjectError(ksres::SUnexpectedObject);
-}
-
-TksPDFObject* TksCustomPDFDocument::ResolveValue(TksPDFObject* value) {
-  for (int depth = 0; depth < 64; ++depth) {
-    if (!value || value->ObjectType != otIndirectReference) return value;
-    auto* ref = static_cast<TksPDFIndirectReference*>(value);
-    TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
-    if (target)
-      CheckGeneration(target, ref->Generation);
-    else
-      target = KeepAside(ReadObject(ref->ObjectNumber, ref->Generation));
-    if (!target) return nullptr;
-    value = target->Value.get();
-  }
-  return nullptr;  // a reference loop names no value
-}
+TksPDFObject* TksCustomPDFDocument::ResolveValue(TksPDFObject* value) { return resolver_->Resolve(value, fpKeepAside); }
 
 TksPDFArrayObject* TksCustomPDFDocument::ResolveArray(TksPDFObject* value, bool keepInStore) {
-  return ResolveTyped<TksPDFArrayObject, otArray>(value, keepInStore);
+  return resolver_->ResolveAs<TksPDFArrayObject, otArray>(value, keepInStore ? fpStore : fpKeepAside);
 }
 TksPDFStringObject* TksCustomPDFDocument::ResolveString(TksPDFObject* value, bool keepInStore) {
-  return ResolveTyped<TksPDFStringObject, otString>(value, keepInStore);
+  return resolver_->ResolveAs<TksPDFStringObject, otString>(value, keepInStore ? fpStore : fpKeepAside);
 }
 TksPDFNameObject* TksCustomPDFDocument::ResolveName(TksPDFObject* value, bool keepInStore) {
-  return ResolveTyped<TksPDFNameObject, otName>(value, keepInStore);
+  return resolver_->ResolveAs<TksPDFNameObject, otName>(value, keepInStore ? fpStore : fpKeepAside);
 }
 TksPDFDictObject* TksCustomPDFDocument::ResolveDictionary(TksPDFObject* value, bool keepInStore) {
-  return ResolveTyped<TksPDFDictObject, otDictionary>(value, keepInStore);
+  return resolver_->ResolveAs<TksPDFDictObject, otDictionary>(value, keepInStore ? fpStore : fpKeepAside);
 }

@@ -12,7 +12,6 @@ double Digits(int64_t n) {
 }
 
 // References may chain; a file can make them loop, so the walk is bounded.
-constexpr int kMaxReferenceChain = 64;
 
 }  // namespace
 

@@ -15,6 +15,10 @@ inline int32_t UniqueID(const TksPDFIndirectReference& r) {
   return UniqueID(r.DocumentID, r.ObjectNumber, r.Generation);
 }
 
+// The longest chain of references followed to reach a value: a file can make references
+// loop, and nothing sound needs more.
+inline constexpr int kMaxReferenceChain = 64;
+
 // One entry of a classic cross-reference table. Fields ordered widest first: there is
 // one entry per object, so padding would cost a megabyte per 130,000 objects.
 struct TksXRefItem {
