@@ -51,14 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ksfuzz::LimitDecoding();
   const std::string file = Wrap(ksfuzz::View(data, size));
   TksCustomPDFDocument doc;
-  doc.Reader = std::make_unique<TksPDFStreamReader>(reinterpret_cast<const uint8_t*>(file.data()), file.size(),
-                                                    doc.DocumentID);
+  doc.OpenReader(reinterpret_cast<const uint8_t*>(file.data()), file.size());
   try {
     doc.ReadCrossReference();
     // The walk follows what the expanded objects refer to.
     doc.ReadStructure();
   } catch (const Exception&) {
   }
-  doc.Reader.reset();
+  doc.CloseReader();
   return 0;
 }

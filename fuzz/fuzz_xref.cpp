@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ksfuzz::LimitDecoding();
   TksCustomPDFDocument doc;
-  doc.Reader = std::make_unique<TksPDFStreamReader>(data, size, doc.DocumentID);
+  doc.OpenReader(data, size);
   try {
     doc.ReadCrossReference();
     // Every entry's object, as the structure walk would look it up.
@@ -22,6 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   } catch (const Exception&) {
   }
-  doc.Reader.reset();
+  doc.CloseReader();
   return 0;
 }

@@ -27,7 +27,7 @@ TksCustomPDFDocument::TksCustomPDFDocument() : resolver_(std::make_unique<TksObj
 TksCustomPDFDocument::~TksCustomPDFDocument() = default;
 
 void TksCustomPDFDocument::Reset() {
-  Reader.reset();
+  load_.reset();
   ResetStructure();
   Pages.clear();
   Dests.clear();
@@ -49,7 +49,6 @@ void TksCustomPDFDocument::Reset() {
   StructureRead = false;
   Compression = TksCompression();
   Decryptor.reset();
-  readerDecryptor_.reset();
   openedEncryption_.reset();
   Encryptor.reset();
   // A new document saves unencrypted and, once enabled, at 40 bits.

@@ -192,8 +192,13 @@ class TksCustomPDFDocument : public TksComponent {
   std::vector<std::optional<TksXRefItem>> XRefEntries;
   std::vector<std::optional<TksXRefStmItem>> XRefStreamEntries;
   TksPDFTrailer Trailer;
-  // Over the source file while it is being read; released when the walk ends.
-  std::unique_ptr<TksPDFStreamReader> Reader;
+  // The reader over the source file while it is being read (from ParseFile until the
+  // structure walk ends or the load fails); none otherwise.
+  TksPDFStreamReader* Reader() const { return load_ ? load_->Reader.get() : nullptr; }
+  // Begins reading size bytes at data as the source (ParseFile: the mapped file; a fuzzer:
+  // its input); CloseReader ends it. The bytes must outlive the reading.
+  void OpenReader(const uint8_t* data, size_t size);
+  void CloseReader();
   // The mapped source file; kept while the document lives, as stream data may borrow its bytes.
   std::unique_ptr<ksplatform::MappedFile> SourceFile;
 
@@ -264,8 +269,6 @@ class TksCustomPDFDocument : public TksComponent {
   // The same over the whole buffer, in place: each row's bytes move to the front.
   static void UndoPNGPredictionInPlace(TksDecodeBuffer& data, int32_t columns);
   TksXRefKind XRefKind = xkNone;
-  // The first /ID met while the sections are read; settled into the trailer at the end.
-  TksPDFObjectPtr PendingID;
   // ---- structure walk ----
   // Reads the catalog, the page tree, destinations, annotations, the form and the
   // outlines; releases the reader when it ends.
@@ -415,8 +418,17 @@ class TksCustomPDFDocument : public TksComponent {
   std::unique_ptr<TksPDFEncryptionSettings> Encryption_;
   // The settings as the source's password left them; none when the source is not open.
   std::unique_ptr<TksPDFEncryptionSettings> openedEncryption_;
-  // Hands the reader's string and stream data to Decryptor.
-  std::unique_ptr<TksPDFDecryptor> readerDecryptor_;
+  // What exists only while the source file is read: the reader and its bookkeeping.
+  struct TksLoadState {
+    std::unique_ptr<TksPDFStreamReader> Reader;
+    // Hands the reader's string and stream data to Decryptor.
+    std::unique_ptr<TksPDFDecryptor> ReaderDecryptor;
+    // The first /ID met while the sections are read; settled into the trailer at the end.
+    TksPDFObjectPtr PendingID;
+    int LengthReads = 0;              // nested reads of indirect /Length objects
+    int ObjectsSincePageRelease = 0;  // see MappedFile::ReleasePages
+  };
+  std::unique_ptr<TksLoadState> load_;
 
   // ---- reading the file structure ----
   friend class TksXRefReader;
@@ -433,8 +445,6 @@ class TksCustomPDFDocument : public TksComponent {
   std::array<int32_t, rfCount> repeatedFindings_{};
   // The entry in force for a number: of the two lists, the one its later section gave.
   void EntryInForce(int32_t number, const TksXRefItem*& table, const TksXRefStmItem*& stream) const;
-  int lengthReads_ = 0;        // nested reads of indirect /Length objects
-  int objectsSincePageRelease_ = 0;  // see MappedFile::ReleasePages
   void ApplyNeedAppearances(uint8_t mode);
   // ESaveError when the file the document was read from is no longer what was read.
   void CheckSourceUnchanged() const;

@@ -42,7 +42,6 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
   // Always from a clean state: a failed earlier load may have left objects behind.
   Reset();
   XRefKind = xkNone;
-  PendingID.reset();
   // The name as given: adding an extension is the output's rule, and an input without
   // one ("scan", /dev/stdin) is still a file.
   WorkFileName = fileName;
@@ -86,7 +85,7 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     // hold zeros where its end was: the document is not the file.
     CheckSourceReadWhole();
   } catch (...) {
-    Reader.reset();
+    load_.reset();
     if (SourceFile && !SourceFile->Unchanged()) {
       StructureRead = false;
       CheckSourceReadWhole();
@@ -94,15 +93,21 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     throw;
   }
   // Reading is over; the mapping stays, as stream data may be views into it.
-  Reader.reset();
+  load_.reset();
   return IsLoaded;
 }
 
+void TksCustomPDFDocument::OpenReader(const uint8_t* data, size_t size) {
+  load_ = std::make_unique<TksLoadState>();
+  load_->Reader = std::make_unique<TksPDFStreamReader>(data, size, DocumentID);
+}
+
+void TksCustomPDFDocument::CloseReader() { load_.reset(); }
+
 void TksCustomPDFDocument::ParseFile() {
   try {
-    Reader = std::make_unique<TksPDFStreamReader>(SourceFile ? SourceFile->data() : nullptr,
-                                                  SourceFile ? SourceFile->size() : 0, DocumentID);
-    PDFVersion = HeaderVersion = Reader->ReadHeader();
+    OpenReader(SourceFile ? SourceFile->data() : nullptr, SourceFile ? SourceFile->size() : 0);
+    PDFVersion = HeaderVersion = load_->Reader->ReadHeader();
     ReadCrossReference();
     if (Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull) {
       // The security handler needs the dictionary's values, not references to them.
@@ -136,7 +141,7 @@ void TksCustomPDFDocument::ParseFile() {
       IsEncrypted = false;
     }
   } catch (...) {
-    Reader.reset();
+    load_.reset();
     throw;
   }
   IsLoaded = true;
@@ -157,12 +162,16 @@ bool TksCustomPDFDocument::CheckPassword(const std::u16string& password) {
   openedEncryption_.reset();
   auto* encrypt = AsDict(Trailer.EncryptEntry.get());
   if (!encrypt) throw EPDFFileCorruptedError(ksres::SNotEncryptionDictionary);
-  if (Reader) Reader->Decryptor = nullptr;
-  readerDecryptor_.reset();
+  if (load_) {
+    load_->Reader->Decryptor = nullptr;
+    load_->ReaderDecryptor.reset();
+  }
   Decryptor = std::make_unique<TksPDFDecrypt>();
   Decryptor->ReadEncryptionData(*encrypt, Trailer.IDArray.get());
-  readerDecryptor_ = std::make_unique<TksReaderDecryptor>(*Decryptor);
-  if (Reader) Reader->Decryptor = readerDecryptor_.get();
+  if (load_) {
+    load_->ReaderDecryptor = std::make_unique<TksReaderDecryptor>(*Decryptor);
+    load_->Reader->Decryptor = load_->ReaderDecryptor.get();
+  }
   // A fresh settings object for every attempt: a locked one from an earlier attempt
   // would refuse the values of this one.
   Encryption_ = std::make_unique<TksPDFEncryptionSettings>();
@@ -217,7 +226,7 @@ void TksCustomPDFDocument::FinishLoad() {
   try {
     ReadStructure();
   } catch (...) {
-    Reader.reset();
+    load_.reset();
     throw;
   }
   ReportRepeatedWarnings();

@@ -75,43 +75,43 @@ bool TksCustomPDFDocument::InObjectStream(int32_t number, int64_t streamNumber) 
 std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAt() { return ReadObjectAtExpecting(-1); }
 
 std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t objectNumber, int32_t generation) {
-  if (!Reader || ReferenceGone(objectNumber, generation)) return nullptr;
+  if (!load_ || ReferenceGone(objectNumber, generation)) return nullptr;
   // A source cut short reads as zeros from where it ends: the read stops at the next
   // object instead of going on with them.
   if (SourceFile && SourceFile->Faulted()) CheckSourceReadWhole();
   int64_t offset = FindObjectOffset(objectNumber);
   if (offset <= 0) return nullptr;
-  Reader->Seek(static_cast<uint64_t>(offset));
+  load_->Reader->Seek(static_cast<uint64_t>(offset));
   // The cross-reference data promise the object here; anything else means they are
   // wrong, and going on would silently drop whatever the object holds.
   int32_t number = 0, headerGeneration = 0;
-  if (!Reader->PeekObjectHeader(number, headerGeneration) || number != objectNumber)
+  if (!load_->Reader->PeekObjectHeader(number, headerGeneration) || number != objectNumber)
     throw ECrossReferenceError(ksFormat(ksres::SObjectNotAtOffset, objectNumber, static_cast<long long>(offset)));
   std::unique_ptr<TksPDFIndirectObject> object = ReadObjectAtExpecting(objectNumber);
   if (object) resolver_->CheckGeneration(*object, generation);
-  ++objectsSincePageRelease_;
+  ++load_->ObjectsSincePageRelease;
   if (TksPDFStreamObject* stream = object ? AsStream(object->Value.get()) : nullptr)
     if (stream->Data)
-      objectsSincePageRelease_ += static_cast<int>(std::min<uint64_t>(stream->Data->size() / kStreamBytesPerObject,
+      load_->ObjectsSincePageRelease += static_cast<int>(std::min<uint64_t>(stream->Data->size() / kStreamBytesPerObject,
                                                                         kObjectsBetweenPageReleases));
-  if (SourceFile && objectsSincePageRelease_ >= kObjectsBetweenPageReleases) {
+  if (SourceFile && load_->ObjectsSincePageRelease >= kObjectsBetweenPageReleases) {
     SourceFile->ReleasePages();
-    objectsSincePageRelease_ = 0;
+    load_->ObjectsSincePageRelease = 0;
   }
   return object;
 }
 
 std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAtExpecting(int32_t expectedNumber) {
-  if (!Reader || Reader->Position() == 0) return nullptr;
+  if (!load_ || load_->Reader->Position() == 0) return nullptr;
   // Where no object header stands, or the header names another object (a wrong
   // offset in a damaged file), there is no object to read.
   int32_t number = 0, generation = 0;
-  if (!Reader->PeekObjectHeader(number, generation) || (expectedNumber >= 0 && number != expectedNumber)) {
+  if (!load_->Reader->PeekObjectHeader(number, generation) || (expectedNumber >= 0 && number != expectedNumber)) {
     // The object is lost to this document; a conversion must not pass that over in silence.
     if (expectedNumber >= 0) Warning(ksFormat(ksres::SObjectLeftOut, expectedNumber));
     return nullptr;
   }
-  TksPDFObjectPtr value = Reader->ParseObject();
+  TksPDFObjectPtr value = load_->Reader->ParseObject();
   if (!value || value->ObjectType != otIndirectObject) return nullptr;
   std::unique_ptr<TksPDFIndirectObject> object(static_cast<TksPDFIndirectObject*>(value.release()));
   if (auto* stream = AsStream(object->Value.get())) ReadStreamDataFor(*object, *stream);
@@ -125,19 +125,19 @@ std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* v
   auto* ref = AsRef(value);
   if (!ref) return std::nullopt;
   TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
-  if (!target && lengthReads_ < kMaxLengthReads) {
+  if (!target && load_->LengthReads < kMaxLengthReads) {
     // The length is read into the store unmarked. The writer gives every stream a direct
     // /Length, so it is written only when something else refers to it.
-    uint64_t saved = Reader->Position();
-    ++lengthReads_;
+    uint64_t saved = load_->Reader->Position();
+    ++load_->LengthReads;
     std::unique_ptr<TksPDFIndirectObject> read;
     try {
       read = ReadObject(ref->ObjectNumber, ref->Generation);
     } catch (const Exception&) {
       read.reset();  // an unreadable length object leaves the length unknown
     }
-    --lengthReads_;
-    Reader->Seek(saved);
+    --load_->LengthReads;
+    load_->Reader->Seek(saved);
     if (read) target = AddLoaded(std::move(read));
   }
   if (!target || !target->Value) return std::nullopt;
@@ -147,21 +147,21 @@ std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* v
 }
 
 void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream) {
-  const uint64_t streamKeyword = Reader->Position();
+  const uint64_t streamKeyword = load_->Reader->Position();
   // Cross-reference streams, and a metadata stream the producer left in clear, are read
   // as they stand even when the document is encrypted.
   struct DecryptorGuard {
     TksPDFStreamReader& reader;
     TksPDFDecryptor* saved;
     ~DecryptorGuard() { reader.Decryptor = saved; }
-  } guard{*Reader, Reader->Decryptor};
-  if (Reader->Decryptor && Decryptor && !Decryptor->IsStreamEncrypted(stream.Dict.get())) Reader->Decryptor = nullptr;
+  } guard{*load_->Reader, load_->Reader->Decryptor};
+  if (load_->Reader->Decryptor && Decryptor && !Decryptor->IsStreamEncrypted(stream.Dict.get())) load_->Reader->Decryptor = nullptr;
   auto readWith = [&](int64_t length) {
-    Reader->Seek(streamKeyword);
-    stream.Data = Reader->ReadStreamData(length, object.ObjectNumber, object.Generation);
+    load_->Reader->Seek(streamKeyword);
+    stream.Data = load_->Reader->ReadStreamData(length, object.ObjectNumber, object.Generation);
     // Data found through the "endstream" search are a guess (a stream whose data hold the
     // word is cut there): that is reported, unless only the end-of-line was miscounted.
-    if (Reader->LastLengthFit != TksPDFStreamReader::lfRecovered) return;
+    if (load_->Reader->LastLengthFit != TksPDFStreamReader::lfRecovered) return;
     const auto size = static_cast<unsigned long long>(stream.Data->size());
     RepeatedWarning(rfLengthRepaired,
                     length >= 0 ? ksFormat(ksres::SLengthRepaired, object.ObjectNumber, static_cast<long long>(length), size)

@@ -90,7 +90,7 @@ void TksCustomPDFDocument::ReadStructure() {
   // Nothing is read from the source file after the walk, also when it fails.
   struct ReleaseReader {
     TksCustomPDFDocument* doc;
-    ~ReleaseReader() { doc->Reader.reset(); }
+    ~ReleaseReader() { doc->load_.reset(); }
   } releaseReader{this};
 
   // Document information: whatever the trailer's /Info holds, so title and author

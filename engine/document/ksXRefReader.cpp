@@ -63,7 +63,7 @@ uint64_t ReadBigEndian(const uint8_t* p, int width) {
 // twice is read once.
 class TksXRefReader {
  public:
-  explicit TksXRefReader(TksCustomPDFDocument& doc) : doc_(doc), r_(*doc.Reader) {}
+  explicit TksXRefReader(TksCustomPDFDocument& doc) : doc_(doc), r_(*doc.load_->Reader) {}
 
   void Read(int64_t offset, bool isStream) {
     Collect(offset, isStream);
@@ -197,8 +197,8 @@ class TksXRefReader {
     TksPDFTrailer& t = doc_.Trailer;
     if (t.RootNumber == -1)
       if (auto* root = AsRef(trailer.Lookup("/Root"))) t.RootNumber = root->ObjectNumber;
-    if (!doc_.PendingID)
-      if (TksPDFObject* id = trailer.Lookup("/ID")) doc_.PendingID = id->Clone();
+    if (!doc_.load_->PendingID)
+      if (TksPDFObject* id = trailer.Lookup("/ID")) doc_.load_->PendingID = id->Clone();
     if (!t.EncryptEntry)
       if (TksPDFObject* encrypt = trailer.Lookup("/Encrypt")) t.EncryptEntry = encrypt->Clone();
     if (!t.InfoReference)
@@ -391,9 +391,9 @@ void TksCustomPDFDocument::ReadXRefStream(int64_t offset) { ReadSectionChain(off
 
 void TksCustomPDFDocument::ReadCrossReference() {
   XRefKind = xkNone;
-  PendingID.reset();
-  const int64_t start = Reader->FindStartXRef();
-  switch (KindAt(*Reader, start)) {
+  load_->PendingID.reset();
+  const int64_t start = load_->Reader->FindStartXRef();
+  switch (KindAt(*load_->Reader, start)) {
     case SectionAt::Table:
       XRefKind = xkTable;
       ReadXRefTable(start);
@@ -411,8 +411,8 @@ void TksCustomPDFDocument::ReadCrossReference() {
   const bool encrypted = Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull;
   if (!XRefStreamEntries.empty() && !encrypted) ExpandObjectStreams();
 
-  if (PendingID) {
-    TksPDFObjectPtr id = std::move(PendingID);
+  if (load_->PendingID) {
+    TksPDFObjectPtr id = std::move(load_->PendingID);
     if (id->ObjectType == otArray) {
       Trailer.IDArray.reset(static_cast<TksPDFArrayObject*>(id.release()));
     } else if (id->ObjectType == otIndirectReference) {
@@ -441,7 +441,7 @@ void TksCustomPDFDocument::ExpandObjectStreams() {
     const int64_t offset = FindObjectOffset(s);
     std::unique_ptr<TksPDFIndirectObject> object;
     if (offset > 0) {
-      Reader->Seek(static_cast<uint64_t>(offset));
+      load_->Reader->Seek(static_cast<uint64_t>(offset));
       object = ReadObjectAtExpecting(s);
     }
     auto* stream = object ? AsStream(object->Value.get()) : nullptr;

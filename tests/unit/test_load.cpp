@@ -60,7 +60,7 @@ TEST(LoadFromFile, ANameWithoutExtensionIsOpenedAsItIs) {
   EXPECT_EQ(doc.WorkFileName, path);
   EXPECT_EQ(doc.Filename, path);
   EXPECT_TRUE(doc.IsLoaded);
-  EXPECT_FALSE(doc.Reader);  // released once reading is over
+  EXPECT_FALSE(doc.Reader());  // released once reading is over
 }
 
 // Another program cuts the source short while it is read: where the reader meets the
@@ -87,7 +87,7 @@ TEST(LoadFromFile, ASourceCutShortWhileReadFailsClearly) {
                 ThrowsMessage<EReadError>(StrEq("The file \"" + path + "\" was changed while it was read")))
         << c.at << " " << c.keep;
     EXPECT_FALSE(doc.IsOpened());
-    EXPECT_FALSE(doc.Reader);
+    EXPECT_FALSE(doc.Reader());
     ASSERT_TRUE(doc.SourceFile);
     EXPECT_EQ(doc.SourceFile->Faulted(), c.lostPagesTouched) << c.at << " " << c.keep;
   }
@@ -140,7 +140,7 @@ TEST(LoadFromFile, MalformedOwnerKeyStopsTheLoad) {
   EXPECT_THAT([&] { doc.LoadFromFile(path); }, ThrowsMessage<Exception>(StrEq("Invalid Owner Key.")));
   EXPECT_TRUE(doc.IsEncrypted);
   EXPECT_FALSE(doc.IsOpened());
-  EXPECT_FALSE(doc.Reader);
+  EXPECT_FALSE(doc.Reader());
 }
 
 TEST(LoadFromFile, EncryptEntryThatIsNoDictionaryIsRefused) {
@@ -163,7 +163,7 @@ TEST(LoadFromFile, EncryptEntryThatRepeatsReferencesAtEveryLevelIsRefused) {
   TksCustomPDFDocument doc;
   EXPECT_THAT([&] { doc.LoadFromFile(path); },
               ThrowsMessage<EPDFFileCorruptedError>(StrEq("The /Encrypt entry is not an encryption dictionary")));
-  EXPECT_FALSE(doc.Reader);
+  EXPECT_FALSE(doc.Reader());
 }
 
 // Shared values that stay small are copied whole, each place they are used.
@@ -217,7 +217,7 @@ TEST(LoadFromFile, FailureReleasesTheReaderAndPassesTheErrorOn) {
   TksCustomPDFDocument doc;
   EXPECT_THAT([&] { doc.LoadFromFile(path); },
               ThrowsMessage<EUnsupportedVersion>(StrEq("Unsupported PDF Version (%PDF-1.9)")));
-  EXPECT_FALSE(doc.Reader);
+  EXPECT_FALSE(doc.Reader());
   EXPECT_FALSE(doc.IsLoaded);
   // A later load of a sound file is not disturbed by what the failed one left.
   std::string good = ksfixture::WriteTempFile("after-broken.pdf", Pages().Build("/Root 1 0 R"));

@@ -168,7 +168,7 @@ TEST(ReadObject, OffsetsComeFromTheSlotOfEachKindOfEntry) {
   EXPECT_EQ(p.doc.FindObjectOffset(70), 0);  // beyond the entries
   EXPECT_EQ(p.doc.FindObjectOffset(-1), 0);
   EXPECT_EQ(p.doc.ReadObject(6), nullptr);
-  p.doc.Reader->Seek(0);  // 0 stands for a missing offset
+  p.doc.Reader()->Seek(0);  // 0 stands for a missing offset
   EXPECT_EQ(p.doc.ReadObjectAt(), nullptr);
   auto three = p.doc.ReadObject(3);
   ASSERT_TRUE(three);

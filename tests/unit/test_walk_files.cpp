@@ -113,7 +113,7 @@ TEST(WalkFiles, ObjectsAreReadMarkedAndInherited) {
   std::vector<std::string> events;
   doc.OnStatusMessage = [&](TksCustomPDFDocument*, const std::string& s) { events.push_back(s); };
   ASSERT_TRUE(doc.LoadFromFile(path));
-  EXPECT_EQ(doc.Reader, nullptr);
+  EXPECT_EQ(doc.Reader(), nullptr);
   ASSERT_EQ(doc.PageCount(), 2);
   EXPECT_EQ(Text(doc.Pages[0]->Value.get()),
             "<< /Type /Page /Contents 5 0 R /Annots [ 6 0 R ] /MediaBox [ 0 0 612 792 ] /Resources 10 0 R >>");
@@ -204,7 +204,7 @@ TEST(WalkFiles, AFailedWalkReleasesTheReader) {
   TksCustomPDFDocument doc;
   EXPECT_THAT([&] { doc.LoadFromFile(path); },
               ThrowsMessage<EPDFFileCorruptedError>(StrEq("Page tree refers back to object 2")));
-  EXPECT_EQ(doc.Reader, nullptr);
+  EXPECT_EQ(doc.Reader(), nullptr);
 }
 
 // What the writer rebuilds (catalog, information, page tree, outline items) is written

@@ -149,7 +149,6 @@ TEST(XRefTable, NewestTrailerValuesWin) {
   EXPECT_EQ(p.doc.Trailer.RootNumber, 4);
   ASSERT_TRUE(p.doc.Trailer.IDArray);
   EXPECT_EQ(ObjectToText(p.doc.Trailer.IDArray.get()), "[ <0A> <0B> ]");
-  EXPECT_FALSE(p.doc.PendingID);
 }
 
 TEST(XRefTable, IdentifierGivenByReferenceIsResolvedWithoutStoringIt) {
@@ -545,7 +544,7 @@ TEST_P(BadXRef, EndsInAClearError) {
   TksCustomPDFDocument doc;
   std::string file = GetParam().file();
   GetParam().expect([&] { ParseOnly(doc, std::string("bad-") + GetParam().name + ".pdf", file); });
-  EXPECT_FALSE(doc.Reader);  // released on failure
+  EXPECT_FALSE(doc.Reader());  // released on failure
   EXPECT_FALSE(doc.IsLoaded);
 }
 
