@@ -12,10 +12,7 @@
 namespace {
 
 TksPDFVersion VersionFromText(const std::string& text) {
-  static const char* const texts[] = {"1.0", "1.1", "1.2", "1.3", "1.4", "1.5", "1.6", "1.7", "2.0"};
-  for (int i = 0; i <= pvPDF20; ++i)
-    if (text == texts[i]) return static_cast<TksPDFVersion>(i);
-  return pvPDF14;  // main() accepts only the texts above
+  return PDFVersionFromText(text).value_or(pvPDF14);  // main() accepts only known versions
 }
 
 // The document of the conversion (one per process), kept until the process ends: main()

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/ksConsts.h"
 #include "commands.h"
 
 namespace {
@@ -52,10 +53,7 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(a, "--info") == 0) {
       info = true;
     } else if (StartsWith(a, "--pdf-version=", &rest)) {
-      static const char* const versions[] = {"1.0", "1.1", "1.2", "1.3", "1.4", "1.5", "1.6", "1.7", "2.0"};
-      bool ok = false;
-      for (const char* v : versions) ok = ok || std::strcmp(rest, v) == 0;
-      if (!ok) return UsageError(std::string("unknown PDF version '") + rest + "'");
+      if (!PDFVersionFromText(rest)) return UsageError(std::string("unknown PDF version '") + rest + "'");
       options.pdfVersion = rest;
     } else if (StartsWith(a, "--compress=", &rest)) {
       if (std::strcmp(rest, "flate") != 0 && std::strcmp(rest, "runlength") != 0)

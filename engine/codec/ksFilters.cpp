@@ -1,4 +1,5 @@
 #include "codec/ksFilters.h"
+#include "base/ksSyntax.h"
 
 #include <algorithm>
 #include <array>
@@ -27,7 +28,7 @@ inline int HexValue(uint8_t c) {
   return -1;
 }
 
-inline bool IsAsciiBlank(uint8_t c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+inline bool IsAsciiBlank(uint8_t c) { return ksIsCodecBlank(c); }
 
 }  // namespace
 

@@ -57,22 +57,8 @@ void Rc4Passes(const uint8_t* key, int keyLength, uint8_t* data, size_t size, bo
   }
 }
 
-bool IntegerValue(const TksPDFObject* o, int64_t& value) {
-  if (!o) return false;
-  if (o->ObjectType == otInteger) {
-    value = static_cast<const TksPDFIntegerObject*>(o)->Value;
-    return true;
-  }
-  if (o->ObjectType == otInt64) {
-    value = static_cast<const TksPDFInt64Object*>(o)->Value;
-    return true;
-  }
-  return false;
-}
-
 int64_t IntegerOr(const TksPDFObject* o, int64_t fallback) {
-  int64_t v = 0;
-  return IntegerValue(o, v) ? v : fallback;
+  return IntegerValue(o).value_or(fallback);
 }
 
 // The bytes of an "/O" or "/U" token: hexadecimal decoded, a literal's content as it is.
@@ -212,9 +198,9 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
   auto* u = AsString(encrypt.Lookup("/U"));
   if (!u) throw Exception(ksres::SInvalidUserKey);
   SetUserKey(u->Text);
-  int64_t p = 0;
-  if (!IntegerValue(encrypt.Lookup("/P"), p)) throw EInvalidPermission(ksres::SInvalidPermission);
-  SetPValue(p);
+  const std::optional<int64_t> p = IntegerValue(encrypt.Lookup("/P"));
+  if (!p) throw EInvalidPermission(ksres::SInvalidPermission);
+  SetPValue(*p);
 }
 
 void TksPDFDecrypt::SetOwnerKey(std::string_view tokenText) {

@@ -1,5 +1,6 @@
 // Document life cycle, events, information and viewer preferences.
 #include "document/ksCstPDFDoc.h"
+#include "base/ksSyntax.h"
 
 #include <algorithm>
 #include <mutex>
@@ -126,8 +127,7 @@ std::u16string TksPDFInfo::DecodePDFDocEncoding(std::string_view bytes) {
 std::u16string TksPDFInfo::DecodeTextString(const TksPDFObject* value) {
   if (!value || value->ObjectType != otString) return std::u16string();
   const std::string bytes = static_cast<const TksPDFStringObject*>(value)->Bytes();
-  auto startsWith = [&](std::string_view mark) { return std::string_view(bytes).substr(0, mark.size()) == mark; };
-  if (startsWith("\xFE\xFF")) {
+  if (ksStartsWithMark(bytes, kUTF16BEMark)) {
     // UTF-16BE; an odd last byte is no code unit and is dropped.
     std::u16string out;
     out.reserve(bytes.size() / 2);
@@ -136,12 +136,12 @@ std::u16string TksPDFInfo::DecodeTextString(const TksPDFObject* value) {
     return out;
   }
   // Text strings of PDF 2.0 may also be UTF-8 behind its byte-order mark.
-  if (startsWith("\xEF\xBB\xBF")) return ksplatform::Utf8ToUtf16(std::string_view(bytes).substr(3));
+  if (ksStartsWithMark(bytes, kUTF8Mark)) return ksplatform::Utf8ToUtf16(std::string_view(bytes).substr(kUTF8Mark.size()));
   return DecodePDFDocEncoding(bytes);
 }
 
 std::string TksPDFInfo::EncodeTextBytes(const std::u16string& text) {
-  std::string bytes = "\xFE\xFF";
+  std::string bytes(kUTF16BEMark);
   bytes.reserve(2 + text.size() * 2);
   for (char16_t c : text) {
     bytes.push_back(static_cast<char>(c >> 8));
@@ -246,33 +246,44 @@ std::string TksPDFViewerPreferences::CatalogText(TksTextFormHooks* hooks) const 
 
 namespace {
 
-const char* ModeName(TksPageMode mode) {
-  switch (mode) {
-    case pmUseOutlines: return "/UseOutlines";
-    case pmUseThumbs: return "/UseThumbs";
-    case pmFullScreen: return "/FullScreen";
-    case pmUseAttachments: return "/UseAttachments";
-    default: return "";
-  }
-}
+// The catalog's names of the page modes and layouts, indexed by the enumerations.
+constexpr std::string_view kPageModeNames[] = {"", "/UseOutlines", "/UseThumbs", "/FullScreen", "/UseAttachments"};
+constexpr std::string_view kPageLayoutNames[] = {"", "/SinglePage", "/OneColumn", "/TwoColumnLeft", "/TwoColumnRight"};
 
-const char* LayoutName(TksPageLayout layout) {
-  switch (layout) {
-    case plSinglePage: return "/SinglePage";
-    case plOneColumn: return "/OneColumn";
-    case plTwoColumnLeft: return "/TwoColumnLeft";
-    case plTwoColumnRight: return "/TwoColumnRight";
-    default: return "";
-  }
+template <class E, size_t N>
+E FromName(const std::string_view (&names)[N], std::string_view name) {
+  for (size_t i = 1; i < N; ++i)
+    if (names[i] == name) return static_cast<E>(i);
+  return static_cast<E>(0);
 }
 
 }  // namespace
 
+TksPageMode TksCustomPDFDocument::PageModeFromName(std::string_view name) {
+  return FromName<TksPageMode>(kPageModeNames, name);
+}
+
+TksPageLayout TksCustomPDFDocument::PageLayoutFromName(std::string_view name) {
+  return FromName<TksPageLayout>(kPageLayoutNames, name);
+}
+
+bool TksPDFCatalog::IsBuiltKey(std::string_view key) {
+  static constexpr std::string_view built[] = {"/Type",     "/Pages",      "/Metadata", "/PageMode",
+                                               "/PageLayout", "/Names",    "/Outlines", "/ViewerPreferences",
+                                               "/AcroForm", "/OpenAction", "/AA"};
+  return std::find(std::begin(built), std::end(built), key) != std::end(built);
+}
+
+bool TksPDFCatalog::IsDroppedKey(std::string_view key) {
+  return key == "/Version" || key == "/Extensions" || key == "/Perms";
+}
+
 std::string TksCustomPDFDocument::PageModeName() const {
-  return PageMode == pmNone ? OtherPageMode : std::string(ModeName(PageMode));
+  return PageMode == pmNone || PageMode > pmUseAttachments ? OtherPageMode : std::string(kPageModeNames[PageMode]);
 }
 
 std::string TksCustomPDFDocument::PageLayoutName() const {
-  return PageLayout == plNone ? OtherPageLayout : std::string(LayoutName(PageLayout));
+  return PageLayout == plNone || PageLayout > plTwoColumnRight ? OtherPageLayout
+                                                               : std::string(kPageLayoutNames[PageLayout]);
 }
 

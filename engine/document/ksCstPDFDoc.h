@@ -124,6 +124,13 @@ struct TksPDFCatalog {
   // Entries the catalog does not rebuild (structure tree, language, page labels,
   // layers, ...): kept so a conversion loses none of them.
   std::unique_ptr<TksPDFDictObject> OtherEntries = std::make_unique<TksPDFDictObject>();
+
+  // Keys the writer builds the catalog from: the members above, the page tree and the
+  // page mode and layout. Kept entries under these names would double them.
+  static bool IsBuiltKey(std::string_view key);
+  // Keys a conversion drops on purpose: the version and its extensions follow the version
+  // the user picks, and signature-based permissions do not survive a rewrite.
+  static bool IsDroppedKey(std::string_view key);
 };
 
 // Bounds on what a load decodes: a small hostile stream can inflate almost without end,
@@ -178,6 +185,9 @@ class TksCustomPDFDocument : public TksComponent {
   // The names the catalog is written with ("/UseOutlines", "/UseOC"); empty for none.
   std::string PageModeName() const;
   std::string PageLayoutName() const;
+  // The enumeration value a catalog name stands for; pmNone / plNone for any other name.
+  static TksPageMode PageModeFromName(std::string_view name);
+  static TksPageLayout PageLayoutFromName(std::string_view name);
   TksMeasurementUnit MeasurementUnit = muPixels;
   std::vector<TksMergeOption> MergeOptions;
   bool ShowSetupDialog = true;

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "document/ksCstPDFDoc.h"
+#include "base/ksSyntax.h"
 #include "base/ksPDFResStrs.h"
 #include "codec/ksFilterChain.h"
 #include "ksPlatform.h"
@@ -14,7 +15,7 @@ namespace {
 // Real field trees are a few levels deep.
 constexpr int kMaxFieldDepth = 128;
 
-bool IsTokenSpace(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == '\0'; }
+bool IsTokenSpace(char c) { return ksIsWhiteSpace(static_cast<uint8_t>(c)); }
 
 std::vector<std::string> Tokens(const std::string& text) {
   std::vector<std::string> tokens;

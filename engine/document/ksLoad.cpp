@@ -115,19 +115,19 @@ void TksCustomPDFDocument::ParseFile() {
       std::function<TksPDFObjectPtr(const TksPDFObject*, int)> resolved = [&](const TksPDFObject* v, int depth) {
         if (!v || depth > kMaxResolveDepth) return TksPDFObjectPtr();
         spent += 16;
-        if (auto* s = AsString(const_cast<TksPDFObject*>(v))) spent += s->Text.size();
-        if (auto* n = AsName(const_cast<TksPDFObject*>(v))) spent += n->Text.size();
+        if (auto* s = AsString(v)) spent += s->Text.size();
+        if (auto* n = AsName(v)) spent += n->Text.size();
         if (spent > kMaxResolvedSize) throw EPDFFileCorruptedError(ksres::SNotEncryptionDictionary);
-        if (auto* ref = AsRef(const_cast<TksPDFObject*>(v))) {
+        if (auto* ref = AsRef(v)) {
           TksPDFIndirectObject* target = resolver_->Follow(*ref, fpKeepAside);
           return target ? resolved(target->Value.get(), depth + 1) : TksPDFObjectPtr();
         }
-        if (auto* array = AsArray(const_cast<TksPDFObject*>(v))) {
+        if (auto* array = AsArray(v)) {
           auto copy = std::make_unique<TksPDFArrayObject>();
           for (const auto& item : array->Items) copy->Add(resolved(item.get(), depth + 1));
           return TksPDFObjectPtr(std::move(copy));
         }
-        if (auto* dict = AsDict(const_cast<TksPDFObject*>(v))) {
+        if (auto* dict = AsDict(v)) {
           auto copy = std::make_unique<TksPDFDictObject>();
           for (int32_t i = 0; i < dict->Count(); ++i)
             copy->AddObject(dict->KeyAt(i)->Text, resolved(dict->ValueAt(i), depth + 1));

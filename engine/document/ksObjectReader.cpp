@@ -119,9 +119,7 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObjectAtExpectin
 }
 
 std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* value) {
-  if (!value) return std::nullopt;
-  if (value->ObjectType == otInteger) return static_cast<TksPDFIntegerObject*>(value)->Value;
-  if (value->ObjectType == otInt64) return static_cast<TksPDFInt64Object*>(value)->Value;
+  if (std::optional<int64_t> direct = IntegerValue(value)) return direct;
   auto* ref = AsRef(value);
   if (!ref) return std::nullopt;
   TksPDFIndirectObject* target = FindLoaded(ref->ObjectNumber, ref->Generation);
@@ -140,10 +138,7 @@ std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* v
     load_->Reader->Seek(saved);
     if (read) target = AddLoaded(std::move(read));
   }
-  if (!target || !target->Value) return std::nullopt;
-  if (target->Value->ObjectType == otInteger) return static_cast<TksPDFIntegerObject*>(target->Value.get())->Value;
-  if (target->Value->ObjectType == otInt64) return static_cast<TksPDFInt64Object*>(target->Value.get())->Value;
-  return std::nullopt;
+  return target ? IntegerValue(target->Value.get()) : std::nullopt;
 }
 
 void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream) {

@@ -11,31 +11,11 @@ namespace {
 // Deeper page trees than this are hostile; real ones are a handful of levels deep.
 constexpr int kMaxPageTreeDepth = 512;
 
-// Catalog entries the writer builds itself, or drops on purpose: the version and its
-// extensions follow the version the user picks, and signature-based permissions do
-// not survive a rewrite. Everything else is kept as it stands.
-bool IsRebuiltCatalogKey(std::string_view key) {
-  static constexpr std::string_view rebuilt[] = {"/Type",     "/Pages",    "/PageMode", "/PageLayout",
-                                                 "/Names",    "/Outlines", "/ViewerPreferences",
-                                                 "/AcroForm", "/OpenAction", "/AA", "/Metadata",
-                                                 "/Version",  "/Extensions", "/Perms"};
-  for (std::string_view k : rebuilt)
-    if (k == key) return true;
-  return false;
-}
 
 // A null entry means the same as no entry.
 TksPDFObject* Present(const TksPDFDictObject& dict, std::string_view key) {
   TksPDFObject* v = dict.Lookup(key);
   return v && v->ObjectType != otNull ? v : nullptr;
-}
-
-TksPageMode PageModeOf(const TksPDFObject* v) {
-  if (IsName(v, "/UseOutlines")) return pmUseOutlines;
-  if (IsName(v, "/UseThumbs")) return pmUseThumbs;
-  if (IsName(v, "/FullScreen")) return pmFullScreen;
-  if (IsName(v, "/UseAttachments")) return pmUseAttachments;
-  return pmNone;
 }
 
 // What a page tree entry is: its /Type says so; without one, a node has /Kids and a page
@@ -53,14 +33,6 @@ PageTreeKind PageTreeKindOf(const TksPDFDictObject& dict, const TksPDFDictObject
     if (dict.Lookup(key)) return PageTreeKind::Page;
   if (inherited && (inherited->Lookup("/MediaBox") || inherited->Lookup("/CropBox"))) return PageTreeKind::Page;
   return PageTreeKind::Neither;
-}
-
-TksPageLayout PageLayoutOf(const TksPDFObject* v) {
-  if (IsName(v, "/SinglePage")) return plSinglePage;
-  if (IsName(v, "/OneColumn")) return plOneColumn;
-  if (IsName(v, "/TwoColumnLeft")) return plTwoColumnLeft;
-  if (IsName(v, "/TwoColumnRight")) return plTwoColumnRight;
-  return plNone;
 }
 
 }  // namespace
@@ -138,10 +110,10 @@ void TksCustomPDFDocument::ReadStructure() {
   // A name the enumerations have no value for is kept as it stands; the defaults need
   // no entry.
   TksPDFNameObject* mode = AsName(catalog->Lookup("/PageMode"));
-  PageMode = PageModeOf(mode);
+  PageMode = PageModeFromName(mode ? std::string_view(mode->Text) : std::string_view());
   if (PageMode == pmNone && mode && mode->Text != "/UseNone") OtherPageMode = mode->Text;
   TksPDFNameObject* layout = AsName(catalog->Lookup("/PageLayout"));
-  PageLayout = PageLayoutOf(layout);
+  PageLayout = PageLayoutFromName(layout ? std::string_view(layout->Text) : std::string_view());
   if (PageLayout == plNone && layout && layout->Text != "/None") OtherPageLayout = layout->Text;
 
   if (TksPDFObject* v = Present(*catalog, "/ViewerPreferences"))
@@ -214,7 +186,7 @@ void TksCustomPDFDocument::ReadStructure() {
   for (int32_t i = 0; i < catalog->Count(); ++i) {
     const std::string& key = catalog->KeyAt(i)->Text;
     TksPDFObject* v = catalog->ValueAt(i);
-    if (!v || v->ObjectType == otNull || IsRebuiltCatalogKey(key) || Catalog->OtherEntries->IndexOfKey(key) >= 0)
+    if (!v || v->ObjectType == otNull || TksPDFCatalog::IsBuiltKey(key) || TksPDFCatalog::IsDroppedKey(key) || Catalog->OtherEntries->IndexOfKey(key) >= 0)
       continue;
     Catalog->OtherEntries->AddObject(key, v->Clone());
     MarkReachable(Catalog->OtherEntries->ValueAt(Catalog->OtherEntries->Count() - 1));

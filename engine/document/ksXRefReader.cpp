@@ -30,13 +30,6 @@ SectionAt KindAt(TksPDFStreamReader& r, int64_t offset) {
   return SectionAt::None;
 }
 
-std::optional<int64_t> IntegerValue(const TksPDFObject* v) {
-  if (!v) return std::nullopt;
-  if (v->ObjectType == otInteger) return static_cast<const TksPDFIntegerObject*>(v)->Value;
-  if (v->ObjectType == otInt64) return static_cast<const TksPDFInt64Object*>(v)->Value;
-  return std::nullopt;
-}
-
 // A /Prev or /XRefStm offset: absent, or a non-negative integer.
 std::optional<int64_t> SectionOffset(const TksPDFObject* v) {
   if (!v) return std::nullopt;

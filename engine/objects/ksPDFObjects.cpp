@@ -1,4 +1,5 @@
 #include "objects/ksPDFObjects.h"
+#include "base/ksSyntax.h"
 
 #include <algorithm>
 #include <charconv>
@@ -471,9 +472,9 @@ void AppendObjectText(std::string& out, const TksPDFObject* obj, TksTextFormHook
     case otStream: {
       auto* s = static_cast<const TksPDFStreamObject*>(obj);
       AppendObjectText(out, s->Dict.get(), hooks);
-      out += "\r\nstream\r\n";
+      out += kStreamDataOpen;
       if (s->Data) out.append(s->Data->View());
-      out += "\r\nendstream";
+      out += kStreamDataClose;
       break;
     }
     case otNull: out += "null"; break;

@@ -1,5 +1,6 @@
 // PDF object values: the twelve kinds, their operations and their text form.
 #pragma once
+#include <optional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -200,20 +201,30 @@ class TksPDFIndirectObject : public TksPDFObject {
   TksPDFObjectPtr Value;
 };
 
-// Typed views of a possibly absent value; nothing when the kind differs.
+// Typed views of a possibly absent value; nothing when the kind differs. Each has a
+// const form for values that are only read.
 template <class T, TksPDFObjectType K>
 inline T* ksAs(TksPDFObject* o) { return o && o->ObjectType == K ? static_cast<T*>(o) : nullptr; }
-inline TksPDFDictObject* AsDict(TksPDFObject* o) { return ksAs<TksPDFDictObject, otDictionary>(o); }
-inline TksPDFArrayObject* AsArray(TksPDFObject* o) { return ksAs<TksPDFArrayObject, otArray>(o); }
-inline TksPDFNameObject* AsName(TksPDFObject* o) { return ksAs<TksPDFNameObject, otName>(o); }
-inline TksPDFStringObject* AsString(TksPDFObject* o) { return ksAs<TksPDFStringObject, otString>(o); }
-inline TksPDFStreamObject* AsStream(TksPDFObject* o) { return ksAs<TksPDFStreamObject, otStream>(o); }
-inline TksPDFIntegerObject* AsInteger(TksPDFObject* o) { return ksAs<TksPDFIntegerObject, otInteger>(o); }
-inline TksPDFIndirectReference* AsRef(TksPDFObject* o) {
-  return ksAs<TksPDFIndirectReference, otIndirectReference>(o);
-}
-inline TksPDFIndirectObject* AsIndirect(TksPDFObject* o) {
-  return ksAs<TksPDFIndirectObject, otIndirectObject>(o);
+template <class T, TksPDFObjectType K>
+inline const T* ksAs(const TksPDFObject* o) { return o && o->ObjectType == K ? static_cast<const T*>(o) : nullptr; }
+#define KS_TYPED_VIEW(Name, T, K)                                              \
+  inline T* Name(TksPDFObject* o) { return ksAs<T, K>(o); }                  \
+  inline const T* Name(const TksPDFObject* o) { return ksAs<T, K>(o); }
+KS_TYPED_VIEW(AsDict, TksPDFDictObject, otDictionary)
+KS_TYPED_VIEW(AsArray, TksPDFArrayObject, otArray)
+KS_TYPED_VIEW(AsName, TksPDFNameObject, otName)
+KS_TYPED_VIEW(AsString, TksPDFStringObject, otString)
+KS_TYPED_VIEW(AsStream, TksPDFStreamObject, otStream)
+KS_TYPED_VIEW(AsInteger, TksPDFIntegerObject, otInteger)
+KS_TYPED_VIEW(AsRef, TksPDFIndirectReference, otIndirectReference)
+KS_TYPED_VIEW(AsIndirect, TksPDFIndirectObject, otIndirectObject)
+#undef KS_TYPED_VIEW
+// The value of an integer of either width; none for anything else.
+inline std::optional<int64_t> IntegerValue(const TksPDFObject* o) {
+  if (!o) return std::nullopt;
+  if (o->ObjectType == otInteger) return static_cast<const TksPDFIntegerObject*>(o)->Value;
+  if (o->ObjectType == otInt64) return static_cast<const TksPDFInt64Object*>(o)->Value;
+  return std::nullopt;
 }
 // True for a name object with exactly this text.
 inline bool IsName(const TksPDFObject* o, std::string_view text) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/ksPDFResStrs.h"
+#include "base/ksSyntax.h"
 
 namespace {
 
@@ -13,8 +14,11 @@ enum : uint8_t { kWhite = 1, kTokenDelim = 2, kNameTerm = 4 };
 
 constexpr auto kClasses = [] {
   std::array<uint8_t, 256> t{};
-  for (int c : {0, 9, 10, 13, 32}) t[c] |= kWhite | kTokenDelim;
-  for (int c : {9, 10, 13, 32}) t[c] |= kNameTerm;
+  for (int c = 0; c < 256; ++c)
+    if (ksIsParserWhiteSpace(static_cast<uint8_t>(c))) t[c] |= kWhite | kTokenDelim;
+  // A name ends at white space other than NUL (a NUL is part of the name).
+  for (int c = 1; c < 256; ++c)
+    if (ksIsParserWhiteSpace(static_cast<uint8_t>(c))) t[c] |= kNameTerm;
   for (int c : {'(', ')', '/', '<', '>', '[', ']'}) t[c] |= kTokenDelim | kNameTerm;
   return t;
 }();

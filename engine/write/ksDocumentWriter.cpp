@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "write/ksDocumentWriter.h"
+#include "base/ksSyntax.h"
 #include "base/ksPDFResStrs.h"
 #include "ksPlatform.h"
 
@@ -59,15 +60,6 @@ class TksSaveTextForm : public TksTextFormHooks {
   int32_t context_;
 };
 
-// Keys the catalog builds itself; kept entries under these names would double them.
-bool IsBuiltCatalogKey(std::string_view key) {
-  static constexpr std::string_view built[] = {"/Type",     "/Pages",    "/Metadata",          "/PageMode",
-                                               "/PageLayout", "/Names",  "/Outlines",          "/ViewerPreferences",
-                                               "/AcroForm", "/OpenAction", "/AA"};
-  for (std::string_view b : built)
-    if (key == b) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -179,9 +171,9 @@ std::string TksDocumentWriter::ValueText(int32_t context, const TksPDFObject* va
     PrepareStream(context, *static_cast<const TksPDFStreamObject*>(value), dict, owned, bytes);
     TksSaveTextForm form(*this, doc_, context);
     std::string text = ObjectToText(dict.get(), &form);
-    text += "\r\nstream\r\n";
+    text += kStreamDataOpen;
     text.append(bytes);
-    text += "\r\nendstream";
+    text += kStreamDataClose;
     return text;
   }
   TksSaveTextForm form(*this, doc_, context);
@@ -228,12 +220,7 @@ void TksDocumentWriter::PrepareStream(int32_t context, const TksPDFStreamObject&
   // A "/Length" that disagrees with the bytes (a damaged source whose data were recovered)
   // would make the output unreadable; the bytes written decide it. It is always written
   // directly: the walk does not keep the objects that held lengths.
-  TksPDFObject* length = dict->Lookup("/Length");
-  int64_t declared = -1;
-  if (length && length->ObjectType == otInteger)
-    declared = static_cast<TksPDFIntegerObject*>(length)->Value;
-  else if (length && length->ObjectType == otInt64)
-    declared = static_cast<TksPDFInt64Object*>(length)->Value;
+  const int64_t declared = IntegerValue(dict->Lookup("/Length")).value_or(-1);
   const int64_t actual = static_cast<int64_t>(bytes.size());
   if (declared != actual) {
     if (actual <= INT32_MAX)
@@ -274,7 +261,7 @@ void TksDocumentWriter::WriteStreamObject(TksPDFIndirectObject& object, const Tk
   AppendNumber(head, object.SaveNumber);
   head += " 0 obj\r\n";
   AppendObjectText(head, dict.get(), &form);
-  head += "\r\nstream\r\n";
+  head += kStreamDataOpen;
   output_->WriteText(head);
   // Straight from the stream's data: a large stream is never copied into one text, and
   // one still in the source file is copied from the file.
@@ -294,7 +281,8 @@ void TksDocumentWriter::WriteStreamObject(TksPDFIndirectObject& object, const Tk
       sourceBytesSincePageRelease_ = 0;
     }
   }
-  output_->WriteText("\r\nendstream\r\nendobj\r\n");
+  output_->WriteText(kStreamDataClose);
+  output_->WriteText("\r\nendobj\r\n");
 }
 
 void TksDocumentWriter::WriteIndirectObject(TksPDFIndirectObject& object) {
@@ -365,7 +353,7 @@ void TksDocumentWriter::WriteCatalog() {
     const TksPDFDictObject& other = *c.OtherEntries;
     for (int32_t i = 0; i < other.Count(); ++i) {
       const std::string& key = other.KeyAt(i)->Text;
-      if (IsBuiltCatalogKey(key)) continue;
+      if (TksPDFCatalog::IsBuiltKey(key)) continue;
       body += KeyLine(key, ValueText(1, other.ValueAt(i)));
     }
   }
