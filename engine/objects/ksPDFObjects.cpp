@@ -221,11 +221,11 @@ void TksPDFArrayObject::DeleteAt(int32_t index) {
 
 std::unique_ptr<TksPDFDictObject> TksPDFDictObject::CloneDict() const {
   auto d = std::make_unique<TksPDFDictObject>();
-  d->Keys.reserve(Keys.size());
-  d->Values.reserve(Values.size());
-  for (size_t i = 0; i < Keys.size(); ++i) {
-    d->Keys.push_back(Keys[i]);
-    d->Values.push_back(CloneOf(Values[i].get()));
+  d->keys_.reserve(keys_.size());
+  d->values_.reserve(values_.size());
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    d->keys_.push_back(keys_[i]);
+    d->values_.push_back(CloneOf(values_[i].get()));
   }
   return d;
 }
@@ -233,8 +233,8 @@ std::unique_ptr<TksPDFDictObject> TksPDFDictObject::CloneDict() const {
 TksPDFObjectPtr TksPDFDictObject::Clone() const { return CloneDict(); }
 
 void TksPDFDictObject::AddEntry(std::string key, TksPDFObjectPtr value) {
-  Keys.push_back(TksPDFDictKey{std::move(key)});
-  Values.push_back(std::move(value));
+  keys_.push_back(TksPDFDictKey{std::move(key)});
+  values_.push_back(std::move(value));
 }
 
 void TksPDFDictObject::AddObject(std::string_view key, TksPDFObjectPtr value) {
@@ -259,30 +259,30 @@ void TksPDFDictObject::AddName(std::string_view key, std::string_view name) {
 }
 
 int32_t TksPDFDictObject::IndexOfKey(std::string_view key) const {
-  for (size_t i = 0; i < Keys.size(); ++i)
-    if (Keys[i].Text == key) return static_cast<int32_t>(i);
+  for (size_t i = 0; i < keys_.size(); ++i)
+    if (keys_[i].Text == key) return static_cast<int32_t>(i);
   return -1;
 }
 
 TksPDFObject* TksPDFDictObject::Lookup(std::string_view key) const {
   int32_t i = IndexOfKey(key);
-  return i < 0 ? nullptr : Values[static_cast<size_t>(i)].get();
+  return i < 0 ? nullptr : values_[static_cast<size_t>(i)].get();
 }
 
 const TksPDFDictKey* TksPDFDictObject::KeyAt(int32_t index) const {
   if (index < 0 || index >= Count()) return nullptr;
-  return &Keys[static_cast<size_t>(index)];
+  return &keys_[static_cast<size_t>(index)];
 }
 
 TksPDFObject* TksPDFDictObject::ValueAt(int32_t index) const {
   if (index < 0 || index >= Count()) return nullptr;
-  return Values[static_cast<size_t>(index)].get();
+  return values_[static_cast<size_t>(index)].get();
 }
 
 void TksPDFDictObject::SetObject(std::string_view key, TksPDFObjectPtr value) {
   int32_t i = IndexOfKey(key);
   if (i >= 0)
-    Values[static_cast<size_t>(i)] = std::move(value);
+    values_[static_cast<size_t>(i)] = std::move(value);
   else
     AddObject(key, std::move(value));
 }
@@ -306,24 +306,24 @@ void TksPDFDictObject::Remove(std::string_view key) {
 
 void TksPDFDictObject::DeleteAt(int32_t index) {
   if (index < 0 || index >= Count()) return;
-  Keys.erase(Keys.begin() + index);
-  Values.erase(Values.begin() + index);
+  keys_.erase(keys_.begin() + index);
+  values_.erase(values_.begin() + index);
 }
 
 TksPDFObjectPtr TksPDFDictObject::PutValueAt(int32_t index, TksPDFObjectPtr value) {
   if (index < 0 || index >= Count()) throw EInvalidIndex(ksres::SIndexOutOfBounds);
-  std::swap(Values[static_cast<size_t>(index)], value);
+  std::swap(values_[static_cast<size_t>(index)], value);
   return value;
 }
 
 TksPDFObjectPtr TksPDFDictObject::TakeValueAt(int32_t index) {
   if (index < 0 || index >= Count()) return nullptr;
-  return std::move(Values[static_cast<size_t>(index)]);
+  return std::move(values_[static_cast<size_t>(index)]);
 }
 
 void TksPDFDictObject::Merge(const TksPDFDictObject* other) {
   if (!other) return;
-  for (size_t i = 0; i < other->Keys.size(); ++i) SetObject(other->Keys[i].Text, CloneOf(other->Values[i].get()));
+  for (size_t i = 0; i < other->keys_.size(); ++i) SetObject(other->keys_[i].Text, CloneOf(other->values_[i].get()));
 }
 
 // ---- Stream ----
@@ -458,11 +458,12 @@ void AppendObjectText(std::string& out, const TksPDFObject* obj, TksTextFormHook
       auto* d = static_cast<const TksPDFDictObject*>(obj);
       std::string_view parentLine = hooks ? hooks->ParentLine(*d) : std::string_view();
       out += "<<\r\n";
-      for (size_t i = 0; i < d->Keys.size(); ++i) {
-        if (!parentLine.empty() && d->Keys[i].Text == "/Parent") continue;
-        out += d->Keys[i].Text;
+      for (int32_t i = 0; i < d->Count(); ++i) {
+        const std::string& key = d->KeyAt(i)->Text;
+        if (!parentLine.empty() && key == "/Parent") continue;
+        out += key;
         out.push_back(' ');
-        AppendObjectText(out, d->Values[i].get(), hooks);
+        AppendObjectText(out, d->ValueAt(i), hooks);
         out += "\r\n";
       }
       out += parentLine;
@@ -526,3 +527,10 @@ std::string RandomSuffix() {
 std::string NewFontResourceName() { return "/VelFnt" + RandomSuffix(); }
 std::string NewImageResourceName() { return "/VelImg" + RandomSuffix(); }
 std::string NewExtGStateResourceName() { return "/GS" + RandomSuffix(); }
+
+void TksPDFDictObject::AppendEntries(std::span<TksPDFDictKey> keys, std::span<TksPDFObjectPtr> values) {
+  keys_.reserve(keys_.size() + keys.size());
+  values_.reserve(values_.size() + values.size());
+  for (TksPDFDictKey& key : keys) keys_.push_back(std::move(key));
+  for (TksPDFObjectPtr& value : values) values_.push_back(std::move(value));
+}

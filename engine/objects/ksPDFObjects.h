@@ -3,6 +3,7 @@
 #include <optional>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -141,10 +142,15 @@ class TksPDFDictObject : public TksPDFObject {
   // Takes the value of an entry out, leaving the entry without a value.
   TksPDFObjectPtr TakeValueAt(int32_t index);
   void Merge(const TksPDFDictObject* other);
-  int32_t Count() const { return static_cast<int32_t>(Keys.size()); }
+  int32_t Count() const { return static_cast<int32_t>(keys_.size()); }
+  // Moves entries in at the end, in order, without a duplicate check (the parser's way of
+  // building a dictionary from what it read).
+  void AppendEntries(std::span<TksPDFDictKey> keys, std::span<TksPDFObjectPtr> values);
 
-  std::vector<TksPDFDictKey> Keys;
-  std::vector<TksPDFObjectPtr> Values;
+ private:
+  // Parallel lists: entry i is (keys_[i], values_[i]); a value may be empty.
+  std::vector<TksPDFDictKey> keys_;
+  std::vector<TksPDFObjectPtr> values_;
 };
 
 class TksPDFStreamObject : public TksPDFObject {

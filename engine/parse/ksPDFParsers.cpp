@@ -118,18 +118,19 @@ TksPDFStreamReader::ScratchGuard::~ScratchGuard() {
   reader.valueScratch_.resize(valueBase);
 }
 
-void TksPDFStreamReader::ScratchGuard::MoveKeys(std::vector<TksPDFDictKey>& to) {
-  auto& from = reader.keyScratch_;
-  to.reserve(from.size() - keyBase);
-  for (size_t i = keyBase; i < from.size(); ++i) to.push_back(std::move(from[i]));
-  from.resize(keyBase);
-}
-
 void TksPDFStreamReader::ScratchGuard::MoveValues(std::vector<TksPDFObjectPtr>& to) {
   auto& from = reader.valueScratch_;
   to.reserve(from.size() - valueBase);
   for (size_t i = valueBase; i < from.size(); ++i) to.push_back(std::move(from[i]));
   from.resize(valueBase);
+}
+
+void TksPDFStreamReader::ScratchGuard::MoveInto(TksPDFDictObject& dict) {
+  auto& keys = reader.keyScratch_;
+  auto& values = reader.valueScratch_;
+  dict.AppendEntries(std::span(keys).subspan(keyBase), std::span(values).subspan(valueBase));
+  keys.resize(keyBase);
+  values.resize(valueBase);
 }
 
 TksPDFStreamReader::TksPDFStreamReader(const uint8_t* data, uint64_t size, int32_t documentID,
@@ -324,8 +325,7 @@ std::unique_ptr<TksPDFDictObject> TksPDFStreamReader::ReadDictObject() {
     valueScratch_.push_back(std::move(value));
   }
   auto dict = std::make_unique<TksPDFDictObject>();
-  scratch.MoveKeys(dict->Keys);
-  scratch.MoveValues(dict->Values);
+  scratch.MoveInto(*dict);
   return dict;
 }
 

@@ -100,8 +100,10 @@ class TksPDFStreamReader {
     explicit ScratchGuard(TksPDFStreamReader& r)
         : reader(r), keyBase(r.keyScratch_.size()), valueBase(r.valueScratch_.size()) {}
     ~ScratchGuard();
-    void MoveKeys(std::vector<TksPDFDictKey>& to);
+    // The values read since the guard was made become an array's items, or (with the
+    // keys) dict's entries.
     void MoveValues(std::vector<TksPDFObjectPtr>& to);
+    void MoveInto(TksPDFDictObject& dict);
     TksPDFStreamReader& reader;
     size_t keyBase, valueBase;
   };
