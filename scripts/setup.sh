@@ -1,12 +1,33 @@
 #!/usr/bin/env bash
 # Installs what Pagewright needs to build and test, quietly when it is all there.
 set -euo pipefail
-PKGS=(build-essential g++ clang cmake ninja-build pkg-config
-      zlib1g-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev nettle-dev
-      qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev libgmock-dev googletest
-      xvfb x11-utils x11-apps netpbm
-      fonts-liberation qpdf poppler-utils time jq
-      libclang-rt-14-dev)
+PKGS=(
+  # Compilers and the build: g++ for the plain and sanitizer builds, clang for the fuzz
+  # targets (fuzz/run.sh), CMake + Ninja, pkg-config (CMake finds nettle through it).
+  build-essential g++ clang cmake ninja-build pkg-config
+  # libFuzzer and clang's sanitizer runtimes, which fuzz/run.sh links.
+  libclang-rt-14-dev
+  # The engine: zlib (Flate), nettle (RC4 and MD5 of the security handler).
+  zlib1g-dev nettle-dev
+  # Not linked yet; the fonts and images work needs them: JPEG pictures, text metrics,
+  # font lookup.
+  libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
+  # The windows: Qt 6 Widgets and Test; the offscreen platform plugin the window tests
+  # run on; the OpenGL headers Qt's CMake package asks for (the last two also come with
+  # qt6-base-dev, named because the build and tests fail without them).
+  qt6-base-dev qt6-qpa-plugins libgl-dev
+  # Unit and end-to-end tests (GoogleTest, GoogleMock; googletest holds their sources).
+  libgtest-dev libgmock-dev googletest
+  # scripts/screenshot.sh: a private X server, xwininfo (x11-utils), xwd (x11-apps),
+  # xwdtopnm and pnmtopng (netpbm).
+  xvfb x11-utils x11-apps netpbm
+  # The conversion window's fallback face: Liberation Sans has the metrics of the layout's font.
+  fonts-liberation
+  # Peers the end-to-end tests check our output against: qpdf (structure, --json read
+  # through jq), pdftoppm and pdftotext (rendering, text); /usr/bin/time gives the
+  # benchmark's peak memory (bench/).
+  qpdf poppler-utils jq time
+)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

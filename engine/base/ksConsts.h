@@ -1,8 +1,8 @@
 // Product texts and enumerations shared across the engine.
 #pragma once
 
-// Built with AddressSanitizer: memory shortcuts (object pools, leaving memory to process
-// exit) step aside so every allocation is checked on its own.
+// Built with AddressSanitizer: leaving memory to process exit steps aside so freeing is
+// checked, and the object pool poisons the cells it holds.
 #if defined(__SANITIZE_ADDRESS__)
 #define KS_ADDRESS_SANITIZED 1
 #elif defined(__has_feature)

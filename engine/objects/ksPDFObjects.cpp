@@ -2,6 +2,7 @@
 #include "base/ksSyntax.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -12,6 +13,10 @@
 #include "base/ksPDFResStrs.h"
 #include "ksPlatform.h"
 
+#if KS_ADDRESS_SANITIZED
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 
 int HexValue(char c) {
@@ -21,12 +26,35 @@ int HexValue(char c) {
   return -1;
 }
 
-#define KS_OBJECT_POOL (!KS_ADDRESS_SANITIZED)
+// Under AddressSanitizer the pool marks what it holds as unaddressable, so a value used
+// after its delete is reported even though its memory never goes back to the heap.
+inline void PoolPoison(void* p, size_t n) {
+#if KS_ADDRESS_SANITIZED
+  ASAN_POISON_MEMORY_REGION(p, n);
+#else
+  (void)p, (void)n;
+#endif
+}
+
+inline void PoolUnpoison(void* p, size_t n) {
+#if KS_ADDRESS_SANITIZED
+  ASAN_UNPOISON_MEMORY_REGION(p, n);
+#else
+  (void)p, (void)n;
+#endif
+}
+
+// Every block of every thread, so blocks stay reachable (and not leaks) after the
+// thread that cut them has ended.
+std::atomic<char*> gPoolBlocks{nullptr};
 
 // Free lists of 8, 16, ... 64-byte cells cut from 64 KiB blocks, one set per thread.
 // Cells freed go back to the list of the thread that frees them; blocks are kept for
-// the life of the process (chained through their first cell, so they stay reachable)
-// and their cells reused, so memory is bounded by the most objects alive at once.
+// the life of the process (chained through their first granule) and their cells reused,
+// so memory is bounded by the most objects alive at once.
+// Sanitized builds keep every cell on a free list and the uncut rest of a block poisoned,
+// the free-list link included: it overlays the freed value's first word (its vtable
+// pointer), so the link is unpoisoned only while the pool itself reads or writes it.
 class TksObjectPool {
  public:
   static constexpr size_t kGranule = 8;
@@ -35,7 +63,9 @@ class TksObjectPool {
   void* Allocate(size_t size) {
     const size_t cls = (size + kGranule - 1) / kGranule - 1;
     if (Cell* cell = free_[cls]) {
+      PoolUnpoison(cell, sizeof(Cell));
       free_[cls] = cell->next;
+      PoolUnpoison(cell, size);
       return cell;
     }
     const size_t cellSize = (cls + 1) * kGranule;
@@ -43,14 +73,14 @@ class TksObjectPool {
     void* p = cursor_;
     cursor_ += cellSize;
     left_ -= cellSize;
+    PoolUnpoison(p, size);
     return p;
   }
 
   void Free(void* p, size_t size) {
     const size_t cls = (size + kGranule - 1) / kGranule - 1;
-    auto* cell = static_cast<Cell*>(p);
-    cell->next = free_[cls];
-    free_[cls] = cell;
+    PoolPoison(p, (cls + 1) * kGranule);
+    Link(static_cast<Cell*>(p), cls);
   }
 
  private:
@@ -59,50 +89,52 @@ class TksObjectPool {
   };
   static constexpr size_t kBlockSize = 64 * 1024;
 
+  // The cell is poisoned before and after.
+  void Link(Cell* cell, size_t cls) {
+    PoolUnpoison(cell, sizeof(Cell));
+    cell->next = free_[cls];
+    PoolPoison(cell, sizeof(Cell));
+    free_[cls] = cell;
+  }
+
   void NewBlock() {
     // What is left of the old block becomes cells of the sizes it still holds.
     while (left_ >= kGranule) {
       size_t cellSize = std::min(left_ - left_ % kGranule, kLargest);
-      Free(cursor_, cellSize);
+      Link(reinterpret_cast<Cell*>(cursor_), cellSize / kGranule - 1);
       cursor_ += cellSize;
       left_ -= cellSize;
     }
     auto* block = static_cast<char*>(::operator new(kBlockSize));
-    *reinterpret_cast<char**>(block) = blocks_;
-    blocks_ = block;
+    char* head = gPoolBlocks.load(std::memory_order_relaxed);
+    do {
+      *reinterpret_cast<char**>(block) = head;
+    } while (!gPoolBlocks.compare_exchange_weak(head, block, std::memory_order_release, std::memory_order_relaxed));
     cursor_ = block + kGranule;
     left_ = kBlockSize - kGranule;
+    PoolPoison(cursor_, left_);
   }
 
   Cell* free_[kLargest / kGranule] = {};
   char* cursor_ = nullptr;
   size_t left_ = 0;
-  char* blocks_ = nullptr;
 };
 
-#if KS_OBJECT_POOL
 thread_local TksObjectPool gObjectPool;
-#endif
 
 }  // namespace
 
 void* TksPDFObject::operator new(std::size_t size) {
-#if KS_OBJECT_POOL
   if (size <= TksObjectPool::kLargest) return gObjectPool.Allocate(size);
-#endif
   return ::operator new(size);
 }
 
 void TksPDFObject::operator delete(void* p, std::size_t size) noexcept {
   if (!p) return;
-#if KS_OBJECT_POOL
   if (size <= TksObjectPool::kLargest) {
     gObjectPool.Free(p, size);
     return;
   }
-#else
-  (void)size;
-#endif
   ::operator delete(p);
 }
 

@@ -572,7 +572,9 @@ TEST(Crypt, TypedPasswordOpensWhicheverBytesItWasSetAs) {
       ASSERT_TRUE(decrypt.Authenticate(settings, c.typed)) << Hex(c.userBytes) << " " << int(level);
       EXPECT_EQ(decrypt.IsOwner, c.owner);
       EXPECT_EQ(settings.UserPassword(), c.userBytes);
-      if (c.owner) EXPECT_EQ(settings.OwnerPassword(), c.ownerBytes);
+      if (c.owner) {
+        EXPECT_EQ(settings.OwnerPassword(), c.ownerBytes);
+      }
       TksPDFEncryptionSettings unused;
       EXPECT_FALSE(decrypt.Authenticate(unused, u"wrong"));
     }

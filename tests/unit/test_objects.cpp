@@ -6,6 +6,7 @@
 #include "compat/ksClasses.h"
 #include "objects/ksPDFObjects.h"
 #include "base/ksPDFResStrs.h"
+#include "base/ksConsts.h"
 
 using testing::StrEq;
 using testing::ThrowsMessage;
@@ -188,6 +189,56 @@ TEST(Clone, DeepAndIndependent) {
   EXPECT_EQ(marked.UseCount, 1);
   auto ref = marked.ReferenceTo();
   EXPECT_EQ(ref->ObjectNumber, 1);
+}
+
+TEST(ObjectPool, AFreedCellServesTheNextValueOfItsSize) {
+  auto* first = new TksPDFRealObject(1.5);
+  const auto where = reinterpret_cast<std::uintptr_t>(first);
+  delete first;
+  auto second = std::make_unique<TksPDFRealObject>(2.5);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(second.get()), where);
+  EXPECT_EQ(second->Value, 2.5);
+  EXPECT_EQ(ObjectToText(second.get()), "2.5000000000");
+}
+
+// Freed values stay in the pool, so only its poisoning lets AddressSanitizer see them
+// used; were the pool off, the report would read heap-use-after-free instead.
+TEST(ObjectPoolDeathTest, MisuseOfAFreedValueIsReported) {
+  if (!KS_ADDRESS_SANITIZED) GTEST_SKIP() << "reported only in a build with AddressSanitizer";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Volatile pointers, so the compiler cannot drop or see through the misuse.
+  struct Case {
+    const char* what;
+    void (*misuse)();
+  } cases[] = {
+      {"read after delete",
+       [] {
+         TksPDFRealObject* volatile o = new TksPDFRealObject(1.5);
+         delete o;
+         volatile double v = o->Value;
+         (void)v;
+       }},
+      {"write after delete",
+       [] {
+         TksPDFIntegerObject* volatile o = new TksPDFIntegerObject(1);
+         delete o;
+         o->Value = 2;
+       }},
+      // The first word holds the free-list link while the cell is free.
+      {"virtual call after delete",
+       [] {
+         TksPDFObject* volatile o = new TksPDFNameObject("/A");
+         delete o;
+         (void)o->Clone();
+       }},
+      {"delete twice",
+       [] {
+         TksPDFObject* volatile o = new TksPDFStringObject("(x)");
+         delete o;
+         delete o;
+       }},
+  };
+  for (const auto& c : cases) EXPECT_DEATH(c.misuse(), "AddressSanitizer: use-after-poison") << c.what;
 }
 
 TEST(ObjectTypeName, Texts) {
