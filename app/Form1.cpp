@@ -211,7 +211,7 @@ bool TForm1::RunEngine(const std::function<void()>& work) {
     work();
     failed = false;
   } catch (const std::exception& e) {
-    failure = QString::fromUtf8(e.what());
+    failure = QString::fromUtf8(ksErrorText(e));
   } catch (...) {
     failure = QStringLiteral("The operation ended with an unknown error.");
   }

@@ -62,7 +62,7 @@ int RunConvert(const TksCliOptions& options) {
       document.SetCompression(options.compress == "flate" ? 0 : 1, static_cast<uint8_t>(options.compressionLevel));
     document.SaveToFile(options.output, 2);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "pagewright-convert: %s\n", e.what());
+    std::fprintf(stderr, "pagewright-convert: %s\n", ksErrorText(e).c_str());
     return 2;
   }
   return warnings.empty() ? 0 : 3;

@@ -193,7 +193,7 @@ int RunInfo(const TksCliOptions& options) {
     PrintStructure(doc);
     return 0;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", Printable(ksplatform::Utf8ToUtf16(e.what())).c_str());
+    std::fprintf(stderr, "%s\n", Printable(ksplatform::Utf8ToUtf16(ksErrorText(e))).c_str());
     return 2;
   }
 }

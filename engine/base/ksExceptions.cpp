@@ -1,5 +1,7 @@
 #include "base/ksExceptions.h"
 
+#include <string>
+
 #include <cstdio>
 #include <vector>
 
@@ -18,4 +20,27 @@ std::string ksFormat(const char* fmt, ...) {
   }
   va_end(ap2);
   return out;
+}
+
+std::string Exception::Context() const {
+  std::string where;
+  if (!File.empty()) where = "file \"" + File + "\"";
+  if (ObjectNumber >= 0) {
+    if (!where.empty()) where += ", ";
+    where += "object " + std::to_string(ObjectNumber);
+    if (Offset >= 0) where += " at byte " + std::to_string(Offset);
+  }
+  return where;
+}
+
+std::string ksErrorText(const std::exception& error, bool withFile) {
+  std::string text = error.what();
+  if (const auto* e = dynamic_cast<const Exception*>(&error)) {
+    // A message that names the file already says where; the object may still add to it.
+    Exception context = *e;
+    if (!withFile || text.find(context.File) != std::string::npos) context.File.clear();
+    const std::string where = context.Context();
+    if (!where.empty()) text += " (" + where + ")";
+  }
+  return text;
 }

@@ -10,11 +10,33 @@
 std::string ksFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The framework's base exception class: everything the engine raises derives from it.
+// what() is the message alone, exactly as the message table gives it; where it arose is
+// kept beside it, filled in as the error passes the places that know.
 class Exception : public std::runtime_error {
  public:
   explicit Exception(const std::string& msg) : std::runtime_error(msg) {}
   std::string Message() const { return what(); }
+
+  std::string File;          // the file being read or written; empty when not known
+  int32_t ObjectNumber = -1;  // the object being read
+  int64_t Offset = -1;       // the byte offset of that object in the file
+  // Each keeps what an inner site already gave: it knows more precisely.
+  void NoteFile(const std::string& file) {
+    if (File.empty()) File = file;
+  }
+  void NoteObject(int32_t number, int64_t offset) {
+    if (ObjectNumber < 0) {
+      ObjectNumber = number;
+      Offset = offset;
+    }
+  }
+  // "file "a.pdf", object 12 at byte 3456"; empty when nothing is known.
+  std::string Context() const;
 };
+
+// The text to show a user for any error: the message, and where when it is known.
+// withFile adds the file, for runs over several files (one file's run names it already).
+std::string ksErrorText(const std::exception& error, bool withFile = false);
 
 class TksException : public Exception { public: using Exception::Exception; };
 class EPDFException : public Exception { public: using Exception::Exception; };

@@ -461,6 +461,8 @@ class TksCustomPDFDocument : public TksComponent {
   // EReadError when the source changed (or was cut short) while it was being read: what
   // was read may mix two versions of the file, or zeros where its end was.
   void CheckSourceReadWhole() const;
+  // Drops what a failed load was reading with.
+  void EndFailedLoad();
   // The writer of a save reads the document's state and reports through its events.
   friend class TksDocumentWriter;
 };

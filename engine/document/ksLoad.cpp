@@ -38,6 +38,15 @@ void TksCustomPDFDocument::CheckSourceReadWhole() const {
     throw EReadError(ksFormat(ksres::SSourceChangedWhileRead, SourceFile->path().c_str()));
 }
 
+void TksCustomPDFDocument::EndFailedLoad() {
+  load_.reset();
+  // A source changed while it was read explains any failure it caused.
+  if (SourceFile && !SourceFile->Unchanged()) {
+    StructureRead = false;
+    CheckSourceReadWhole();
+  }
+}
+
 bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
   // Always from a clean state: a failed earlier load may have left objects behind.
   Reset();
@@ -84,12 +93,12 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     // Whatever was read of a file that changed meanwhile may mix two versions of it, or
     // hold zeros where its end was: the document is not the file.
     CheckSourceReadWhole();
+  } catch (Exception& e) {
+    e.NoteFile(WorkFileName);
+    EndFailedLoad();
+    throw;
   } catch (...) {
-    load_.reset();
-    if (SourceFile && !SourceFile->Unchanged()) {
-      StructureRead = false;
-      CheckSourceReadWhole();
-    }
+    EndFailedLoad();
     throw;
   }
   // Reading is over; the mapping stays, as stream data may be views into it.

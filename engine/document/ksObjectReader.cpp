@@ -87,7 +87,13 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t o
   int32_t number = 0, headerGeneration = 0;
   if (!load_->Reader->PeekObjectHeader(number, headerGeneration) || number != objectNumber)
     throw ECrossReferenceError(ksFormat(ksres::SObjectNotAtOffset, objectNumber, static_cast<long long>(offset)));
-  std::unique_ptr<TksPDFIndirectObject> object = ReadObjectAtExpecting(objectNumber);
+  std::unique_ptr<TksPDFIndirectObject> object;
+  try {
+    object = ReadObjectAtExpecting(objectNumber);
+  } catch (Exception& e) {
+    e.NoteObject(objectNumber, offset);
+    throw;
+  }
   if (object) resolver_->CheckGeneration(*object, generation);
   ++load_->ObjectsSincePageRelease;
   if (TksPDFStreamObject* stream = object ? AsStream(object->Value.get()) : nullptr)

@@ -347,3 +347,31 @@ TEST(MappedFile, PagesHandedBackAreReadAgainUnchanged) {
 }
 
 }  // namespace
+
+// A failure deep in the file says where: the message stays exactly the table's text,
+// the file and the object (with its offset) come beside it for display.
+TEST(LoadFromFile, ErrorsCarryTheFileAndTheObjectBesideTheMessage) {
+  PdfBuilder b("%PDF-1.4");
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+      .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+      .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Bad (unterminated >>");
+  const std::string path = ksfixture::WriteTempFile("context.pdf", b.Build("/Root 1 0 R"));
+  const int64_t offset = static_cast<int64_t>(b.Offsets().at(3));
+  TksCustomPDFDocument doc;
+  try {
+    doc.LoadFromFile(path);
+    FAIL() << "the broken string was read";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.File, path);
+    EXPECT_EQ(e.ObjectNumber, 3);
+    EXPECT_EQ(e.Offset, offset);
+    EXPECT_EQ(ksErrorText(e), std::string(e.what()) + " (object 3 at byte " + std::to_string(offset) + ")");
+    EXPECT_EQ(ksErrorText(e, true), std::string(e.what()) + " (file \"" + path + "\", object 3 at byte " +
+                                        std::to_string(offset) + ")");
+  }
+  // A message that names the file already is not told it twice.
+  EReadError named("The file \"" + path + "\" was changed while it was read");
+  named.NoteFile(path);
+  EXPECT_EQ(ksErrorText(named, true), named.what());
+  EXPECT_EQ(ksErrorText(std::runtime_error("plain")), "plain");
+}
