@@ -93,6 +93,15 @@ KS_DECLARE_EXCEPTION(EZDecompressionError, EZLibError);
 // A decoder's output would pass its cap (decompression bombs).
 KS_DECLARE_EXCEPTION(EDecodedSizeError, Exception);
 
+// Classes of our own for failures whose texts are raised with the base class elsewhere:
+// each derives from it directly, so a handler of the base class still sees them.
+KS_DECLARE_EXCEPTION(EListIndexError, Exception);   // an index outside a list
+KS_DECLARE_EXCEPTION(EFilterDataError, Exception);  // encoded stream data that break their filter's rules
+KS_DECLARE_EXCEPTION(ESyntaxError, Exception);      // a token or file that is not PDF syntax
+KS_DECLARE_EXCEPTION(ESecurityError, Exception);    // an encryption dictionary that cannot be used
+KS_DECLARE_EXCEPTION(EFieldValueError, Exception);  // a form field's value that cannot be decoded
+KS_DECLARE_EXCEPTION(EOpenError, Exception);        // the source file cannot be opened
+
 // Saving: the output file cannot be created or written.
 KS_DECLARE_EXCEPTION(EFCreateError, Exception);
 KS_DECLARE_EXCEPTION(EFWriteError, Exception);

@@ -118,7 +118,7 @@ void AsciiHexDecodeInto(std::string_view data, TksDecodeBuffer& out) {
     if (c == '>') break;
     if (IsAsciiBlank(c)) continue;
     int v = HexValue(c);
-    if (v < 0) throw Exception(ksres::SIllegalCharacter);
+    if (v < 0) throw EFilterDataError(ksres::SIllegalCharacter);
     if (held < 0) {
       held = v;
     } else {
@@ -134,7 +134,7 @@ namespace {
 // The codec's own form: data must end with the marker.
 void AsciiHexDecodeMarked(std::string_view data, TksDecodeBuffer& out) {
   if (data.empty()) return;
-  if (data.back() != '>') throw Exception(ksres::SEndOfDataMarkerWrong);
+  if (data.back() != '>') throw EFilterDataError(ksres::SEndOfDataMarkerWrong);
   AsciiHexDecodeInto(data.substr(0, data.size() - 1), out);  // the final ">" is not data
 }
 
@@ -183,7 +183,7 @@ std::string Ascii85Encode(std::string_view data) {
 void Ascii85DecodeInto(std::string_view data, TksDecodeBuffer& out) {
   static constexpr uint64_t kPow[5] = {52200625, 614125, 7225, 85, 1};
   if (data.empty()) return;
-  if (data.size() < 2 || data.substr(data.size() - 2) != "~>") throw Exception(ksres::SEndOfDataMarkerWrong);
+  if (data.size() < 2 || data.substr(data.size() - 2) != "~>") throw EFilterDataError(ksres::SEndOfDataMarkerWrong);
   const size_t end = data.size() - 2;
   out.Reserve(end / 5 * 4 + 4);
   uint64_t acc = 0;
@@ -205,13 +205,13 @@ void Ascii85DecodeInto(std::string_view data, TksDecodeBuffer& out) {
         count = 0;
       }
     } else if (c == 'z') {
-      if (count != 0) throw Exception(ksres::SZInappropriate);
+      if (count != 0) throw EFilterDataError(ksres::SZInappropriate);
       put4(0);
     } else if (!IsAsciiBlank(c)) {
-      throw Exception(ksres::SIllegalCharacter);
+      throw EFilterDataError(ksres::SIllegalCharacter);
     }
   }
-  if (count == 1) throw Exception(ksres::SSingleFinalCharacter);
+  if (count == 1) throw EFilterDataError(ksres::SSingleFinalCharacter);
   if (count > 1) {
     // The missing digits were read as 0, so the value is at most one unit of the
     // kept bytes too low: round the kept bytes up as one number.
@@ -296,20 +296,20 @@ void RunLengthDecodeInto(std::string_view data, TksDecodeBuffer& out) {
   if (data.empty()) return;
   const auto* p = reinterpret_cast<const uint8_t*>(data.data());
   const size_t end = data.size() - 1;
-  if (p[end] != 128) throw Exception(ksres::SRLEEndMarkerWrong);
+  if (p[end] != 128) throw EFilterDataError(ksres::SRLEEndMarkerWrong);
   out.Reserve(uint64_t{data.size()} * 2);
   size_t i = 0;
   while (i < end) {
     const uint8_t len = p[i];
     if (len < 128) {
       const size_t count = size_t{len} + 1;
-      if (i + 1 + count > end) throw Exception(ksres::SRLEUnexpectedEOF);
+      if (i + 1 + count > end) throw EFilterDataError(ksres::SRLEUnexpectedEOF);
       out.Append(p + i + 1, count);
       i += 1 + count;
     } else if (len == 128) {
-      throw Exception(ksres::SRLEPrematureEnd);
+      throw EFilterDataError(ksres::SRLEPrematureEnd);
     } else {
-      if (i + 1 >= end) throw Exception(ksres::SRLEUnexpectedEOF);
+      if (i + 1 >= end) throw EFilterDataError(ksres::SRLEUnexpectedEOF);
       out.Append(257 - size_t{len}, p[i + 1]);
       i += 2;
     }
@@ -403,7 +403,7 @@ void LZWDecodeInto(std::string_view data, TksDecodeBuffer& out) {
     if (code < table->Size()) {
       table->Add(prev, (*table)[code].first);
     } else {
-      if (prev < 0) throw Exception(ksFormat(ksres::SLZWInvalidFirstCode, code));
+      if (prev < 0) throw EFilterDataError(ksFormat(ksres::SLZWInvalidFirstCode, code));
       // Taken as the next code to be defined: previous string plus its first byte.
       code = table->Size();
       table->Add(prev, lastFirst);

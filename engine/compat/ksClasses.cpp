@@ -141,7 +141,7 @@ int32_t TksObjectList::Add(int32_t id, TksPDFIndirectObject* object) {
 
 void TksObjectList::Insert(int32_t index, int32_t id, TksPDFIndirectObject* object) {
   if (id < 0) throw EInvalidID(ksFormat(ksres::SInvalidID, id));
-  if (index < 0 || index > count_) throw Exception(ksFormat(ksres::SListIndexError, index));
+  if (index < 0 || index > count_) throw EListIndexError(ksFormat(ksres::SListIndexError, index));
   if (count_ == capacity_) Grow();
   std::move_backward(items_.get() + index, items_.get() + count_, items_.get() + count_ + 1);
   items_[static_cast<size_t>(index)] = Pair{id, object};
@@ -149,12 +149,12 @@ void TksObjectList::Insert(int32_t index, int32_t id, TksPDFIndirectObject* obje
 }
 
 TksPDFIndirectObject* TksObjectList::Items(int32_t index) const {
-  if (index < 0 || index >= count_) throw Exception(ksFormat(ksres::SListIndexError, index));
+  if (index < 0 || index >= count_) throw EListIndexError(ksFormat(ksres::SListIndexError, index));
   return items_[static_cast<size_t>(index)].object;
 }
 
 int32_t TksObjectList::IDs(int32_t index) const {
-  if (index < 0 || index >= count_) throw Exception(ksFormat(ksres::SListIndexError, index));
+  if (index < 0 || index >= count_) throw EListIndexError(ksFormat(ksres::SListIndexError, index));
   return items_[static_cast<size_t>(index)].id;
 }
 

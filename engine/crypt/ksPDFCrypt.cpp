@@ -25,7 +25,7 @@ TksDigest Md5(std::initializer_list<std::string_view> parts) {
 
 void Rc4(const uint8_t* key, size_t keyLength, uint8_t* data, size_t size) {
   if (keyLength < ARCFOUR_MIN_KEY_SIZE || keyLength > ARCFOUR_MAX_KEY_SIZE)
-    throw Exception(ksres::SRC4InvalidKeyLength);
+    throw ESecurityError(ksres::SRC4InvalidKeyLength);
   arcfour_ctx ctx;
   arcfour_set_key(&ctx, keyLength, key);
   if (size > 0) arcfour_crypt(&ctx, size, data, data);
@@ -129,11 +129,11 @@ void TksBasePDFCrypt::CryptObjectData(const uint8_t* key, int keyLength, int32_t
 void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const TksPDFArrayObject* idArray) {
   // The method comes first: an AES document must never reach the RC4 checks.
   if (auto* filter = AsName(encrypt.Lookup("/Filter")); filter && filter->Text != "/Standard")
-    throw Exception(ksFormat(ksres::SUnsupportedSecurityHandler, filter->NameValue().c_str()));
+    throw ESecurityError(ksFormat(ksres::SUnsupportedSecurityHandler, filter->NameValue().c_str()));
   int64_t v = IntegerOr(encrypt.Lookup("/V"), 0);
   int64_t r = IntegerOr(encrypt.Lookup("/R"), 0);
-  if (v >= 5 || r >= 5) throw Exception(ksres::SUnsupportedAES);
-  if (v == 3 || v < 0) throw Exception(ksFormat(ksres::SUnsupportedEncryptionVersion, static_cast<int>(v)));
+  if (v >= 5 || r >= 5) throw ESecurityError(ksres::SUnsupportedAES);
+  if (v == 3 || v < 0) throw ESecurityError(ksFormat(ksres::SUnsupportedEncryptionVersion, static_cast<int>(v)));
   Version = static_cast<int32_t>(v);
 
   int64_t lengthBits = IntegerOr(encrypt.Lookup("/Length"), v == 4 ? 128 : 40);
@@ -145,7 +145,7 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
         auto* filter = AsDict(cf->ValueAt(i));
         auto* method = filter ? AsName(filter->Lookup("/CFM")) : nullptr;
         if (method && (method->Text == "/AESV2" || method->Text == "/AESV3"))
-          throw Exception(ksres::SUnsupportedAES);
+          throw ESecurityError(ksres::SUnsupportedAES);
       }
     }
     int64_t filterBits = 0;
@@ -159,7 +159,7 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
       auto* filter = cf ? AsDict(cf->Lookup(name->Text)) : nullptr;
       auto* method = filter ? AsName(filter->Lookup("/CFM")) : nullptr;
       if (!method || method->Text != "/V2")
-        throw Exception(ksFormat(ksres::SUnsupportedCryptMethod,
+        throw ESecurityError(ksFormat(ksres::SUnsupportedCryptMethod,
                                  method ? method->NameValue().c_str() : name->NameValue().c_str()));
       encrypted = true;
       int64_t length = IntegerOr(filter->Lookup("/Length"), 0);
@@ -178,7 +178,7 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
     KeyLength = 5;
   } else {
     if (lengthBits < 40 || lengthBits > 128 || lengthBits % 8 != 0)
-      throw Exception(ksFormat(ksres::SInvalidKeyLength, static_cast<int>(std::clamp<int64_t>(lengthBits, -1, 100000))));
+      throw ESecurityError(ksFormat(ksres::SInvalidKeyLength, static_cast<int>(std::clamp<int64_t>(lengthBits, -1, 100000))));
     Revision = r >= 3 ? static_cast<int32_t>(r) : 3;
     KeyLength = static_cast<int32_t>(lengthBits / 8);
   }
@@ -187,16 +187,16 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
 
   if (idArray && idArray->Count() > 0) {
     auto* first = AsString(idArray->GetItem(0));
-    if (!first) throw Exception(ksres::SInvalidFileId);
+    if (!first) throw ESecurityError(ksres::SInvalidFileId);
     SetFileID(first->Bytes());
   }
   IDArray.reset();
   if (idArray) IDArray.reset(static_cast<TksPDFArrayObject*>(idArray->Clone().release()));
   auto* o = AsString(encrypt.Lookup("/O"));
-  if (!o) throw Exception(ksres::SInvalidOwnerKey);
+  if (!o) throw ESecurityError(ksres::SInvalidOwnerKey);
   SetOwnerKey(o->Text);
   auto* u = AsString(encrypt.Lookup("/U"));
-  if (!u) throw Exception(ksres::SInvalidUserKey);
+  if (!u) throw ESecurityError(ksres::SInvalidUserKey);
   SetUserKey(u->Text);
   const std::optional<int64_t> p = IntegerValue(encrypt.Lookup("/P"));
   if (!p) throw EInvalidPermission(ksres::SInvalidPermission);
@@ -205,7 +205,7 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
 
 void TksPDFDecrypt::SetOwnerKey(std::string_view tokenText) {
   std::string bytes = KeyTokenBytes(tokenText);
-  if (bytes.size() < 32) throw Exception(ksres::SInvalidOwnerKey);
+  if (bytes.size() < 32) throw ESecurityError(ksres::SInvalidOwnerKey);
   std::copy_n(bytes.begin(), 32, OwnerKey.begin());
 }
 
@@ -213,7 +213,7 @@ void TksPDFDecrypt::SetUserKey(std::string_view tokenText) {
   // Only the first 16 bytes take part in the check from revision 3 on; some producers
   // write no more than those.
   std::string bytes = KeyTokenBytes(tokenText);
-  if (bytes.size() < 16) throw Exception(ksres::SInvalidUserKey);
+  if (bytes.size() < 16) throw ESecurityError(ksres::SInvalidUserKey);
   UserKey.fill(0);
   std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), 32), UserKey.begin());
 }
@@ -367,7 +367,7 @@ bool TksPDFDecrypt::IsStreamEncrypted(const TksPDFDictObject* dict) const {
 // ---- TksPDFEncryptionSettings ----
 
 void TksPDFEncryptionSettings::CheckChange() const {
-  if (!allowChange_) throw Exception(ksres::SCannotChangeEncryption);
+  if (!allowChange_) throw ESecurityError(ksres::SCannotChangeEncryption);
 }
 
 bool TksPDFEncryptionSettings::SameAs(const TksPDFEncryptionSettings& other) const {

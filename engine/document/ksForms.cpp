@@ -273,7 +273,7 @@ std::string_view TksCustomPDFDocument::FieldValueBytes(const TksAcroFormField& f
   } catch (const EDecodedSizeError&) {
     throw;
   } catch (const Exception& e) {
-    throw Exception(ksFormat(ksres::SFieldValueNotDecoded, field.FullName.c_str(), e.what()));
+    throw EFieldValueError(ksFormat(ksres::SFieldValueNotDecoded, field.FullName.c_str(), e.what()));
   }
   return fieldValues_.emplace(stream, std::move(bytes)).first->second->View();
 }

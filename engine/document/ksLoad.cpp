@@ -70,7 +70,7 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
   } catch (const Exception&) {
     throw;
   } catch (const std::exception& e) {
-    throw Exception(e.what());
+    throw EOpenError(e.what());
   }
 
   try {

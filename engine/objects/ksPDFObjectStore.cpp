@@ -81,7 +81,7 @@ int32_t TksPDFObjectStore::IndexOfID(int32_t id) const {
 }
 
 TksPDFIndirectObject* TksPDFObjectStore::Items(int32_t index) const {
-  if (index < 0 || index >= Count()) throw Exception(ksFormat(ksres::SListIndexError, index));
+  if (index < 0 || index >= Count()) throw EListIndexError(ksFormat(ksres::SListIndexError, index));
   return objects_[static_cast<size_t>(index)].get();
 }
 

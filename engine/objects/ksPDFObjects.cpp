@@ -229,12 +229,12 @@ TksPDFObject* TksPDFArrayObject::GetItem(int32_t index) const {
 }
 
 void TksPDFArrayObject::Insert(int32_t index, TksPDFObjectPtr object) {
-  if (index < 0 || index > Count()) throw Exception(ksFormat(ksres::SListIndexError, index));
+  if (index < 0 || index > Count()) throw EListIndexError(ksFormat(ksres::SListIndexError, index));
   Items.insert(Items.begin() + index, std::move(object));
 }
 
 TksPDFObjectPtr TksPDFArrayObject::PutItem(int32_t index, TksPDFObjectPtr object) {
-  if (index < 0 || index >= Count()) throw Exception(ksFormat(ksres::SListIndexError, index));
+  if (index < 0 || index >= Count()) throw EListIndexError(ksFormat(ksres::SListIndexError, index));
   std::swap(Items[static_cast<size_t>(index)], object);
   return object;
 }
@@ -245,7 +245,7 @@ TksPDFObjectPtr TksPDFArrayObject::Take(int32_t index) {
 }
 
 void TksPDFArrayObject::DeleteAt(int32_t index) {
-  if (index < 0 || index >= Count()) throw Exception(ksFormat(ksres::SListIndexError, index));
+  if (index < 0 || index >= Count()) throw EListIndexError(ksFormat(ksres::SListIndexError, index));
   Items.erase(Items.begin() + index);
 }
 

@@ -108,7 +108,7 @@ bool ksTryStrToInt64(std::string_view text, int64_t& value) { return TryStrToInt
 TksPDFStreamReader::NestingGuard::NestingGuard(TksPDFStreamReader& r) : reader(r) {
   if (++reader.depth_ > kMaxNesting) {
     --reader.depth_;
-    throw Exception(ksFormat(ksres::SNestingTooDeep, kMaxNesting));
+    throw ESyntaxError(ksFormat(ksres::SNestingTooDeep, kMaxNesting));
   }
 }
 
@@ -233,12 +233,12 @@ TksPDFObjectPtr TksPDFStreamReader::ParseNumberOrReference() {
 
   auto toInt32 = [](std::string_view t) {
     int32_t v = 0;
-    if (!TryStrToInt(t, v)) throw Exception(ksFormat(ksres::SInvalidInteger, std::string(t).c_str()));
+    if (!TryStrToInt(t, v)) throw ESyntaxError(ksFormat(ksres::SInvalidInteger, std::string(t).c_str()));
     return v;
   };
   auto toGeneration = [&](std::string_view t) {
     int32_t v = toInt32(t);
-    if (v < 0 || v > 65535) throw Exception(ksFormat(ksres::SInvalidGeneration, std::string(t).c_str()));
+    if (v < 0 || v > 65535) throw ESyntaxError(ksFormat(ksres::SInvalidGeneration, std::string(t).c_str()));
     return static_cast<uint16_t>(v);
   };
 
@@ -275,7 +275,7 @@ TksPDFObjectPtr TksPDFStreamReader::ParseNumberOrReference() {
   if (TryStrToInt(t1, i32)) return std::make_unique<TksPDFIntegerObject>(i32);
   int64_t i64 = 0;
   if (TryStrToInt(t1, i64)) return std::make_unique<TksPDFInt64Object>(i64);
-  throw Exception(ksFormat(ksres::SInvalidInteger, std::string(t1).c_str()));
+  throw ESyntaxError(ksFormat(ksres::SInvalidInteger, std::string(t1).c_str()));
 }
 
 std::unique_ptr<TksPDFArrayObject> TksPDFStreamReader::ReadArrayObject() {
@@ -490,12 +490,12 @@ TksPDFVersion TksPDFStreamReader::ReadHeader() {
     if (minor >= 8) throw EUnsupportedVersion(ksFormat(ksres::SUnsupportedVersion, token.c_str()));
     return static_cast<TksPDFVersion>(pvPDF10 + minor);
   }
-  throw Exception(ksFormat(ksres::SInvalidInteger, token.substr(7, 1).c_str()));
+  throw ESyntaxError(ksFormat(ksres::SInvalidInteger, token.substr(7, 1).c_str()));
 }
 
 int64_t TksPDFStreamReader::FindStartXRef() const {
   static constexpr std::string_view kKeyword = "startxref";
-  if (size_ < kKeyword.size()) throw Exception(ksres::SInvalidPDFFile);
+  if (size_ < kKeyword.size()) throw ESyntaxError(ksres::SInvalidPDFFile);
   uint64_t match = 0;
   bool found = false;
   for (uint64_t i = size_ - kKeyword.size() + 1; i-- > 0;) {
@@ -509,7 +509,7 @@ int64_t TksPDFStreamReader::FindStartXRef() const {
     found = true;
     break;
   }
-  if (!found) throw Exception(ksres::SInvalidPDFFile);
+  if (!found) throw ESyntaxError(ksres::SInvalidPDFFile);
   uint64_t p = match;
   while (p < size_ && (data_[p] < '0' || data_[p] > '9')) ++p;
   uint64_t digits = p;
