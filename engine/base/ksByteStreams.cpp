@@ -20,14 +20,14 @@ int64_t TksStream::Size() {
   return size;
 }
 
-void TksStream::SetSize(int64_t) { throw EReadError("Stream size cannot be changed"); }
+void TksStream::SetSize(int64_t) { throw EReadError(ksres::SStreamSizeFixed); }
 
 void TksStream::ReadBuffer(void* buffer, int64_t count) {
-  if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+  if (count > 0 && Read(buffer, count) != count) throw EReadError(ksres::SStreamReadShort);
 }
 
 void TksStream::WriteBuffer(const void* buffer, int64_t count) {
-  if (count > 0 && Write(buffer, count) != count) throw EReadError("Stream write error");
+  if (count > 0 && Write(buffer, count) != count) throw EReadError(ksres::SStreamWriteShort);
 }
 
 int64_t TksStream::CopyFrom(TksStream& source, int64_t count) {
@@ -39,7 +39,7 @@ int64_t TksStream::CopyFrom(TksStream& source, int64_t count) {
     // Whole blocks straight from memory, no bounce buffer.
     int64_t pos = mem->Position();
     int64_t n = std::min<int64_t>(count, static_cast<int64_t>(mem->size()) - pos);
-    if (n < count) throw EReadError("Stream read error");
+    if (n < count) throw EReadError(ksres::SStreamReadShort);
     WriteBuffer(mem->data() + pos, n);
     mem->Seek(n, soCurrent);
     return n;
@@ -61,7 +61,7 @@ void TksStream::CopyFromFile(int fd, int64_t offset, int64_t count) {
     ssize_t n = ::pread(fd, buf.data(), static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(buf.size()))),
                         static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw EReadError("Stream read error");
+    if (n <= 0) throw EReadError(ksres::SStreamReadShort);
     WriteBuffer(buf.data(), n);
     offset += n;
     count -= n;

@@ -1,13 +1,31 @@
-// Every user-visible text of the engine, looked up by identifier where it is used.
+// Every user-visible text of the engine, looked up by identifier where it is used:
+// one block per unit. In each block the fixed texts come first: callers and users
+// match them word for word, so they stay exactly as they are, misspellings
+// ("Illeagal") and stray capitals included, and stay even where nothing raises them
+// yet. The project's own texts follow; they say what happened and what was done.
+// ksFormat checks each text against its arguments when the program is compiled.
 #pragma once
 
 namespace ksres {
-// Object values and lists
+// Values, lists and byte streams (objects/, base/, compat/)
+// - fixed texts
 inline constexpr const char* SInvalidID = "Invalid unique ID (%d)";
 inline constexpr const char* SListIndexError = "List index out of bounds (%d)";
 inline constexpr const char* SIndexOutOfBounds = "Index Out Of Bounds!";
+inline constexpr const char* SInvalidStream = "Invalid Stream! Cannot create with null stream";
+inline constexpr const char* SWriteOnlyRead = "A write-only filter cannot read";
+// - our own texts
+inline constexpr const char* SReadOnlyWrite = "A read-only filter cannot write";
+inline constexpr const char* SStreamReadShort = "Stream read error";
+inline constexpr const char* SStreamWriteShort = "Stream write error";
+inline constexpr const char* SStreamSizeFixed = "Stream size cannot be changed";
+inline constexpr const char* SCannotOpenFile = "Cannot open file \"%s\". %s";
+inline constexpr const char* SCannotResizeFile = "Cannot resize file \"%s\". %s";
+}  // namespace ksres
 
-// Tokenizer and parser
+namespace ksres {
+// Tokenizer and object parser (parse/)
+// - fixed texts
 inline constexpr const char* SStringReadError = "Error reading PDF string (%s)";
 inline constexpr const char* SArrayReadError = "Error reading PDF array (%s)";
 inline constexpr const char* SNameReadError = "Error reading PDF name string (%s)";
@@ -24,21 +42,15 @@ inline constexpr const char* SUnsupportedVersion = "Unsupported PDF Version (%s)
 inline constexpr const char* SInvalidPDFFile = "Invalid PDF File";
 inline constexpr const char* SInvalidInteger = "'%s' is not a valid integer value";
 inline constexpr const char* SUnexpectedStreamType = "Unexpected Stream Type";
+inline constexpr const char* SEndOfData = "end of data";
+// - our own texts
+inline constexpr const char* SNestingTooDeep = "PDF objects nested deeper than %d levels";
+inline constexpr const char* SInvalidGeneration = "Invalid generation number (%s)";
+}  // namespace ksres
 
-// Store, cross-reference data, structure walk
-inline constexpr const char* SUnexpectedObject = "Unexpected PDF object encountered";
-inline constexpr const char* SFileCorrupted = "File is corrupted";
-inline constexpr const char* SUnexpectedError = "Unexpected Error";
-inline constexpr const char* SImproperPNG = "Improper PNG algorithm tag in stream";
-inline constexpr const char* SFileNotFound = "%s File Not Found";
-inline constexpr const char* SIsDirectory = "%s is a directory";
-inline constexpr const char* SNotRegularFile = "%s is not a regular file";
-inline constexpr const char* SInvalidPage = "Invalid page number (%d)";
-
-// Stream adapters and filters
-inline constexpr const char* SInvalidStream = "Invalid Stream! Cannot create with null stream";
-inline constexpr const char* SWriteOnlyRead = "A write-only filter cannot read";
-inline constexpr const char* SReadOnlyWrite = "A read-only filter cannot write";
+namespace ksres {
+// Filters and codecs (codec/)
+// - fixed texts
 inline constexpr const char* SUnsupportedFilterName = "Unsupported filter (%s)";
 inline constexpr const char* SUnsupportedFilter = "Unsupported filter";
 inline constexpr const char* SUnexpectedFilterObject = "Unexpected filter object, found (%s)";
@@ -49,12 +61,19 @@ inline constexpr const char* SSingleFinalCharacter = "Single Final Character";
 inline constexpr const char* SRLEEndMarkerWrong = "EndOfData Marker is wrong";
 inline constexpr const char* SRLEPrematureEnd = "Premature EndOfData Marker found";
 inline constexpr const char* SRLEUnexpectedEOF = "Unexpected EndOfFile found";
+inline constexpr const char* SImproperPNG = "Improper PNG algorithm tag in stream";
+// - our own texts
 inline constexpr const char* SDecodedTooLarge = "Decoded data exceed the limit of %s bytes";
 inline constexpr const char* SDecodeBudgetSpent =
     "Decoded stream data of this file exceed %s bytes in all, the most a file of %s bytes may decode to";
 inline constexpr const char* SLZWInvalidFirstCode = "Invalid LZW code (%d) at the start of the data";
+inline constexpr const char* SPredictorColumns = "Invalid /Columns (%d) for a PNG predictor";
+inline constexpr const char* SPredictorUnsupported = "Unsupported predictor (%d) in cross-reference stream";
+}  // namespace ksres
 
-// zlib
+namespace ksres {
+// zlib (codec/)
+// - fixed texts
 inline constexpr const char* SInvalidZStreamOp = "Invalid ZStream operation!";
 inline constexpr const char* SZNeedDictionary = "need dictionary";
 inline constexpr const char* SZStreamEnd = "stream end";
@@ -63,47 +82,41 @@ inline constexpr const char* SZStreamError = "stream error";
 inline constexpr const char* SZDataError = "data error";
 inline constexpr const char* SZMemError = "insufficient memory";
 inline constexpr const char* SZBufError = "buffer error";
+// - our own texts
 inline constexpr const char* SZVersionError = "incompatible version";
-
-// Status texts
-inline constexpr const char* SReadingXRefTable = "Reading Cross-Reference Table";
-inline constexpr const char* SReadingXRefStream = "Reading Cross-Reference Stream Table";
-inline constexpr const char* STraversingPages = "Traversing Pages...";
-inline constexpr const char* SProcessingDests = "Processing Destinations";
-inline constexpr const char* SProcessingAnnots = "Processing Annotations...";
-inline constexpr const char* SAcroFormsProcessed = "AcroForms Processed";
-inline constexpr const char* SDocumentReadComplete = "Document read complete. Pages read = %d";
-inline constexpr const char* SSavingFile = "Saving File %s";
-inline constexpr const char* SSaveComplete = "Save Complete";
-inline constexpr const char* SExpectedPageRefInOutline =
-    "Expected Page Indirect Reference in Outline Destination!";
 }  // namespace ksres
 
 namespace ksres {
-// Structure walk warnings
-inline constexpr const char* SStreamInsideArray = "Stream Object found inside Array!";
-inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number in PDF (%d)";
-}  // namespace ksres
-
-namespace ksres {
-// Security handler
+// Security handler (crypt/)
+// - fixed texts
 inline constexpr const char* SInvalidPermission = "Invalid permission in encryption dictionary";
 inline constexpr const char* SInvalidFileId = "Invalid FileId.";
 inline constexpr const char* SInvalidOwnerKey = "Invalid Owner Key.";
 inline constexpr const char* SInvalidUserKey = "Invalid User Key.";
 inline constexpr const char* SRC4InvalidKeyLength = "RC4: Invalid key length";
 inline constexpr const char* SCannotChangeEncryption = "User cannot change encryption settings";
+// - our own texts
 inline constexpr const char* SUnsupportedAES =
     "The document is encrypted with AES, which is not supported (RC4 only)";
 inline constexpr const char* SUnsupportedSecurityHandler = "Unsupported security handler (%s)";
 inline constexpr const char* SUnsupportedCryptMethod = "Unsupported encryption method (%s)";
 inline constexpr const char* SUnsupportedEncryptionVersion = "Unsupported encryption version (/V %d)";
 inline constexpr const char* SInvalidKeyLength = "Invalid encryption key length (%d bits)";
-// Reading a file's structure
-inline constexpr const char* SEndOfData = "end of data";
-inline constexpr const char* SNestingTooDeep = "PDF objects nested deeper than %d levels";
-inline constexpr const char* SInvalidGeneration = "Invalid generation number (%s)";
-inline constexpr const char* SStreamWithoutDictionary = "Stream object %d has no dictionary";
+}  // namespace ksres
+
+namespace ksres {
+// Opening a file and reading its cross-reference data and objects (document/)
+// - fixed texts
+inline constexpr const char* SFileNotFound = "%s File Not Found";
+inline constexpr const char* SReadingXRefTable = "Reading Cross-Reference Table";
+inline constexpr const char* SReadingXRefStream = "Reading Cross-Reference Stream Table";
+inline constexpr const char* SUnexpectedObject = "Unexpected PDF object encountered";
+inline constexpr const char* SFileCorrupted = "File is corrupted";
+inline constexpr const char* SUnexpectedError = "Unexpected Error";
+inline constexpr const char* SInvalidObjectNumberInPDF = "Invalid Object number in PDF (%d)";
+// - our own texts
+inline constexpr const char* SIsDirectory = "%s is a directory";
+inline constexpr const char* SNotRegularFile = "%s is not a regular file";
 inline constexpr const char* SNoEndstream = "Stream data of object %d have no endstream";
 inline constexpr const char* SStreamDataUnreadable = "Stream data of object %d could not be read; the stream is kept empty";
 inline constexpr const char* SLengthRepaired =
@@ -129,24 +142,37 @@ inline constexpr const char* SXRefSize = "Invalid /Size in cross-reference strea
 inline constexpr const char* SXRefShort = "Cross-reference stream data hold %lld entries where %lld are announced";
 inline constexpr const char* SXRefNotStream = "Object at offset %lld is not a cross-reference stream";
 inline constexpr const char* SXRefPrev = "Invalid /Prev or /XRefStm offset (%s)";
-inline constexpr const char* SPredictorColumns = "Invalid /Columns (%d) for a PNG predictor";
-inline constexpr const char* SPredictorUnsupported = "Unsupported predictor (%d) in cross-reference stream";
 inline constexpr const char* SObjStmUnreadable = "Object stream %d could not be read; the objects it holds are missing";
 inline constexpr const char* SObjStmInvalid = "Invalid object stream %d (%s)";
 inline constexpr const char* SObjStmTooLarge =
     "Object stream %d decodes to more than %s bytes, more than an object stream may hold";
 inline constexpr const char* SXRefStreamTooLarge =
     "Cross-reference stream at offset %lld decodes to more than %s bytes, more than a cross-reference stream may hold";
+inline constexpr const char* SObjectNotAtOffset =
+    "Object %d is not at offset %lld where the cross-reference data place it; the file is damaged";
+inline constexpr const char* SObjectLeftOut =
+    "Object %d is not where the cross-reference data place it; it is left out";
 inline constexpr const char* SNotEncryptionDictionary = "The /Encrypt entry is not an encryption dictionary";
 inline constexpr const char* SPasswordNeeded =
     "The document is encrypted and was not opened: a valid password is needed";
+inline constexpr const char* SSourceChangedWhileRead = "The file \"%s\" was changed while it was read";
 }  // namespace ksres
 
 namespace ksres {
-// Structure walk: status texts
+// Structure walk: pages, destinations, outlines, forms (document/)
+// - fixed texts
+inline constexpr const char* STraversingPages = "Traversing Pages...";
+inline constexpr const char* SProcessingDests = "Processing Destinations";
+inline constexpr const char* SProcessingAnnots = "Processing Annotations...";
+inline constexpr const char* SAcroFormsProcessed = "AcroForms Processed";
+inline constexpr const char* SDocumentReadComplete = "Document read complete. Pages read = %d";
 inline constexpr const char* SProcessingNameTree = "Processing Name Tree...";
 inline constexpr const char* SReadingOutlines = "Reading Outlines...";
-// Structure walk: damaged or hostile structures
+inline constexpr const char* SExpectedPageRefInOutline =
+    "Expected Page Indirect Reference in Outline Destination!";
+inline constexpr const char* SStreamInsideArray = "Stream Object found inside Array!";
+inline constexpr const char* SInvalidPage = "Invalid page number (%d)";
+// - our own texts
 inline constexpr const char* SCatalogNotFound = "Document catalog (object %d) not found";
 inline constexpr const char* SCatalogNotDictionary = "Document catalog (object %d) is not a dictionary";
 inline constexpr const char* SExpectedReference = "Expected an indirect reference in %s";
@@ -171,35 +197,31 @@ inline constexpr const char* SFieldListedTwice = "Form field (object %d) is list
 inline constexpr const char* SInfoNotDictionary = "Document information (object %d) is not a dictionary; it is left out";
 inline constexpr const char* SOutlineLoop = "Outline item (object %d) occurs twice; the outline is cut there";
 inline constexpr const char* SOutlineTooDeep = "Outline nested deeper than %d levels; the deeper items are left out";
+inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
 inline constexpr const char* SFieldValueNotDecoded = "Value of form field %s not decoded: %s";
 inline constexpr const char* SFieldValueTooLarge = "Value of form field %s decodes to more than %s bytes";
-inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
 }  // namespace ksres
 
 namespace ksres {
-// Saving
+// Saving (write/)
+// - fixed texts
+inline constexpr const char* SSavingFile = "Saving File %s";
+inline constexpr const char* SSaveComplete = "Save Complete";
 inline constexpr const char* SBuildingOutlines = "Building Outlines...";
 inline constexpr const char* SBuildingObjects = "Building Objects...";
-inline constexpr const char* SOutlineDestsMissing =
-    "Bookmarks kept without their destination, which names no page of the document: %d";
 inline constexpr const char* SWritingPages = "Writing Pages";
 inline constexpr const char* SWritingXRefTable = "Writing Cross-Reference Table";
+// - our own texts
+inline constexpr const char* SOutlineDestsMissing =
+    "Bookmarks kept without their destination, which names no page of the document: %d";
 inline constexpr const char* SCannotCreateFile = "Cannot create file \"%s\". %s";
 inline constexpr const char* SCannotWriteFile = "Cannot write to file \"%s\". %s";
 inline constexpr const char* SDocumentIncomplete =
     "The document was not read completely and cannot be saved";
 inline constexpr const char* SSourceChanged =
     "The file \"%s\" was changed after it was read; open it again before saving";
-inline constexpr const char* SSourceChangedWhileRead = "The file \"%s\" was changed while it was read";
 inline constexpr const char* SOutputNameEmpty = "The output file name is empty";
 inline constexpr const char* SOutputReadOnly = "%s is read-only; it was not replaced";
 inline constexpr const char* SOffsetTooLarge =
     "The output is too large: offset %s does not fit the ten digits of a cross-reference table";
-}  // namespace ksres
-
-namespace ksres {
-inline constexpr const char* SObjectNotAtOffset =
-    "Object %d is not at offset %lld where the cross-reference data place it; the file is damaged";
-inline constexpr const char* SObjectLeftOut =
-    "Object %d is not where the cross-reference data place it; it is left out";
 }  // namespace ksres

@@ -16,7 +16,7 @@ TksFileStream::TksFileStream(const std::string& path, Mode mode) : path_(path) {
   int flags = mode == fmOpenRead ? O_RDONLY : mode == fmCreate ? (O_RDWR | O_CREAT | O_TRUNC) : O_RDWR;
   fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd_ < 0)
-    throw EReadError(ksFormat("Cannot open file \"%s\". %s", path.c_str(), std::strerror(errno)));
+    throw EReadError(ksFormat(ksres::SCannotOpenFile, path.c_str(), std::strerror(errno)));
 }
 
 TksFileStream::~TksFileStream() {
@@ -40,7 +40,7 @@ int64_t TksFileStream::Write(const void* buffer, int64_t count) {
     ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0)
-      throw EReadError(ksFormat("Cannot write to file \"%s\". %s", path_.c_str(), std::strerror(errno)));
+      throw EReadError(ksFormat(ksres::SCannotWriteFile, path_.c_str(), std::strerror(errno)));
     done += n;
   }
   return done;
@@ -54,12 +54,12 @@ int64_t TksFileStream::Seek(int64_t offset, TksSeekOrigin origin) {
 
 void TksFileStream::SetSize(int64_t newSize) {
   if (::ftruncate(fd_, static_cast<off_t>(newSize)) != 0)
-    throw EReadError(ksFormat("Cannot resize file \"%s\". %s", path_.c_str(), std::strerror(errno)));
+    throw EReadError(ksFormat(ksres::SCannotResizeFile, path_.c_str(), std::strerror(errno)));
 }
 
 void TksFileStream::Flush() {
   if (::fsync(fd_) != 0 && errno != EINVAL)
-    throw EReadError(ksFormat("Cannot write to file \"%s\". %s", path_.c_str(), std::strerror(errno)));
+    throw EReadError(ksFormat(ksres::SCannotWriteFile, path_.c_str(), std::strerror(errno)));
 }
 
 // ---- adapters ----

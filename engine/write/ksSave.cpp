@@ -68,7 +68,7 @@ class TksSaveFile : public TksStream {
         break;
       }
       if (n < 0) Fail(errno);
-      if (n == 0) throw EReadError("Stream read error");  // the source ended early
+      if (n == 0) throw EReadError(ksres::SStreamReadShort);  // the source ended early
       offset += n;
       count -= n;
       written_ += n;
