@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-std::string ksFormat(const char* fmt, ...) {
+std::string ksVFormat(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   va_list ap2;

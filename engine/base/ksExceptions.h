@@ -2,12 +2,88 @@
 // component's contract; the texts live in ksPDFResStrs.
 #pragma once
 #include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
 #include <stdexcept>
 #include <string>
 
 // printf-style formatting of the message table's "%s"/"%d" texts. Locale-free for
 // the conversions used here.
-std::string ksFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string ksVFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+namespace ksformat {
+// Called only when a check below fails: not being constexpr, it stops the compilation
+// at the ksFormat call whose text and arguments disagree.
+void FormatTextDoesNotMatchArguments();
+
+template <class T>
+constexpr bool Fits(char length, char conversion) {
+  using U = std::remove_cv_t<T>;
+  switch (conversion) {
+    case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': case 'c':
+      if constexpr (std::is_integral_v<U> && !std::is_same_v<U, bool>) {
+        if (length == 'L') return sizeof(U) == sizeof(long long);
+        if (length == 'l') return sizeof(U) == sizeof(long);
+        if (length == 'z') return sizeof(U) == sizeof(size_t);
+        return length == 0 && sizeof(U) <= sizeof(int);
+      } else {
+        return false;
+      }
+    case 's':
+      return length == 0 && (std::is_same_v<U, const char*> || std::is_same_v<U, char*>);
+    case 'f': case 'g': case 'e': case 'G': case 'E':
+      return length == 0 && std::is_floating_point_v<U> && !std::is_same_v<U, long double>;
+    case 'p':
+      return length == 0 && std::is_pointer_v<U>;
+    default:
+      return false;
+  }
+}
+
+// Each conversion of the text in turn against the next argument's type; the count must agree.
+template <class... Args>
+consteval bool Matches(const char* text) {
+  bool (*const fits[])(char, char) = {&Fits<Args>..., nullptr};
+  size_t next = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p != '%') continue;
+    ++p;
+    if (*p == '%') continue;
+    while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') ++p;
+    while (*p >= '0' && *p <= '9') ++p;
+    if (*p == '.') {
+      ++p;
+      while (*p >= '0' && *p <= '9') ++p;
+    }
+    char length = 0;
+    if (*p == 'l' && p[1] == 'l') {
+      length = 'L';
+      p += 2;
+    } else if (*p == 'l' || *p == 'z') {
+      length = *p++;
+    }
+    if (*p == 0 || next >= sizeof...(Args) || !fits[next](length, *p)) return false;
+    ++next;
+  }
+  return next == sizeof...(Args);
+}
+
+template <class... Args>
+struct FormatText {
+  const char* text;
+  consteval FormatText(const char* t) : text(t) {  // NOLINT: converts from a message-table text
+    if (!Matches<Args...>(t)) FormatTextDoesNotMatchArguments();
+  }
+};
+}  // namespace ksformat
+
+// The text is checked against the arguments when the program is compiled: each
+// conversion must take the type of its argument, and their counts must agree.
+template <class... Args>
+std::string ksFormat(ksformat::FormatText<std::type_identity_t<Args>...> fmt, Args... args) {
+  return ksVFormat(fmt.text, args...);
+}
 
 // The framework's base exception class: everything the engine raises derives from it.
 // what() is the message alone, exactly as the message table gives it; where it arose is

@@ -87,10 +87,15 @@ void TksCustomPDFDocument::RepeatedWarning(TksRepeatedFinding kind, const std::s
 }
 
 void TksCustomPDFDocument::ReportRepeatedWarnings() {
-  static constexpr const char* more[rfCount] = {ksres::SLengthRepairedMore, ksres::SOtherGenerationMore,
-                                                ksres::SPageTreeKidUntypedMore};
+  const auto more = [](int kind, int32_t count) {
+    switch (kind) {
+      case rfLengthRepaired: return ksFormat(ksres::SLengthRepairedMore, count);
+      case rfOtherGeneration: return ksFormat(ksres::SOtherGenerationMore, count);
+      default: return ksFormat(ksres::SPageTreeKidUntypedMore, count);  // rfUntypedPageTreeEntry
+    }
+  };
   for (int kind = 0; kind < rfCount; ++kind) {
-    if (repeatedFindings_[kind] > kRepeatedShown) Warning(ksFormat(more[kind], repeatedFindings_[kind] - kRepeatedShown));
+    if (repeatedFindings_[kind] > kRepeatedShown) Warning(more(kind, repeatedFindings_[kind] - kRepeatedShown));
     repeatedFindings_[kind] = 0;
   }
 }

@@ -223,7 +223,7 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, int32_t generation
     // the root there is no document.
     if (kind == PageTreeKind::Neither) {
       if (levels.empty()) throw EPDFFileCorruptedError(ksFormat(ksres::SPageTreeRootMissing, n));
-      Warning(ksFormat(dict ? ksres::SPageTreeKidUnknown : ksres::SPageTreeKidMissing, n));
+      Warning(dict ? ksFormat(ksres::SPageTreeKidUnknown, n) : ksFormat(ksres::SPageTreeKidMissing, n));
       return;
     }
     if (!dict->Lookup("/Type"))
