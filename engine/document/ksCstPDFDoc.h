@@ -325,8 +325,14 @@ class TksCustomPDFDocument : public TksComponent {
   int32_t OutlineCount = 0;
   // The interactive form: its own entries are followed, the field tree becomes records.
   void ReadAcroForm(TksPDFObject* form);
-  void ReadField(TksAcroFormField* parent, const std::u16string* parentName, const std::string* inheritedDA,
-                 const TksPDFDictObject* inheritedFonts, TksPDFObject* fieldReference);
+  // What one reading of the field tree has met: the field objects on the path being
+  // read, and every field object read. It lives as long as that reading.
+  struct TksFieldTreeWalk {
+    std::unordered_set<int32_t> Path, Seen;
+  };
+  void ReadField(TksFieldTreeWalk& walk, TksAcroFormField* parent, const std::u16string* parentName,
+                 const std::string* inheritedDA, const TksPDFDictObject* inheritedFonts,
+                 TksPDFObject* fieldReference);
   void ReadFieldValue(TksAcroFormField& field, const TksPDFDictObject& dict);
   void ReadFieldStates(TksAcroFormField& field, const TksPDFDictObject& dict);
   std::unique_ptr<TksFontInfo> ParseDefaultAppearance(const std::string* appearance, const TksPDFDictObject* fonts);
@@ -419,8 +425,6 @@ class TksCustomPDFDocument : public TksComponent {
   // Name -> first index in Dests, filled as entries are appended.
   mutable std::unordered_map<std::string, size_t> destIndex_;
   mutable size_t destIndexed_ = 0;
-  // Field objects on the path being read, and every field object read.
-  std::unordered_set<int32_t> fieldPath_, fieldSeen_;
   // Value streams decoded so far, one entry per stream however many fields name it.
   std::unordered_map<const TksPDFStreamObject*, std::unique_ptr<TksMemoryStream>> fieldValues_;
   uint64_t decoded_ = 0;  // bytes decoded since the load began

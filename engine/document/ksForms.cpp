@@ -67,8 +67,6 @@ TksPDFIndirectObject* TksCustomPDFDocument::LoadObject(int32_t objectNumber, int
 }
 
 void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
-  fieldPath_.clear();
-  fieldSeen_.clear();
   TksPDFDictObject* dict = nullptr;
   bool direct = false;
   if (auto* ref = AsRef(form)) {
@@ -99,11 +97,12 @@ void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
       hasAppearance = true;
     }
 
+  TksFieldTreeWalk walk;
   if (TksPDFArrayObject* fields = ResolveArray(dict->Lookup("/Fields"), true))
     for (int32_t i = 0; i < fields->Count(); ++i) {
       TksPDFObject* field = fields->GetItem(i);
       if (AsRef(field))
-        ReadField(nullptr, nullptr, hasAppearance ? &appearance : nullptr, fonts, field);
+        ReadField(walk, nullptr, nullptr, hasAppearance ? &appearance : nullptr, fonts, field);
       else
         MarkReachable(field);  // not a field of the tree, but written as it stands
     }
@@ -118,31 +117,31 @@ void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
   }
 }
 
-void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16string* parentName,
+void TksCustomPDFDocument::ReadField(TksFieldTreeWalk& walk, TksAcroFormField* parent, const std::u16string* parentName,
                                      const std::string* inheritedDA, const TksPDFDictObject* inheritedFonts,
                                      TksPDFObject* fieldReference) {
   auto* ref = AsRef(fieldReference);
   if (!ref) return;
   const int32_t number = ref->ObjectNumber;
-  if (fieldPath_.count(number)) throw EPDFFileCorruptedError(ksFormat(ksres::SFieldTreeLoop, number));
-  if (!fieldSeen_.insert(number).second) {
+  if (walk.Path.count(number)) throw EPDFFileCorruptedError(ksFormat(ksres::SFieldTreeLoop, number));
+  if (!walk.Seen.insert(number).second) {
     // Listed both in /Fields and as a kid, for instance: one record is enough.
     Warning(ksFormat(ksres::SFieldListedTwice, number));
     return;
   }
-  if (fieldPath_.size() >= static_cast<size_t>(kMaxFieldDepth))
+  if (walk.Path.size() >= static_cast<size_t>(kMaxFieldDepth))
     throw EPDFFileCorruptedError(ksFormat(ksres::SFieldTreeTooDeep, kMaxFieldDepth));
 
   TksPDFIndirectObject* object = LoadObject(number);
   TksPDFDictObject* dict = object ? AsDict(object->Value.get()) : nullptr;
   if (!dict) return;
   object->Followed = true;  // its entries are followed below
-  fieldPath_.insert(number);
+  walk.Path.insert(number);
   struct LeavePath {
     std::unordered_set<int32_t>& path;
     int32_t number;
     ~LeavePath() { path.erase(number); }
-  } leavePath{fieldPath_, number};
+  } leavePath{walk.Path, number};
 
   // A widget or kid contributes its appearance states and value to its parent.
   if (parent) {
@@ -235,7 +234,7 @@ void TksCustomPDFDocument::ReadField(TksAcroFormField* parent, const std::u16str
     for (int32_t k = 0; k < kids->Count(); ++k) {
       TksPDFObject* kid = kids->GetItem(k);
       if (AsRef(kid))
-        ReadField(created, kidsParentName, appearance, fonts.get(), kid);
+        ReadField(walk, created, kidsParentName, appearance, fonts.get(), kid);
       else
         MarkReachable(kid);
     }

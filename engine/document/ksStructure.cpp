@@ -44,8 +44,6 @@ void TksCustomPDFDocument::ResetStructure() {
   fieldValues_.clear();
   destIndex_.clear();
   destIndexed_ = 0;
-  fieldPath_.clear();
-  fieldSeen_.clear();
   rebuilt_.clear();
 }
 
