@@ -209,8 +209,9 @@ class TksCustomPDFDocument : public TksComponent {
   // its input); CloseReader ends it. The bytes must outlive the reading.
   void OpenReader(const uint8_t* data, size_t size);
   void CloseReader();
-  // The mapped source file; kept while the document lives, as stream data may borrow its bytes.
-  std::unique_ptr<ksplatform::MappedFile> SourceFile;
+  // The mapped source file (none before a load); kept while the document lives, as stream
+  // data may borrow its bytes.
+  const ksplatform::MappedFile* Source() const { return SourceFile.get(); }
 
   // A generation that matches any: for numbers that come without one.
   static constexpr int32_t kAnyGeneration = -1;
@@ -236,9 +237,12 @@ class TksCustomPDFDocument : public TksComponent {
 
   // ---- loading ----
   bool LoadFromFile(const std::string& fileName);
-  // Reads header, cross-reference data and trailer of SourceFile; sets PDFVersion,
+  // Reads header, cross-reference data and trailer of the source; sets PDFVersion,
   // IsEncrypted and IsLoaded.
   void ParseFile();
+  // Maps fileName as the source and parses it, without the structure walk or passwords:
+  // for tools and tests that look at a file's cross-reference data and objects.
+  void ParseFileAt(const std::string& fileName);
   // Whether the document opens with password; when it does, the structure is read.
   bool TryPassword(const std::u16string& password);
   // The structure walk with its events.
@@ -405,6 +409,7 @@ class TksCustomPDFDocument : public TksComponent {
   void ReportRepeatedWarnings();
 
  private:
+  std::unique_ptr<ksplatform::MappedFile> SourceFile;
   friend class TksObjectResolver;  // reports through RepeatedWarning
   std::unique_ptr<TksObjectResolver> resolver_;
 

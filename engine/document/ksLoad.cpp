@@ -113,6 +113,11 @@ void TksCustomPDFDocument::OpenReader(const uint8_t* data, size_t size) {
 
 void TksCustomPDFDocument::CloseReader() { load_.reset(); }
 
+void TksCustomPDFDocument::ParseFileAt(const std::string& fileName) {
+  SourceFile = std::make_unique<ksplatform::MappedFile>(fileName);
+  ParseFile();
+}
+
 void TksCustomPDFDocument::ParseFile() {
   try {
     OpenReader(SourceFile ? SourceFile->data() : nullptr, SourceFile ? SourceFile->size() : 0);

@@ -48,7 +48,7 @@ TEST(LoadFromFile, NamesThatAreNoFileSayWhatIsThere) {
     TksCustomPDFDocument doc;
     EXPECT_THAT([&] { doc.LoadFromFile(c.name); }, ThrowsMessage<EFileNotFound>(StrEq(c.message))) << c.name;
     EXPECT_FALSE(doc.IsLoaded);
-    EXPECT_FALSE(doc.SourceFile);
+    EXPECT_FALSE(doc.Source());
   }
   std::filesystem::remove(fifo);
 }
@@ -88,8 +88,8 @@ TEST(LoadFromFile, ASourceCutShortWhileReadFailsClearly) {
         << c.at << " " << c.keep;
     EXPECT_FALSE(doc.IsOpened());
     EXPECT_FALSE(doc.Reader());
-    ASSERT_TRUE(doc.SourceFile);
-    EXPECT_EQ(doc.SourceFile->Faulted(), c.lostPagesTouched) << c.at << " " << c.keep;
+    ASSERT_TRUE(doc.Source());
+    EXPECT_EQ(doc.Source()->Faulted(), c.lostPagesTouched) << c.at << " " << c.keep;
   }
 }
 
@@ -174,8 +174,7 @@ TEST(ParseFile, EncryptionDictionaryWithSharedValuesIsResolved) {
                                 .Object(11, "<< /CFM /V2 >>")
                                 .Build("/Root 1 0 R /Encrypt << /A 10 0 R /B 11 0 R >>"));
   TksCustomPDFDocument doc;
-  doc.SourceFile = std::make_unique<ksplatform::MappedFile>(path);
-  doc.ParseFile();
+  doc.ParseFileAt(path);
   EXPECT_EQ(ObjectToText(doc.Trailer.EncryptEntry.get()),
             "<<\r\n/A [ <<\r\n/CFM /V2\r\n>> <<\r\n/CFM /V2\r\n>> ]\r\n/B <<\r\n/CFM /V2\r\n>>\r\n>>");
 }
@@ -196,8 +195,7 @@ TEST(LoadFromFile, PasswordHandlerThatGivesUpLeavesTheDocumentEmpty) {
 TEST(ParseFile, EncryptionDictionaryIsResolvedToValues) {
   std::string path = ksfixture::WriteTempFile("encrypt-dict.pdf", EncryptedFile());
   TksCustomPDFDocument doc;
-  doc.SourceFile = std::make_unique<ksplatform::MappedFile>(path);
-  doc.ParseFile();
+  doc.ParseFileAt(path);
   EXPECT_TRUE(doc.IsEncrypted);
   EXPECT_EQ(ObjectToText(doc.Trailer.EncryptEntry.get()),
             "<<\r\n/Filter /Standard\r\n/V 1\r\n/R 2\r\n/O (owner key)\r\n/U (u)\r\n/P -4\r\n"

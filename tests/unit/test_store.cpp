@@ -135,8 +135,7 @@ struct Parsed {
   Parsed(const std::string& name, const std::string& bytes) {
     path = ksfixture::WriteTempFile(name, bytes);
     doc.OnWarning = [this](TksCustomPDFDocument*, const std::string& w) { warnings.push_back(w); };
-    doc.SourceFile = std::make_unique<ksplatform::MappedFile>(path);
-    doc.ParseFile();
+    doc.ParseFileAt(path);
   }
   TksCustomPDFDocument doc;
   std::string path;

@@ -21,8 +21,7 @@ struct Parsed {
     path = ksfixture::WriteTempFile(name, bytes);
     doc.OnStatusMessage = [this](TksCustomPDFDocument*, const std::string& m) { status.push_back(m); };
     doc.OnWarning = [this](TksCustomPDFDocument*, const std::string& w) { warnings.push_back(w); };
-    doc.SourceFile = std::make_unique<ksplatform::MappedFile>(path);
-    doc.ParseFile();
+    doc.ParseFileAt(path);
   }
   TksPDFIndirectObject* Stored(int32_t number) const { return doc.Store->Find(doc.DocumentID, number, 0); }
   std::string StoredText(int32_t number) const {
@@ -41,8 +40,7 @@ struct Parsed {
 // Parsing a file that must fail; the document is kept for inspection.
 void ParseOnly(TksCustomPDFDocument& doc, const std::string& name, const std::string& bytes) {
   std::string path = ksfixture::WriteTempFile(name, bytes);
-  doc.SourceFile = std::make_unique<ksplatform::MappedFile>(path);
-  doc.ParseFile();
+  doc.ParseFileAt(path);
 }
 
 PdfBuilder Pages(const std::string& header = "%PDF-1.4") {
