@@ -9,9 +9,15 @@ PKGS=(
   libclang-rt-14-dev
   # The engine: zlib (Flate), nettle (RC4 and MD5 of the security handler).
   zlib1g-dev nettle-dev
-  # Not linked yet; the fonts and images work needs them: JPEG pictures, text metrics,
-  # font lookup.
-  libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
+  # Text drawn onto pages: font lookup (fontconfig), metrics and font programs (FreeType),
+  # dates in the locale's formats (ICU).
+  libfreetype-dev libfontconfig-dev libicu-dev
+  # Faces the font tests ask for: metric-compatible stand-ins of the common desktop faces
+  # (Liberation), DejaVu, a TrueType face with CJK coverage (Droid Sans Fallback) and faces
+  # with CFF outlines (URW base 35), which are not TrueType programs.
+  fonts-liberation fonts-dejavu-core fonts-droid-fallback fonts-urw-base35
+  # Not linked yet; the images work needs it: JPEG pictures.
+  libjpeg62-turbo-dev
   # The windows: Qt 6 Widgets and Test; the offscreen platform plugin the window tests
   # run on; the OpenGL headers Qt's CMake package asks for (the last two also come with
   # qt6-base-dev, named because the build and tests fail without them).
@@ -21,8 +27,8 @@ PKGS=(
   # scripts/screenshot.sh: a private X server, xwininfo (x11-utils), xwd (x11-apps),
   # xwdtopnm and pnmtopng (netpbm).
   xvfb x11-utils x11-apps netpbm
-  # The conversion window's fallback face: Liberation Sans has the metrics of the layout's font.
-  fonts-liberation
+  # The conversion window's fallback face is Liberation Sans (listed above), which has the
+  # metrics of the layout's font.
   # Peers the end-to-end tests check our output against: qpdf (structure, --json read
   # through jq), pdftoppm and pdftotext (rendering, text); /usr/bin/time gives the
   # benchmark's peak memory (bench/).
