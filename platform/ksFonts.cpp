@@ -154,6 +154,15 @@ std::string CodePageName(int32_t codePage) {
   return "WINDOWS-" + std::to_string(codePage);
 }
 
+// The advance in font units; the caller holds the font lock.
+std::optional<int32_t> AdvanceOf(FT_Face face, char32_t character) {
+  const FT_UInt glyph = FT_Get_Char_Index(face, character);
+  if (glyph == 0) return std::nullopt;
+  FT_Fixed advance = 0;
+  if (FT_Get_Advance(face, glyph, FT_LOAD_NO_SCALE, &advance) != 0) return std::nullopt;
+  return static_cast<int32_t>(advance);
+}
+
 }  // namespace
 
 FontFace FindFontFace(const FontRequest& request) {
@@ -256,7 +265,7 @@ FontFile::FontFile(const FontFace& face) : impl_(std::make_unique<Impl>()) {
   }
   if (m.AvgWidth <= 0) {
     // No OS/2 table: the advance of "x" is what the desktop would report.
-    m.AvgWidth = Advance(U'x').value_or(m.MaxWidth / 2);
+    m.AvgWidth = AdvanceOf(f, U'x').value_or(m.MaxWidth / 2);
   }
   // The desktop's family classes: a fixed-pitch face is Modern; otherwise the IBM class
   // of the OS/2 table, else the PANOSE family and serif style decide.
@@ -292,11 +301,7 @@ uint32_t FontFile::GlyphIndex(char32_t character) const {
 
 std::optional<int32_t> FontFile::Advance(char32_t character) const {
   std::lock_guard<std::mutex> guard(FontLock());
-  const FT_UInt glyph = FT_Get_Char_Index(impl_->face, character);
-  if (glyph == 0) return std::nullopt;
-  FT_Fixed advance = 0;
-  if (FT_Get_Advance(impl_->face, glyph, FT_LOAD_NO_SCALE, &advance) != 0) return std::nullopt;
-  return static_cast<int32_t>(advance);
+  return AdvanceOf(impl_->face, character);
 }
 
 std::string FontFile::Program() const {

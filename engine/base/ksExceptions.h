@@ -177,6 +177,7 @@ KS_DECLARE_EXCEPTION(ESyntaxError, Exception);      // a token or file that is n
 KS_DECLARE_EXCEPTION(ESecurityError, Exception);    // an encryption dictionary that cannot be used
 KS_DECLARE_EXCEPTION(EFieldValueError, Exception);  // a form field's value that cannot be decoded
 KS_DECLARE_EXCEPTION(EOpenError, Exception);        // the source file cannot be opened
+KS_DECLARE_EXCEPTION(EFontProgramError, Exception); // a font program that breaks its format's rules
 
 // Saving: the output file cannot be created or written.
 KS_DECLARE_EXCEPTION(EFCreateError, Exception);

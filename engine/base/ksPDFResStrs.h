@@ -225,3 +225,9 @@ inline constexpr const char* SOutputReadOnly = "%s is read-only; it was not repl
 inline constexpr const char* SOffsetTooLarge =
     "The output is too large: offset %s does not fit the ten digits of a cross-reference table";
 }  // namespace ksres
+
+namespace ksres {
+// Fonts and drawn text (content/)
+// - our own texts
+inline constexpr const char* SFontProgramDamaged = "The font program is damaged: %s";
+}  // namespace ksres
