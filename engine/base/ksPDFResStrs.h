@@ -203,3 +203,21 @@ inline constexpr const char* SObjectNotAtOffset =
 inline constexpr const char* SObjectLeftOut =
     "Object %d is not where the cross-reference data place it; it is left out";
 }  // namespace ksres
+
+namespace ksres {
+// Page operations and content
+inline constexpr const char* SInvalidPageRange = "Invalid page range (%s)";
+inline constexpr const char* SInsertingPageResource = "Error inserting page resource";
+inline constexpr const char* SUnexpectedContentObject = "Unexpected content object for page %d";
+inline constexpr const char* SPageWithoutMediaBox = "Page %d has no /MediaBox; it is taken as 612 x 792 points";
+inline constexpr const char* SPageResourcesReplaced =
+    "The /Resources of page %d are not a dictionary; a new dictionary takes their place";
+inline constexpr const char* SResourceCategoryReplaced =
+    "The %s entry of a page's resources is not a dictionary; a new dictionary takes its place";
+inline constexpr const char* SPageContentsMissing =
+    "The /Contents of page %d name no object; the new content takes their place";
+inline constexpr const char* SInvalidTransitionDuration =
+    "Invalid transition duration (%s): it must be a finite number of seconds, 0 or more";
+inline constexpr const char* SNumberNotFinite = "A number that is not finite (%s) cannot be written into a PDF";
+inline constexpr const char* SInvalidFloat = "'%s' is not a valid floating point value";
+}  // namespace ksres
