@@ -205,10 +205,12 @@ inline constexpr const char* SObjectLeftOut =
 }  // namespace ksres
 
 namespace ksres {
-// Page operations and content
+// Page operations and content (content/)
+// - fixed texts
 inline constexpr const char* SInvalidPageRange = "Invalid page range (%s)";
 inline constexpr const char* SInsertingPageResource = "Error inserting page resource";
 inline constexpr const char* SUnexpectedContentObject = "Unexpected content object for page %d";
+// - our own texts
 inline constexpr const char* SPageWithoutMediaBox = "Page %d has no /MediaBox; it is taken as 612 x 792 points";
 inline constexpr const char* SPageResourcesReplaced =
     "The /Resources of page %d are not a dictionary; a new dictionary takes their place";
