@@ -1,9 +1,11 @@
 // The page options: transitions, content put on pages, and --page-info.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -72,9 +74,15 @@ std::string TransitionNames() {
 
 void ApplyPageOptions(TksCustomPDFDocument& document, const TksCliOptions& options) {
   document.MeasurementUnit = static_cast<TksMeasurementUnit>(options.unit);
-  if (options.hasTransition)
-    document.SetPageTransition(options.transitionPages, static_cast<uint8_t>(options.transitionEffect),
-                               static_cast<float>(options.transitionDuration));
+  if (options.hasTransition) {
+    // The engine takes single precision; beyond its range the duration is endless, and
+    // the engine says so (a plain conversion would be undefined there).
+    const double d = options.transitionDuration;
+    const float duration = std::fabs(d) <= std::numeric_limits<float>::max()
+                               ? static_cast<float>(d)
+                               : std::copysign(std::numeric_limits<float>::infinity(), static_cast<float>(d > 0 ? 1 : -1));
+    document.SetPageTransition(options.transitionPages, static_cast<uint8_t>(options.transitionEffect), duration);
+  }
   for (const TksContentOption& c : options.contents) {
     TksContentPlacement placement;
     placement.Overlay = !c.underlay;

@@ -11,6 +11,11 @@ TksPDFIndirectObject* TksPageObjectList::Find(int32_t documentID, int32_t object
   return it == index_.end() ? nullptr : items_[it->second].get();
 }
 
+TksPDFIndirectObject* TksPageObjectList::Items(int32_t index) const {
+  if (index < 0 || index >= Count()) throw EInvalidIndex(ksFormat(ksres::SListIndexError, index));
+  return items_[static_cast<size_t>(index)].get();
+}
+
 TksPDFIndirectObject* TksPageObjectList::Add(std::unique_ptr<TksPDFIndirectObject> object) {
   if (!object) throw ENullObjectError(ksres::SNullObjectError);
   const Key key = KeyOf(*object);

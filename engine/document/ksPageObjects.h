@@ -18,7 +18,7 @@ class TksPageObjectList {
   TksPageObjectList& operator=(const TksPageObjectList&) = delete;
 
   int32_t Count() const { return static_cast<int32_t>(items_.size()); }
-  TksPDFIndirectObject* Items(int32_t index) const { return items_.at(static_cast<size_t>(index)).get(); }
+  TksPDFIndirectObject* Items(int32_t index) const;
   // The unique ID of entry index, for callers keyed by it.
   int32_t IDs(int32_t index) const { return UniqueID(*Items(index)); }
   // The entry that is a copy of (document, number, generation); none when there is none.
