@@ -1,6 +1,16 @@
 // The command-line converter's commands.
 #pragma once
 #include <string>
+#include <vector>
+
+// One --add-content group: operators from a file put on pages.
+struct TksContentOption {
+  std::string file;
+  std::string pages;        // a page range; "" for every page
+  bool underlay = false;    // beneath the page's content instead of above it
+  double opacity = 100;     // percent
+  double offsetX = 0, offsetY = 0;  // in the options' unit
+};
 
 struct TksCliOptions {
   std::string input, output;
@@ -11,6 +21,15 @@ struct TksCliOptions {
   bool hasPassword = false;
   bool progress = false;
   bool quiet = false;
+  // Page operations.
+  int unit = 1;               // a TksMeasurementUnit; points unless --unit says otherwise
+  bool pageInfo = false;      // --page-info: a line per page after the other --info lines
+  std::string pageInfoPages;  // its range; "" for every page
+  bool hasTransition = false;
+  int transitionEffect = 0;   // 0..16
+  double transitionDuration = 1;  // seconds
+  std::string transitionPages;
+  std::vector<TksContentOption> contents;
 };
 
 class TksCustomPDFDocument;
@@ -21,6 +40,16 @@ void InstallPasswordHandler(TksCustomPDFDocument& document, const TksCliOptions&
 bool ReportNotOpened(const TksCustomPDFDocument& document, const TksCliOptions& options);
 // "none", "RC4-40", "RC4-128" (or "RC4" for other key lengths).
 const char* EncryptionText(const TksCustomPDFDocument& document);
+
+// --unit's names, --transition's names (or 0-16): the value, or -1 for an unknown text.
+int UnitFromText(const std::string& text);
+int TransitionFromText(const std::string& text);
+// The transition effect names, in their order, for messages.
+std::string TransitionNames();
+// Applies --transition and --add-content to a loaded document; engine errors pass.
+void ApplyPageOptions(TksCustomPDFDocument& document, const TksCliOptions& options);
+// --page-info's lines.
+void PrintPageInfo(TksCustomPDFDocument& document, const TksCliOptions& options);
 
 // Each returns the process exit code: 0 success, 3 success with warnings, 2 failure.
 int RunInfo(const TksCliOptions& options);

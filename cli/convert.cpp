@@ -58,6 +58,7 @@ int RunConvert(const TksCliOptions& options) {
     document.LoadFromFile(options.input);
     if (ReportNotOpened(document, options)) return 2;
     if (!options.pdfVersion.empty()) document.PDFVersion = VersionFromText(options.pdfVersion);
+    ApplyPageOptions(document, options);
     if (!options.compress.empty())
       document.SetCompression(options.compress == "flate" ? 0 : 1, static_cast<uint8_t>(options.compressionLevel));
     document.SaveToFile(options.output, 2);

@@ -179,6 +179,9 @@ int RunInfo(const TksCliOptions& options) {
     InstallPasswordHandler(doc, options);
     doc.LoadFromFile(options.input);
     if (ReportNotOpened(doc, options)) return 2;
+    // A range that does not parse fails before anything is printed.
+    if (options.pageInfo && !options.pageInfoPages.empty())
+      TksCustomPDFDocument::ParsePageRange(options.pageInfoPages, doc.PageCount());
     std::printf("version: %s\n", PDFVersionText(doc.PDFVersion));
     // Where it comes from, when the header and the catalog's /Version say different things.
     if (doc.CatalogVersion && *doc.CatalogVersion != doc.HeaderVersion) {
@@ -191,6 +194,7 @@ int RunInfo(const TksCliOptions& options) {
     std::printf("encryption: %s\n", EncryptionText(doc));
     if (doc.IsEncrypted && doc.Decryptor) PrintPermissions(doc);
     PrintStructure(doc);
+    if (options.pageInfo) PrintPageInfo(doc, options);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", Printable(ksplatform::Utf8ToUtf16(ksErrorText(e))).c_str());

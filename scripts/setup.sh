@@ -33,6 +33,9 @@ PKGS=(
   # through jq), pdftoppm and pdftotext (rendering, text); /usr/bin/time gives the
   # benchmark's peak memory (bench/).
   qpdf poppler-utils jq time
+  # localedef and the locale sources: a test makes a comma-decimal locale to show that
+  # numbers the engine writes keep their ".".
+  locales
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -149,6 +149,9 @@ KS_DECLARE_EXCEPTION(EPDFFileCorruptedError, EPDFException);
 KS_DECLARE_EXCEPTION(EInvalidPageError, EPDFException);
 KS_DECLARE_EXCEPTION(EUnsupportedImageError, EPDFException);
 KS_DECLARE_EXCEPTION(EUnsupportedFontError, EPDFException);
+// A value given to an operation that it cannot take: a negative or endless duration, a
+// number that is not finite where text of the format must hold it, a text that is no number.
+KS_DECLARE_EXCEPTION(EInvalidValueError, EPDFException);
 
 // The document unit has its own class of this name, raised by the save-time
 // re-filtering; it lives beside the parser family's class under the unit's name.

@@ -227,7 +227,22 @@ inline constexpr const char* SOffsetTooLarge =
 }  // namespace ksres
 
 namespace ksres {
-// Fonts and drawn text (content/)
+// Page operations, fonts and drawn content (content/)
+// - fixed texts
+inline constexpr const char* SInvalidPageRange = "Invalid page range (%s)";
+inline constexpr const char* SInsertingPageResource = "Error inserting page resource";
+inline constexpr const char* SUnexpectedContentObject = "Unexpected content object for page %d";
 // - our own texts
+inline constexpr const char* SPageWithoutMediaBox = "Page %d has no /MediaBox; it is taken as 612 x 792 points";
+inline constexpr const char* SPageResourcesReplaced =
+    "The /Resources of page %d are not a dictionary; a new dictionary takes their place";
+inline constexpr const char* SResourceCategoryReplaced =
+    "The %s entry of a page's resources is not a dictionary; a new dictionary takes its place";
+inline constexpr const char* SPageContentsMissing =
+    "The /Contents of page %d name no object; the new content takes their place";
+inline constexpr const char* SInvalidTransitionDuration =
+    "Invalid transition duration (%s): it must be a finite number of seconds, 0 or more";
+inline constexpr const char* SNumberNotFinite = "A number that is not finite (%s) cannot be written into a PDF";
+inline constexpr const char* SInvalidFloat = "'%s' is not a valid floating point value";
 inline constexpr const char* SFontProgramDamaged = "The font program is damaged: %s";
 }  // namespace ksres

@@ -63,6 +63,7 @@ void TksCustomPDFDocument::Reset() {
   PageLayout = plNone;
   OtherPageMode.clear();
   OtherPageLayout.clear();
+  pageEdit_ = TksPageEditState();
 }
 
 void TksCustomPDFDocument::StatusMessage(const std::string& text) {

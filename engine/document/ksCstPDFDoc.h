@@ -15,6 +15,7 @@
 
 #include "document/ksAcroForm.h"
 #include "document/ksObjectResolver.h"
+#include "document/ksPageObjects.h"
 #include "base/ksByteStreams.h"
 #include "base/ksConsts.h"
 #include "crypt/ksPDFCrypt.h"
@@ -38,6 +39,28 @@ enum TksPageMode : uint8_t { pmNone = 0, pmUseOutlines, pmUseThumbs, pmFullScree
 enum TksPageLayout : uint8_t { plNone = 0, plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
 enum TksMeasurementUnit : uint8_t { muPixels = 0, muPoints, muInches, muMM, muTwips };
 enum TksMergeOption : uint8_t { moIncludeOutlines = 0, moIncludeFormFields, moRenameLikeNameFields };
+// A page box in points (or another unit): lower left x1, y1, upper right x2, y2.
+struct TksPageRect {
+  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  bool operator==(const TksPageRect&) const = default;
+};
+// The page operations' own state: the document-wide bracket streams ("q" and "Q"; -1
+// until made) and the generator of resource names. A reset starts it afresh.
+struct TksPageEditState {
+  int32_t SaveStreamNumber = -1;
+  int32_t RestoreStreamNumber = -1;
+  // Seeded from the document on first use, so one input gives the same names every run.
+  bool NamesSeeded = false;
+  uint64_t NameState = 0;
+};
+// How AttachPageContent places operators on a page: above or beneath its own content,
+// with an opacity in percent (100 opaque) and moved by an offset in the document's
+// MeasurementUnit.
+struct TksContentPlacement {
+  bool Overlay = true;
+  double Opacity = 100;
+  double OffsetX = 0, OffsetY = 0;
+};
 // How the newest cross-reference section is kept: a table, a stream, or a table whose
 // trailer names a cross-reference stream as well.
 enum TksXRefKind : uint8_t { xkNone = 0, xkTable, xkStream, xkHybrid };
@@ -232,6 +255,9 @@ class TksCustomPDFDocument : public TksComponent {
   // Stores an object read from the file, unless one with its identity is there already
   // (then that one is returned and the new copy dropped).
   TksPDFIndirectObject* AddLoaded(std::unique_ptr<TksPDFIndirectObject> object);
+  // A number no object of this document uses yet, neither in the store nor in the file:
+  // for every object an operation creates.
+  int32_t NewObjectNumber();
   // Follows references for everything that reads the structure (see TksFollowPolicy).
   TksObjectResolver& Resolver() { return *resolver_; }
 
@@ -382,6 +408,60 @@ class TksCustomPDFDocument : public TksComponent {
   // Opens the saved file when OpenAfterSave is true; its failures are ignored.
   std::function<void(const std::string& fileName)> OpenFileHook;
 
+  // ---- pages: sizes, units, transitions, resources, content (defined in content/) ----
+  // Pixels convert to points at this resolution: there is no screen to ask on the command
+  // line or in CI, and the window lays itself out at 96 pixels per inch as well.
+  static constexpr double kScreenPixelsPerInch = 96;
+  // EInvalidPageError "Invalid page number (%d)" unless 1 <= pageNo <= PageCount.
+  void CheckPageNumber(int32_t pageNo) const;
+  // The page's /Rotate (resolved), 0 when it has none or it is no integer.
+  int32_t PageRotation(int32_t pageNo);
+  // The page's visible box: /CropBox clipped to /MediaBox, else /MediaBox; corners put in
+  // order, references resolved. A page without /MediaBox (damaged) is taken as 612 x 792
+  // with a warning. An entry that is not a number, or a box that is no array of four,
+  // raises EUnexpectedObjectError.
+  TksPageRect GetPageBox(int32_t pageNo, TksMeasurementUnit unit);
+  // Width and height of that box (x2 - x1 and y2 - y1) in unit.
+  std::pair<double, double> GetPageSize(int32_t pageNo, TksMeasurementUnit unit);
+  static double ToPoints(TksMeasurementUnit unit, double value);
+  static double FromPoints(TksMeasurementUnit unit, double value);
+  // A page transition: effect 0-16 (above 16 as 0), duration in seconds as /D.
+  static std::unique_ptr<TksPDFDictObject> CreateTransitionDict(uint8_t effect, float duration);
+  // Sets /Dur and /Trans on the pages of pageRange. A duration below 0 or not finite, and
+  // a range that does not parse, change no page.
+  void SetPageTransition(const std::string& pageRange, uint8_t effect, float duration);
+  // Page numbers of a range text ("1,3,5-12"; empty for all pages), in the order written.
+  // EInvalidPageError "Invalid page range (%s)" or "Invalid page number (%d)".
+  static std::vector<int32_t> ParsePageRange(const std::string& text, int32_t pageCount);
+  // Adds name -> reference under category of resources unless name is there already; the
+  // object referred to is marked used. No resources: EUnexpectedError.
+  void AddPageResource(TksPDFDictObject* resources, std::string_view category, std::string_view name,
+                       const TksPDFIndirectReference& reference);
+  // The same for the /ExtGState of page pageIndex + 1, given /Resources when it has none;
+  // nothing without a reference.
+  void AddExtGStateToPage(int32_t pageIndex, std::string_view name, const TksPDFIndirectReference* reference);
+  // A name for a new resource of category, prefix and digits, used by none of the pages.
+  std::string NewPageResourceName(std::string_view category, std::string_view prefix,
+                                  const std::vector<int32_t>& pageNumbers);
+  // The page's own object and every object reachable from it, as owned copies; other
+  // pages are not entered. Virtual with its step, so derived documents can extend them.
+  virtual std::unique_ptr<TksPageObjectList> GetPageObjects(int32_t pageNo);
+  // Makes the document's "q" and "Q" streams unless they exist.
+  void EnsureBracketStreams();
+  // Attaches the stream newContent names to page pageIndex + 1: above its content (whose
+  // state is then closed off by the bracket streams) or beneath it.
+  void AppendPageContent(int32_t pageIndex, const TksPDFIndirectReference& newContent, bool overlay);
+  // A new graphics state with these opacities (percent, clamped to 0-100); none when both
+  // are 100. Its object is marked used once a page refers to it.
+  std::unique_ptr<TksPDFIndirectReference> CreateOpacityGState(double fillOpacity, double strokeOpacity);
+  // A new stream object holding data (unmarked until a page refers to it).
+  std::unique_ptr<TksPDFIndirectReference> AddContentStream(std::string data);
+  // Puts content operators on the pages of pageRange, wrapped in "q" ... "Q" so that
+  // nothing they set reaches the page's own content, with one stream shared by all.
+  void AttachPageContent(const std::string& pageRange, std::string_view operators,
+                         const TksContentPlacement& placement);
+  const TksPageEditState& PageEditState() const { return pageEdit_; }
+
   // Save-time re-filtering of stream data: method 0 Flate, 1 RunLength; level 0 none,
   // 1 fastest, 2 default, 3 maximum. Off after every reset.
   void SetCompression(uint8_t method, uint8_t level) { Compression = {true, method, level}; }
@@ -399,6 +479,9 @@ class TksCustomPDFDocument : public TksComponent {
   int32_t SaveNumberOf(const TksPDFIndirectReference& ref) const;
 
  protected:
+  // One step of GetPageObjects: walks value, taking copies of the objects it refers to
+  // into list and leaving what is still to be walked on pending (walked last first).
+  virtual void CollectPageObjects(TksPDFObject* value, TksPageObjectList& list, std::vector<TksPDFObject*>& pending);
   void StatusMessage(const std::string& text);
   void IOProgress(int percentage);
   void Warning(const std::string& text);
@@ -418,8 +501,6 @@ class TksCustomPDFDocument : public TksComponent {
   // Any value behind a chain of references (none when it leads nowhere); objects read
   // are kept aside, not stored.
   TksPDFObject* ResolveValue(TksPDFObject* value);
-  // A number no object of this document uses yet.
-  int32_t NewObjectNumber();
   // Replaces a destination given by name with the explicit one; false when the value
   // is of a kind a destination cannot have.
   bool ReplaceNamedDestination(TksPDFDictObject& dict, int32_t index);
@@ -434,6 +515,8 @@ class TksCustomPDFDocument : public TksComponent {
   std::unordered_map<const TksPDFStreamObject*, std::unique_ptr<TksMemoryStream>> fieldValues_;
   uint64_t decoded_ = 0;  // bytes decoded since the load began
   std::unique_ptr<TksPDFInfo> Info_;
+  TksPageEditState pageEdit_;
+  friend class TksPageEditor;  // keeps pageEdit_
   std::unique_ptr<TksPDFEncryptionSettings> Encryption_;
   // The settings as the source's password left them; none when the source is not open.
   std::unique_ptr<TksPDFEncryptionSettings> openedEncryption_;
