@@ -40,7 +40,8 @@ enum TksMeasurementUnit : uint8_t { muPixels = 0, muPoints, muInches, muMM, muTw
 enum TksMergeOption : uint8_t { moIncludeOutlines = 0, moIncludeFormFields, moRenameLikeNameFields };
 // How the newest cross-reference section is kept: a table, a stream, or a table whose
 // trailer names a cross-reference stream as well.
-enum TksXRefKind : uint8_t { xkNone = 0, xkTable, xkStream, xkHybrid };
+// xkRebuilt: the file's own data were unusable and were rebuilt by scanning it.
+enum TksXRefKind : uint8_t { xkNone = 0, xkTable, xkStream, xkHybrid, xkRebuilt };
 
 // The document information dictionary with cached, decoded properties.
 class TksPDFInfo {

@@ -44,6 +44,7 @@ class TksXRefRebuilder {
       : doc_(doc), data_(doc.load_->Reader->Data()), size_(doc.load_->Reader->Size()) {}
 
   void Rebuild() {
+    doc_.XRefKind = xkRebuilt;
     FindMarks();
     ReadMarks();
     Settle();
