@@ -162,6 +162,8 @@ inline constexpr const char* SRepairRebuilt =
 inline constexpr const char* SRepairRootFromCatalog =
     "No trailer names the document catalog; object %d, found by its /Type, was taken";
 inline constexpr const char* SRepairSkippedObjects = "%d objects found by the scan could not be read and were left out";
+inline constexpr const char* SRepairFreed =
+    "%d objects found by the scan are marked free by a later cross-reference table and were left out";
 inline constexpr const char* SRepairNoCatalog = "No document catalog was found while the file was scanned for objects";
 inline constexpr const char* SNotEncryptionDictionary = "The /Encrypt entry is not an encryption dictionary";
 inline constexpr const char* SPasswordNeeded =

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <unordered_map>
 
 #include "document/ksCstPDFDoc.h"
 #include "parse/ksPDFParsers.h"
@@ -12,6 +13,7 @@ namespace {
 
 constexpr std::string_view kObj = "obj";
 constexpr std::string_view kTrailer = "trailer";
+constexpr std::string_view kXRef = "xref";
 constexpr std::string_view kStream = "stream";
 constexpr std::string_view kEndstream = "endstream";
 
@@ -25,7 +27,7 @@ bool IsBoundary(uint8_t c) { return ksIsWhiteSpace(c) || IsDelimiter(c); }
 
 // What the first pass finds, in file order.
 struct Mark {
-  enum Kind : uint8_t { Header, Trailer } kind;
+  enum Kind : uint8_t { Header, Trailer, Table } kind;
   uint64_t at;     // where the header's number or the keyword begins
   uint64_t after;  // just past "obj" or "trailer"
   int32_t number = 0, generation = 0;
@@ -33,8 +35,8 @@ struct Mark {
 
 }  // namespace
 
-// Two passes over the bytes, each linear in their number. The first finds every "N G obj"
-// and "trailer" that stands at a token boundary. The second parses what follows each of
+// Two passes over the bytes, each linear in their number. The first finds every "N G obj",
+// "xref" and "trailer" that stands at a token boundary. The second parses what follows each of
 // them only up to the next mark, so no byte is parsed twice however the file is made;
 // stream data are stepped over (by a /Length that ends at "endstream", else up to the next
 // "endstream"), so an object header quoted inside them is not taken for an object.
@@ -86,6 +88,7 @@ class TksXRefRebuilder {
       std::optional<int64_t> count = IntegerValue(stream->Dict->Lookup("/N"));
       if (!count || *count < 0 || static_cast<uint64_t>(*count) > data.size() / 2) continue;
       TksPDFStreamReader reader(data.data(), data.size(), doc.DocumentID);
+      reader.SkipWhiteSpace();
       for (int64_t k = 0; k < *count; ++k) {
         int32_t number = 0;
         int64_t relative = 0;
@@ -150,6 +153,11 @@ class TksXRefRebuilder {
         i = mark.after;
         continue;
       }
+      if (atBoundary && c == 'x' && KeywordAt(i, kXRef)) {
+        marks_.push_back(Mark{Mark::Table, i, i + kXRef.size()});
+        i += kXRef.size();
+        continue;
+      }
       if (atBoundary && c == 't' && KeywordAt(i, kTrailer)) {
         marks_.push_back(Mark{Mark::Trailer, i, i + kTrailer.size()});
         i += kTrailer.size();
@@ -211,6 +219,10 @@ class TksXRefRebuilder {
       const Mark& mark = marks_[k];
       if (mark.at < skipUntil) continue;
       const uint64_t end = k + 1 < marks_.size() ? marks_[k + 1].at : size_;
+      if (mark.kind == Mark::Table) {
+        ReadFreeEntries(mark.after, end, mark.at);
+        continue;
+      }
       TksPDFObjectPtr value = ValueAfter(mark.after, end);
       auto* dict = AsDict(value.get());
       if (mark.kind == Mark::Trailer) {
@@ -240,13 +252,45 @@ class TksXRefRebuilder {
       list[slot] = TksXRefItem{.Offset = static_cast<int64_t>(mark.at), .Generation = mark.generation,
                                .ObjectNumber = mark.number, .Section = kFileStamp, .EntryType = 'n'};
     }
-    // An object stream redefined later as something else is no object stream.
+    // A free entry of a table that follows an object's last definition deletes it, as the
+    // update that table belongs to did.
+    for (const auto& [number, at] : freedAt_) {
+      const auto slot = static_cast<size_t>(number);
+      if (slot < list.size() && list[slot] && static_cast<uint64_t>(list[slot]->Offset) < at) {
+        list[slot].reset();
+        --found_;
+        ++freed_;
+      }
+    }
+    // An object stream redefined later as something else (or deleted) is no object stream.
     auto& streams = doc_.load_->ScannedObjectStreams;
     streams.erase(std::remove_if(streams.begin(), streams.end(),
                                  [&](const auto& s) {
-                                   return static_cast<uint64_t>(list[static_cast<size_t>(s.first)]->Offset) != s.second;
+                                   const auto& entry = list[static_cast<size_t>(s.first)];
+                                   return !entry || static_cast<uint64_t>(entry->Offset) != s.second;
                                  }),
                   streams.end());
+  }
+
+  // The free entries of a table at position at, read as far as its lines stay whole:
+  // subsections "first count" of entries "offset generation f|n".
+  void ReadFreeEntries(uint64_t from, uint64_t end, uint64_t at) {
+    const int64_t maxNumber = static_cast<int64_t>(std::min<uint64_t>(size_ / 3, INT32_MAX));
+    TksPDFStreamReader reader(data_ + from, end - from, doc_.DocumentID);
+    reader.SkipWhiteSpace();  // tokens are read from where they begin
+    for (;;) {
+      int64_t first = 0, count = 0;
+      if (!ksTryStrToInt64(reader.ReadToken(), first) || !ksTryStrToInt64(reader.ReadToken(), count) || first < 0 ||
+          count <= 0)
+        return;
+      for (int64_t n = first; n < first + count; ++n) {
+        int64_t offset = 0, generation = 0;
+        if (!ksTryStrToInt64(reader.ReadToken(), offset) || !ksTryStrToInt64(reader.ReadToken(), generation)) return;
+        const std::string kind = reader.ReadToken();
+        if (kind != "f" && kind != "n") return;
+        if (kind == "f" && n > 0 && n <= maxNumber) freedAt_[static_cast<int32_t>(n)] = at;
+      }
+    }
   }
 
   void Settle() {
@@ -270,6 +314,7 @@ class TksXRefRebuilder {
     if (t.RootNumber <= 0) throw EPDFFileCorruptedError(ksres::SRepairNoCatalog);
     doc_.RepairNotes.push_back(ksFormat(ksres::SRepairRebuilt, found_, objectStreams_));
     if (unreadable_ > 0) doc_.RepairNotes.push_back(ksFormat(ksres::SRepairSkippedObjects, unreadable_));
+    if (freed_ > 0) doc_.RepairNotes.push_back(ksFormat(ksres::SRepairFreed, freed_));
   }
 
   TksCustomPDFDocument& doc_;
@@ -280,7 +325,9 @@ class TksXRefRebuilder {
   uint64_t parsedEnd_ = 0;
   uint64_t noEndstreamFrom_ = UINT64_MAX;
   int32_t lastCatalog_ = -1;
-  int32_t found_ = 0, unreadable_ = 0, objectStreams_ = 0;
+  int32_t found_ = 0, unreadable_ = 0, objectStreams_ = 0, freed_ = 0;
+  // Object number -> position of the last table that marks it free.
+  std::unordered_map<int32_t, uint64_t> freedAt_;
 };
 
 void TksCustomPDFDocument::RebuildCrossReference() { TksXRefRebuilder(*this).Rebuild(); }

@@ -53,7 +53,7 @@ std::string WithEntryOffset(std::string file, int number, int64_t offset) {
   while (file[firstEntry] == '\r' || file[firstEntry] == '\n') ++firstEntry;
   firstEntry = file.find_first_of("\r\n", firstEntry);  // past the subsection header
   while (file[firstEntry] == '\r' || file[firstEntry] == '\n') ++firstEntry;
-  char text[16];
+  char text[24];
   std::snprintf(text, sizeof text, "%010lld", static_cast<long long>(offset));
   file.replace(firstEntry + 20 * static_cast<size_t>(number), 10, text);
   return file;
@@ -218,6 +218,23 @@ TEST(Repair, TheScanFindsWhatTheFileDefines) {
     auto* box = AsArray(page->Lookup("/MediaBox"));
     ASSERT_TRUE(box);
     EXPECT_EQ(IntegerValue(box->GetItem(2)), 100);
+  }
+}
+
+// A free entry in a table after an object's last definition deletes it; a definition
+// after the table brings the number back.
+TEST(Repair, LaterFreeEntriesDeleteWhatTheScanFound) {
+  for (bool redefined : {false, true}) {
+    SCOPED_TRACE(redefined ? "defined again" : "deleted");
+    PdfBuilder update = PdfBuilder::Appending(Document().Build(kTrailer));
+    update.Free(5);
+    std::string file = WithStartXRef(update.Build(kTrailer), "999999");
+    if (redefined) file += "5 1 obj << /Title (Again) >> endobj\n";
+    TksCustomPDFDocument doc;
+    Load(doc, "freed.pdf", file);
+    ASSERT_TRUE(doc.IsOpened());
+    EXPECT_EQ(doc.Info().Title(), redefined ? u"Again" : u"");
+    EXPECT_EQ(doc.RepairNotes.back(), redefined ? ksFormat(ksres::SRepairRebuilt, 5, 0) : ksFormat(ksres::SRepairFreed, 1));
   }
 }
 
