@@ -60,7 +60,8 @@ class TksXRefRebuilder {
     doc.load_->ScannedObjectStreams.clear();
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
     const int64_t maxNumber = static_cast<int64_t>(std::min<uint64_t>(doc.load_->Reader->Size() / 3, INT32_MAX));
-    for (const auto& [s, position] : found) {
+    for (const auto& [streamNumber, position] : found) {
+      const int32_t s = streamNumber;  // captured below, which a structured binding cannot be everywhere
       std::unique_ptr<TksPDFIndirectObject> object;
       try {
         object = doc.ReadObject(s);
