@@ -1,7 +1,11 @@
 // The command-line converter's commands.
 #pragma once
 #include <string>
+#include <optional>
+#include <utility>
 #include <vector>
+
+#include "content/ksPDFFont.h"
 
 // One --add-content group: operators from a file put on pages.
 struct TksContentOption {
@@ -10,6 +14,26 @@ struct TksContentOption {
   bool underlay = false;    // beneath the page's content instead of above it
   double opacity = 100;     // percent
   double offsetX = 0, offsetY = 0;  // in the options' unit
+};
+
+// One --stamp group: text stamped onto pages.
+struct TksStampOption {
+  std::string text;  // UTF-8; "\n" is a line feed
+  std::string pages;
+  std::string font = "Arial";
+  double size = 12;
+  bool bold = false, italic = false, underline = false, strikeout = false;
+  TksColor color, outlineColor;
+  int renderMode = 0;
+  int angle = 0;
+  int opacity = 100;
+  int halign = 0, valign = 0;  // left/top, centre/middle, right/bottom, x/y
+  double x = 0, y = 0;         // in the options' unit, from the left and top
+  bool underlay = false, vertical = false;
+  int encoding = 0;  // winansi, macroman, macexpert, standard, pdfdoc
+  int embed = 0;     // none, full, subset
+  int charset = -1;  // -1: chosen from the text
+  std::vector<std::pair<std::string, std::string>> vars;
 };
 
 struct TksCliOptions {
@@ -30,6 +54,7 @@ struct TksCliOptions {
   double transitionDuration = 1;  // seconds
   std::string transitionPages;
   std::vector<TksContentOption> contents;
+  std::vector<TksStampOption> stamps;
 };
 
 class TksCustomPDFDocument;
@@ -48,6 +73,11 @@ int TransitionFromText(const std::string& text);
 std::string TransitionNames();
 // Applies --transition and --add-content to a loaded document; engine errors pass.
 void ApplyPageOptions(TksCustomPDFDocument& document, const TksCliOptions& options);
+// One option of a --stamp group: none when arg is no such option, "" when taken, else
+// what is wrong with its value.
+std::optional<std::string> ParseStampOption(TksStampOption& stamp, const char* arg);
+// Applies the --stamp groups in order; engine errors pass.
+void ApplyStamps(TksCustomPDFDocument& document, const TksCliOptions& options);
 // --page-info's lines.
 void PrintPageInfo(TksCustomPDFDocument& document, const TksCliOptions& options);
 

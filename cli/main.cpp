@@ -36,10 +36,21 @@ const char* kUsage =
     "                           draw FILE's content operators on the pages: on top, or\n"
     "                           beneath with --underlay; PCT 0-100 (default 100); moved\n"
     "                           by X,Y in the unit. May be given more than once\n"
+    "  --stamp=TEXT [--pages=RANGE] [--font=FACE] [--size=PT] [--style=bold,italic,\n"
+    "          underline,strikeout] [--color=#RRGGBB|NAME] [--outline-color=...]\n"
+    "          [--render-mode=0..7] [--angle=DEG] [--opacity=0..100]\n"
+    "          [--halign=left|center|right|x] [--valign=top|middle|bottom|y] [--x=N]\n"
+    "          [--y=N] [--underlay] [--vertical] [--encoding=winansi|macroman|standard]\n"
+    "          [--embed=none|full|subset] [--charset=auto|NAME] [--var=NAME=VALUE]... --\n"
+    "                           draw TEXT on the pages (default Arial 12 pt, top left, on\n"
+    "                           top); placeholders <%PageNo%>, <%TotPage%>, <%ShortDate%>,\n"
+    "                           <%LongDate%>, <%ShortTime%>, <%LongTime%>, <%Title%>,\n"
+    "                           <%Author%>, <%Subject%>, <%Creator%>, <%NAME%> from --var;\n"
+    "                           \\n in TEXT starts a new line. May be given more than once\n"
     "  --page-info[=RANGE]      with --info: 'page N: width W height H box X1 Y1 X2 Y2\n"
     "                           rotate R' for each page\n"
     "  --unit=U                 pixels (96 per inch), points (default), inches, mm, twips:\n"
-    "                           the unit of --page-info and --offset\n"
+    "                           the unit of --page-info, --offset, --x, --y\n"
     "\n"
     "Exit status: 0 success, 3 success with warnings, 2 failure, 1 wrong usage.\n";
 
@@ -73,10 +84,25 @@ int main(int argc, char** argv) {
   int positionals = 0;
   // The --add-content group being read: its options follow it up to "--".
   TksContentOption* group = nullptr;
+  // The --stamp group being read, likewise.
+  TksStampOption* stamp = nullptr;
   bool transitionDetails = false;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     const char* rest = nullptr;
+    if (stamp) {
+      if (std::strcmp(a, "--") == 0) {
+        stamp = nullptr;
+        continue;
+      }
+      std::optional<std::string> error = ParseStampOption(*stamp, a);
+      if (!error) {
+        if (a[0] != '-' || a[1] != '-') return UsageError("the options of --stamp end with --");
+        return UsageError(std::string("'") + a + "' is not an option of --stamp; end its options with --");
+      }
+      if (!error->empty()) return UsageError(*error);
+      continue;
+    }
     if (group) {
       if (std::strcmp(a, "--") == 0) {
         group = nullptr;
@@ -149,6 +175,11 @@ int main(int argc, char** argv) {
       options.contents.emplace_back();
       options.contents.back().file = rest;
       group = &options.contents.back();
+    } else if (StartsWith(a, "--stamp=", &rest)) {
+      if (!*rest) return UsageError("--stamp needs a text");
+      options.stamps.emplace_back();
+      options.stamps.back().text = rest;
+      stamp = &options.stamps.back();
     } else if (StartsWith(a, "--pages=", &rest) || std::strcmp(a, "--underlay") == 0 ||
                StartsWith(a, "--opacity=", &rest) || StartsWith(a, "--offset=", &rest)) {
       return UsageError(std::string("'") + a + "' belongs to an --add-content=FILE ... -- group");
@@ -160,13 +191,14 @@ int main(int argc, char** argv) {
     }
   }
   if (group) return UsageError("the options of --add-content=" + group->file + " end with --");
+  if (stamp) return UsageError("the options of --stamp end with --");
   if (transitionDetails && !options.hasTransition)
     return UsageError("--transition-duration and --transition-pages go with --transition=EFFECT");
   if (options.pageInfo) info = true;
   // An empty name is what an unset shell variable gives: never a file meant.
   if (info) {
-    if (options.hasTransition || !options.contents.empty())
-      return UsageError("--info changes no file: --transition and --add-content need an output");
+    if (options.hasTransition || !options.contents.empty() || !options.stamps.empty())
+      return UsageError("--info changes no file: --transition, --add-content and --stamp need an output");
     if (positionals != 1) return UsageError("--info takes one file name");
     if (positional[0].empty()) return UsageError("the file name is empty");
     options.input = positional[0];

@@ -91,6 +91,7 @@ void ApplyPageOptions(TksCustomPDFDocument& document, const TksCliOptions& optio
     placement.OffsetY = c.offsetY;
     document.AttachPageContent(c.pages, ReadContentFile(c.file), placement);
   }
+  ApplyStamps(document, options);
 }
 
 void PrintPageInfo(TksCustomPDFDocument& document, const TksCliOptions& options) {

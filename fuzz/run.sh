@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang (AddressSanitizer + UndefinedBehaviorSanitizer)
 # in build-fuzz and runs one target, or all of them one after another, for SECONDS each.
 #   fuzz/run.sh TARGET|all [SECONDS] [extra libFuzzer options...]
-# Targets: parse xref objstm codec crypt loadsave repair. One fuzzing process each (no -jobs),
+# Targets: parse xref objstm codec crypt loadsave repair font. One fuzzing process each (no -jobs),
 # so it can run beside other work; FUZZ_NICE=1 runs it at the lowest priority. A run
 # starts from the target's committed seeds and regression inputs plus, for the file
 # targets, the small files of ../shared/corpus (PW_CORPUS_DIR overrides); new inputs
@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-TARGETS=(parse xref objstm codec crypt loadsave repair)
+TARGETS=(parse xref objstm codec crypt loadsave repair font)
 which=${1:?usage: fuzz/run.sh TARGET|all [SECONDS] [libFuzzer options...]}
 seconds=${2:-60}
 shift $(( $# >= 2 ? 2 : 1 ))
@@ -53,6 +53,22 @@ for t in "${list[@]}"; do
         seeds+=(build-fuzz/corpus-damaged)
       fi ;;
     codec) dict=() ;;
+    font)
+      # Small subsets of installed faces (fontTools cuts them): whole faces are too big
+      # for libFuzzer's input sizes.
+      dict=() maxlen=65536
+      mkdir -p build-fuzz/corpus-fonts
+      for f in /usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf \
+               /usr/share/fonts/truetype/liberation/LiberationMono-Regular.ttf \
+               /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf; do
+        [ -f "$f" ] || continue
+        b=$(basename "$f" .ttf)
+        /usr/bin/python3 -m fontTools.subset "$f" --text="Hello, 123 Привет" \
+          --output-file="build-fuzz/corpus-fonts/$b.ttf" 2>/dev/null || true
+        /usr/bin/python3 -m fontTools.subset "$f" --text="Àé" --no-hinting \
+          --output-file="build-fuzz/corpus-fonts/$b-composite.ttf" 2>/dev/null || true
+      done
+      seeds+=(build-fuzz/corpus-fonts) ;;
   esac
   echo "== fuzz_$t for ${seconds}s =="
   status=0

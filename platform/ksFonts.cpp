@@ -286,6 +286,16 @@ FontFile::FontFile(const FontFace& face) : impl_(std::make_unique<Impl>()) {
     m.Family = C::Decorative;
   } else if (panoseFamily == 2) {
     m.Family = panoseSerif >= 11 && panoseSerif <= 13 ? C::Swiss : C::Roman;
+  } else {
+    // Many faces with CFF outlines carry neither; their family name is the only hint.
+    const std::string family = Lower(face.Family);
+    const auto has = [&](const char* word) { return family.find(word) != std::string::npos; };
+    if (has("mono") || has("courier"))
+      m.Family = C::Modern;
+    else if (has("sans"))
+      m.Family = C::Swiss;
+    else if (has("serif") || has("roman") || has("times"))
+      m.Family = C::Roman;
   }
 }
 

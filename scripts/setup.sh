@@ -16,6 +16,9 @@ PKGS=(
   # (Liberation), DejaVu, a TrueType face with CJK coverage (Droid Sans Fallback) and faces
   # with CFF outlines (URW base 35), which are not TrueType programs.
   fonts-liberation fonts-dejavu-core fonts-droid-fallback fonts-urw-base35
+  # The stamping tests' second opinions: fontTools opens embedded subsets with their
+  # checksums checked, mutool extracts fonts and text as another reader does.
+  python3-fonttools mupdf-tools
   # Not linked yet; the images work needs it: JPEG pictures.
   libjpeg62-turbo-dev
   # The windows: Qt 6 Widgets and Test; the offscreen platform plugin the window tests

@@ -245,6 +245,7 @@ namespace ksres {
 inline constexpr const char* SInvalidPageRange = "Invalid page range (%s)";
 inline constexpr const char* SInsertingPageResource = "Error inserting page resource";
 inline constexpr const char* SUnexpectedContentObject = "Unexpected content object for page %d";
+inline constexpr const char* SUnsupportedFont = "Unsupported Font (%s)";
 // - our own texts
 inline constexpr const char* SPageWithoutMediaBox = "Page %d has no /MediaBox; it is taken as 612 x 792 points";
 inline constexpr const char* SPageResourcesReplaced =
@@ -258,4 +259,21 @@ inline constexpr const char* SInvalidTransitionDuration =
 inline constexpr const char* SNumberNotFinite = "A number that is not finite (%s) cannot be written into a PDF";
 inline constexpr const char* SInvalidFloat = "'%s' is not a valid floating point value";
 inline constexpr const char* SFontProgramDamaged = "The font program is damaged: %s";
+inline constexpr const char* SFontSubstituted = "The font \"%s\" is not installed; \"%s\" is used in its place";
+inline constexpr const char* SFontNotEmbeddable =
+    "The font program of \"%s\" cannot be read (%s); the font is not embedded";
+inline constexpr const char* SCompositeEmbedded =
+    "Text beyond the Western character set is drawn with the glyph numbers of \"%s\", so its font program is embedded";
+inline constexpr const char* SInvalidEmbedMode = "Invalid font embedding mode (%d): 0 none, 1 whole, 2 subset";
+inline constexpr const char* SInvalidFontEncoding = "Invalid font encoding (%d): it must be 0-4";
+inline constexpr const char* SMacExpertRefused =
+    "The MacExpert encoding holds small capitals and fractions only; it cannot show ordinary text";
+inline constexpr const char* SPDFDocRefused =
+    "PDFDocEncoding is no font encoding; use WinAnsi, MacRoman or Standard";
+inline constexpr const char* SStampFieldOutOfRange = "The template's %s is %d; it must be 0-%d";
+inline constexpr const char* SStampFontSize = "Invalid font size (%s): it must be above 0 and at most 10000 points";
+inline constexpr const char* SStampWithoutFont = "The stamp has no font to draw with";
+inline constexpr const char* SStampKindUnknown = "Only text templates can be applied";
+inline constexpr const char* SStampCharactersDropped =
+    "The font \"%s\" cannot show %d character(s) of the stamp; they were left out";
 }  // namespace ksres

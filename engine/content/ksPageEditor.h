@@ -42,6 +42,7 @@ class TksPageEditor {
   TksPDFIndirectObject* SaveStream() const;
   TksPDFIndirectObject* RestoreStream() const;
   TksPageEditState& State() { return state_; }
+  TksCustomPDFDocument& Document() { return doc_; }
   void Warning(const std::string& text) { doc_.Warning(text); }
 
  private:

@@ -44,14 +44,26 @@ struct TksPageRect {
   double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
   bool operator==(const TksPageRect&) const = default;
 };
+// What a later layer keeps for a document between its operations and the next save (the
+// fonts drawn text created, whose programs must hold the glyphs of every application):
+// it finishes its objects just before each save.
+class TksDocumentExtension {
+ public:
+  virtual ~TksDocumentExtension() = default;
+  virtual void PrepareForSave(TksCustomPDFDocument& document) = 0;
+};
+struct TksFont;
+class TksWatermarkTemplate;
 // The page operations' own state: the document-wide bracket streams ("q" and "Q"; -1
-// until made) and the generator of resource names. A reset starts it afresh.
+// until made), the generator of resource names and the fonts made for drawn text. A
+// reset starts it afresh.
 struct TksPageEditState {
   int32_t SaveStreamNumber = -1;
   int32_t RestoreStreamNumber = -1;
   // Seeded from the document on first use, so one input gives the same names every run.
   bool NamesSeeded = false;
   uint64_t NameState = 0;
+  std::shared_ptr<TksDocumentExtension> Fonts;
 };
 // How AttachPageContent places operators on a page: above or beneath its own content,
 // with an opacity in percent (100 opaque) and moved by an offset in the document's
@@ -477,6 +489,25 @@ class TksCustomPDFDocument : public TksComponent {
   void AttachPageContent(const std::string& pageRange, std::string_view operators,
                          const TksContentPlacement& placement);
   const TksPageEditState& PageEditState() const { return pageEdit_; }
+
+  // ---- fonts and stamped text (defined in content/) ----
+  // The font resource for font: a font this document made for an equal description, a
+  // loaded simple font of a page that can show text, or a new one. embedMode 0 none, 1
+  // the whole program, 2 a subset; encodingIndex 0 WinAnsi, 1 MacRoman, 3 Standard (2
+  // MacExpert and 4 PDFDoc cannot show ordinary text and are refused).
+  std::unique_ptr<TksPDFIndirectReference> AddFontResource(const TksFont& font, const std::string& resourceName,
+                                                           uint8_t embedMode, uint8_t encodingIndex,
+                                                           const std::u16string& text);
+  // The key under which fontDictionary holds the font AddFontResource would use for font
+  // and text; empty when none.
+  std::string FindFontResourceName(TksPDFDictObject* fontDictionary, const TksFont& font, uint8_t encodingIndex,
+                                   uint8_t embedMode, const std::u16string& text);
+  // Stamps the template on the pages of pageRange (empty: all pages).
+  void ApplyWatermark(TksWatermarkTemplate& templ, const std::string& pageRange);
+  // Gives the value of a placeholder of the caller's own ("<%Name%>") on page pageNo.
+  std::function<void(TksCustomPDFDocument* sender, const std::u16string& variable, std::u16string& value,
+                     int32_t pageNo)>
+      OnCalcVariables;
 
   // Save-time re-filtering of stream data: method 0 Flate, 1 RunLength; level 0 none,
   // 1 fastest, 2 default, 3 maximum. Off after every reset.

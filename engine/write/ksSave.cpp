@@ -206,6 +206,8 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
   const std::string outputName = SaveFileName(fileName);
   const std::string outputPath = OutputPath(fileName, outputName);
   ApplyNeedAppearances(needAppearancesMode);
+  // Embedded font programs and their maps hold what every application drew.
+  if (pageEdit_.Fonts) pageEdit_.Fonts->PrepareForSave(*this);
   StatusMessage(ksFormat(ksres::SSavingFile, outputName.c_str()));
 
   TksSaveFile file(outputName, outputPath);

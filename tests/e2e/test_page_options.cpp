@@ -240,7 +240,7 @@ TEST(PageOptions, WrongUsageIsExitOne) {
   }
   CliRun info = Convert(dir, "--info --transition=1 " + Quote(in));
   EXPECT_EQ(info.status, 1);
-  EXPECT_THAT(info.err, HasSubstr("--info changes no file: --transition and --add-content need an output"));
+  EXPECT_THAT(info.err, HasSubstr("--info changes no file: --transition, --add-content and --stamp need an output"));
 }
 
 // ---- page information ----

@@ -1,0 +1,42 @@
+// The fonts a document created for drawn text. Every application of a font adds the
+// characters it drew; the embedded programs (subsets of the union) and the ToUnicode maps
+// are written just before each save, so no page's characters are missing from them.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "content/ksPDFFont.h"
+#include "document/ksCstPDFDoc.h"
+
+struct TksCreatedFont {
+  std::unique_ptr<TksPDFFont> Font;
+  uint8_t EmbedMode = 0;
+  int32_t Encoding = 0;
+  // As written into the font dictionary (names with their "/"; no encoding for Standard).
+  std::string BaseFont, Subtype, EncodingName;
+  int32_t FontObject = -1;
+  int32_t FontFileObject = -1;   // "/FontFile2", when embedded
+  int32_t ToUnicodeObject = -1;  // composite fonts
+};
+
+class TksFontRegistry : public TksDocumentExtension {
+ public:
+  // The registry of document, made on first use.
+  static TksFontRegistry& Of(TksCustomPDFDocument& document);
+
+  TksCreatedFont* Find(const std::string& baseFont, const std::string& subtype, const std::string& encodingName,
+                       uint8_t embedMode);
+  TksCreatedFont* FindObject(int32_t objectNumber);
+  TksCreatedFont& Add(std::unique_ptr<TksCreatedFont> font);
+  bool WarnedCompositeEmbedding = false;
+
+  void PrepareForSave(TksCustomPDFDocument& document) override;
+
+ private:
+  std::vector<std::unique_ptr<TksCreatedFont>> fonts_;
+};
+
+// A name of text: bytes outside "!"-"~" and the delimiters written as #xx.
+std::string EscapedName(std::string_view text);

@@ -1,0 +1,369 @@
+// --stamp as other readers see the result: text extracted by pdftotext and mutool, fonts
+// listed by pdffonts, subsets opened by fontTools, pages rendered by pdftoppm.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ksFixture.h"
+#include "ksShell.h"
+
+namespace fs = std::filesystem;
+using ksfixture::PdfBuilder;
+using ksshell::Quote;
+using ksshell::Shell;
+using testing::HasSubstr;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "pw-stamp-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name, const std::string& bytes) const {
+    const std::string path = Path(name);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return path;
+  }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct CliRun {
+  int status = -1;
+  std::string err;
+};
+
+CliRun Convert(const TempDir& dir, const std::string& args) {
+  const std::string err = dir.Path("stderr.txt");
+  CliRun r;
+  r.status = Shell(std::string(PW_CONVERT_EXE) + " " + args + " 2>" + Quote(err)).status;
+  r.err = ksfixture::ReadFile(err);
+  return r;
+}
+
+std::string Stream(const std::string& data) {
+  return "<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+}
+
+// count pages of 300 x 200 points, each with its number drawn in Helvetica; pageEntries
+// are added to every page.
+std::string Numbered(int count, const std::string& pageEntries = "/MediaBox [0 0 300 200]") {
+  PdfBuilder b;
+  std::string kids;
+  for (int i = 0; i < count; ++i) {
+    b.Object(100 + i, "<< /Type /Page /Parent 2 0 R " + pageEntries + " /Resources << /Font << /H 5 0 R >> >> /Contents " +
+                          std::to_string(200 + i) + " 0 R >>");
+    b.Object(200 + i, Stream("BT /H 10 Tf 20 20 Td (Original " + std::to_string(i + 1) + ") Tj ET"));
+    kids += std::to_string(100 + i) + " 0 R ";
+  }
+  b.Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(count) + " >>");
+  return b.Build("/Root 1 0 R");
+}
+
+std::string PageText(const std::string& pdf, int page) {
+  return Shell("pdftotext -f " + std::to_string(page) + " -l " + std::to_string(page) + " " + Quote(pdf) + " -").out;
+}
+
+// pdffonts' lines after its header.
+std::vector<std::string> Fonts(const std::string& pdf) {
+  std::vector<std::string> lines;
+  std::string out = Shell("pdffonts " + Quote(pdf)).out;
+  size_t at = 0;
+  int n = 0;
+  while (at < out.size()) {
+    const size_t end = out.find('\n', at);
+    if (n++ >= 2) lines.push_back(out.substr(at, end - at));
+    at = end == std::string::npos ? out.size() : end + 1;
+  }
+  return lines;
+}
+
+// The box of the non-white pixels of a page rendered at 72 dpi, in pixels from the top left.
+struct Box {
+  int x1 = 1 << 30, y1 = 1 << 30, x2 = -1, y2 = -1;
+  int width() const { return x2 - x1 + 1; }
+  int height() const { return y2 - y1 + 1; }
+  double cx() const { return (x1 + x2) / 2.0; }
+  double cy() const { return (y1 + y2) / 2.0; }
+};
+struct Raster {
+  int width = 0, height = 0;
+  std::string pixels;
+  Box Ink(int threshold = 200) const {
+    Box b;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const size_t i = (static_cast<size_t>(y) * width + x) * 3;
+        const int v = std::min({uint8_t(pixels[i]), uint8_t(pixels[i + 1]), uint8_t(pixels[i + 2])});
+        if (v < threshold) b = {std::min(b.x1, x), std::min(b.y1, y), std::max(b.x2, x), std::max(b.y2, y)};
+      }
+    return b;
+  }
+  int Darkest() const {
+    int d = 255;
+    for (unsigned char c : pixels) d = std::min<int>(d, c);
+    return d;
+  }
+};
+Raster Render(const TempDir& dir, const std::string& pdf, int page) {
+  static int counter = 0;
+  const std::string prefix = dir.Path("r" + std::to_string(counter++));
+  Shell("pdftoppm -r 72 -cropbox -f " + std::to_string(page) + " -l " + std::to_string(page) + " -singlefile " + Quote(pdf) +
+        " " + Quote(prefix) + " 2>/dev/null");
+  const std::string bytes = ksfixture::ReadFile(prefix + ".ppm");
+  Raster r;
+  int maxval = 0, used = 0;
+  if (std::sscanf(bytes.c_str(), "P6 %d %d %d%n", &r.width, &r.height, &maxval, &used) == 3)
+    r.pixels = bytes.substr(static_cast<size_t>(used) + 1);
+  return r;
+}
+
+// A blank page of 300 x 200 points (with the entries given).
+std::string Blank(const std::string& pageEntries = "/MediaBox [0 0 300 200]") {
+  PdfBuilder b;
+  b.Object(3, "<< /Type /Page /Parent 2 0 R " + pageEntries + " >>");
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+  return b.Build("/Root 1 0 R");
+}
+
+}  // namespace
+
+TEST(StampCli, PageNumbersOnTheListedPagesOnly) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(5)), out = dir.Path("out.pdf");
+  CliRun r = Convert(dir, "--stamp='Page <%PageNo%> of <%TotPage%>' --pages=2-3 -- " + Quote(in) + " " + Quote(out));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Shell("qpdf --check " + Quote(out) + " >/dev/null 2>&1").status, 0);
+  EXPECT_THAT(PageText(out, 2), HasSubstr("Page 2 of 5"));
+  EXPECT_THAT(PageText(out, 3), HasSubstr("Page 3 of 5"));
+  for (int p : {1, 4, 5}) EXPECT_EQ(PageText(out, p), PageText(in, p)) << p;
+
+  const std::string lower = dir.Path("lower.pdf");
+  ASSERT_EQ(Convert(dir, "--stamp='<%pageno%>/<%Client%>' -- " + Quote(in) + " " + Quote(lower)).status, 0);
+  EXPECT_THAT(PageText(lower, 4), HasSubstr("4/<%Client%>"));
+  const std::string vars = dir.Path("vars.pdf");
+  ASSERT_EQ(Convert(dir, "--stamp='<%Client%>: <%Other%>' --var=Client=ACME -- " + Quote(in) + " " + Quote(vars)).status, 0);
+  EXPECT_THAT(PageText(vars, 1), HasSubstr("ACME: <%Other%>"));
+}
+
+TEST(StampCli, DatesFollowTheSourceDateEpoch) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(1)), out = dir.Path("out.pdf");
+  const std::string convert = std::string(PW_CONVERT_EXE);
+  ASSERT_EQ(Shell("SOURCE_DATE_EPOCH=0 TZ=UTC LC_ALL=C " + convert + " --stamp='on <%ShortDate%>' -- " + Quote(in) +
+                  " " + Quote(out))
+                .status,
+            0);
+  EXPECT_THAT(PageText(out, 1), HasSubstr("on 1/1/70"));
+}
+
+TEST(StampCli, FontsAsAnotherReaderListsThem) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(1));
+  struct Case {
+    std::string options;
+    std::string name, type, encoding, emb, sub, uni;
+  } cases[] = {
+      {"", "Arial", "TrueType", "WinAnsi", "no", "no", "no"},
+      {"--embed=full", "Arial", "TrueType", "WinAnsi", "yes", "no", "no"},
+      {"--embed=subset", "WYOIAS+Arial", "TrueType", "WinAnsi", "yes", "yes", "no"},
+      {"--font='Nimbus Sans'", "NimbusSans", "Type 1", "WinAnsi", "no", "no", "no"},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.Path("out.pdf");
+    CliRun r = Convert(dir, "--stamp=Stamp " + c.options + " -- " + Quote(in) + " " + Quote(out));
+    ASSERT_EQ(r.status, 0) << c.options << r.err;
+    std::vector<std::string> fonts = Fonts(out);
+    auto it = std::find_if(fonts.begin(), fonts.end(), [&](const std::string& l) { return l.rfind(c.name + " ", 0) == 0; });
+    ASSERT_NE(it, fonts.end()) << c.options << "\n" << Shell("pdffonts " + Quote(out)).out;
+    char name[128], type[64], encoding[64], emb[8], sub[8], uni[8];
+    std::string line = *it;
+    // "Type 1" and "CID TrueType" hold a blank; pdffonts' columns are fixed.
+    ASSERT_GE(line.size(), 80u);
+    std::sscanf(line.substr(0, 37).c_str(), "%127s", name);
+    const std::string typeText = line.substr(37, 17), encText = line.substr(54, 17);
+    std::sscanf(line.substr(71).c_str(), "%7s %7s %7s", emb, sub, uni);
+    EXPECT_THAT(typeText, HasSubstr(c.type)) << c.options;
+    EXPECT_THAT(encText, HasSubstr(c.encoding)) << c.options;
+    EXPECT_EQ(std::string(emb), c.emb) << c.options;
+    EXPECT_EQ(std::string(sub), c.sub) << c.options;
+    (void)type, (void)encoding, (void)uni;
+  }
+}
+
+TEST(StampCli, CyrillicTextIsACompositeFontThatReadersExtract) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(1)), out = dir.Path("out.pdf");
+  CliRun r = Convert(dir, "--stamp='Привет, мир' -- " + Quote(in) + " " + Quote(out));
+  ASSERT_EQ(r.status, 3) << "composite fonts are embedded though not asked for: " << r.err;
+  EXPECT_THAT(r.err, HasSubstr("embedded"));
+  const std::string fonts = Shell("pdffonts " + Quote(out)).out;
+  EXPECT_THAT(fonts, HasSubstr("CID TrueType      Identity-H       yes no  yes"));
+  EXPECT_THAT(PageText(out, 1), HasSubstr("Привет, мир"));
+  EXPECT_THAT(Shell("mutool draw -q -F txt -o - " + Quote(out) + " 2>/dev/null").out, HasSubstr("Привет, мир"));
+  EXPECT_EQ(Shell("qpdf --check " + Quote(out) + " >/dev/null 2>&1").status, 0);
+}
+
+TEST(StampCli, SubsetsHoldEveryPagesGlyphsAndOpenInFontTools) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(12)), out = dir.Path("out.pdf");
+  ASSERT_EQ(Convert(dir, "--stamp='Page <%PageNo%>' --embed=subset -- " + Quote(in) + " " + Quote(out)).status, 0);
+  for (int p : {1, 7, 10, 12}) EXPECT_THAT(PageText(out, p), HasSubstr("Page " + std::to_string(p))) << p;
+  Shell("cd " + Quote(dir.Path("")) + " && mutool extract " + Quote(out) + " >/dev/null 2>&1");
+  std::string font;
+  for (const auto& e : fs::directory_iterator(dir.Path("")))
+    if (e.path().extension() == ".ttf") font = e.path().string();
+  ASSERT_FALSE(font.empty()) << "mutool extracted no TrueType font";
+  // Checksums checked; outlines for exactly the characters "Page 0123456789" (and .notdef).
+  const std::string script =
+      "import sys\n"
+      "from fontTools.ttLib import TTFont\n"
+      "f = TTFont(sys.argv[1], checkChecksums=2)\n"
+      "glyf = f['glyf']\n"
+      "drawn = sorted(n for n in f.getGlyphOrder() if glyf[n].numberOfContours != 0)\n"
+      "cmap = f.getBestCmap()\n"
+      "chars = ''.join(sorted(chr(c) for c, n in cmap.items() if n in drawn))\n"
+      "print(sorted(f.keys()))\n"
+      "print(repr(chars))\n";
+  dir.File("check.py", script);
+  ksshell::RunResult check = Shell("/usr/bin/python3 " + Quote(dir.Path("check.py")) + " " + Quote(font) + " 2>&1");
+  ASSERT_EQ(check.status, 0) << check.out;
+  EXPECT_THAT(check.out, HasSubstr("'0123456789Paeg'"));
+  EXPECT_THAT(check.out, HasSubstr("'cmap'"));
+  EXPECT_THAT(check.out, HasSubstr("'hmtx'"));
+}
+
+TEST(StampCli, MonospacedCompositeWidths) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Blank()), out = dir.Path("out.pdf");
+  ASSERT_EQ(Convert(dir, "--stamp='Жжжж жж' --font='Courier New' --size=20 --embed=full -- " + Quote(in) + " " + Quote(out)).status, 0);
+  const std::string words = Shell("pdftotext -bbox " + Quote(out) + " - | grep '<word'").out;
+  double x1, x2, y1, y2;
+  size_t at = words.find("xMin=\"");
+  ASSERT_NE(at, std::string::npos) << words;
+  ASSERT_EQ(std::sscanf(words.c_str() + at, "xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"", &x1, &y1, &x2, &y2), 4);
+  EXPECT_NEAR(x2 - x1, 4 * 0.6 * 20, 0.5);
+  at = words.find("xMin=\"", at + 1);
+  ASSERT_EQ(std::sscanf(words.c_str() + at, "xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"", &x1, &y1, &x2, &y2), 4);
+  EXPECT_NEAR(x2 - x1, 2 * 0.6 * 20, 0.5);
+}
+
+TEST(StampCli, PlacementAsRendered) {
+  TempDir dir;
+  const std::string plain = dir.File("plain.pdf", Blank());
+  const std::string cropped = dir.File("cropped.pdf", Blank("/MediaBox [0 0 400 300] /CropBox [100 100 400 300]"));
+  struct Case {
+    std::string file, options;
+    void (*check)(const Raster&);
+  } cases[] = {
+      {plain, "--halign=center --valign=middle --size=30",
+       [](const Raster& r) {
+         const Box b = r.Ink();
+         EXPECT_NEAR(b.cx(), r.width / 2.0, 2);
+         EXPECT_NEAR(b.cy(), r.height / 2.0, 2);
+       }},
+      {cropped, "--halign=center --valign=middle --size=30",
+       [](const Raster& r) {
+         ASSERT_EQ(r.width, 300);
+         const Box b = r.Ink();
+         EXPECT_NEAR(b.cx(), r.width / 2.0, 2);
+         EXPECT_NEAR(b.cy(), r.height / 2.0, 2);
+       }},
+      {plain, "--angle=90 --size=30 --halign=center --valign=middle",
+       [](const Raster& r) {
+         const Box b = r.Ink();
+         EXPECT_GT(b.height(), b.width());
+         EXPECT_NEAR(b.cy(), r.height / 2.0, 2);
+       }},
+      // A page turned on screen: centred as shown, and reading left to right there.
+      {dir.File("turned.pdf", Blank("/MediaBox [0 0 300 200] /Rotate 90")), "--halign=center --valign=middle --size=30",
+       [](const Raster& r) {
+         ASSERT_EQ(r.width, 200);
+         const Box b = r.Ink();
+         EXPECT_GT(b.width(), b.height());
+         EXPECT_NEAR(b.cx(), r.width / 2.0, 2);
+         EXPECT_NEAR(b.cy(), r.height / 2.0, 2);
+       }},
+      {plain, "--opacity=50 --size=60",
+       [](const Raster& r) {
+         EXPECT_GT(r.Darkest(), 100);
+         EXPECT_LT(r.Darkest(), 160);
+       }},
+      {plain, "--vertical --size=20",
+       [](const Raster& r) {
+         const Box b = r.Ink();
+         EXPECT_GT(b.height(), 4 * b.width());
+       }},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.Path("out.pdf");
+    CliRun run = Convert(dir, "--stamp=Stamp " + c.options + " -- " + Quote(c.file) + " " + Quote(out));
+    ASSERT_EQ(run.status, 0) << c.options << run.err;
+    SCOPED_TRACE(c.options);
+    c.check(Render(dir, out, 1));
+  }
+}
+
+TEST(StampCli, LinesAndUnderline) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Blank());
+  const std::string one = dir.Path("one.pdf"), two = dir.Path("two.pdf"), under = dir.Path("under.pdf");
+  ASSERT_EQ(Convert(dir, "--stamp=xxxx --size=20 -- " + Quote(in) + " " + Quote(one)).status, 0);
+  ASSERT_EQ(Convert(dir, "--stamp='xxxx\\nxxxx' --size=20 -- " + Quote(in) + " " + Quote(two)).status, 0);
+  ASSERT_EQ(Convert(dir, "--stamp=xxxx --size=20 --style=underline -- " + Quote(in) + " " + Quote(under)).status, 0);
+  const Box a = Render(dir, one, 1).Ink(), b = Render(dir, two, 1).Ink(), u = Render(dir, under, 1).Ink();
+  // The second line is one font size lower.
+  EXPECT_NEAR(b.height() - a.height(), 20, 2);
+  // The underline lies below the x-height letters.
+  EXPECT_GT(u.y2, a.y2 + 1);
+  EXPECT_EQ(u.y1, a.y1);
+}
+
+TEST(StampCli, DelimitersAreDrawnNotObeyed) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(1));
+  for (const std::string extra : {"", "--vertical"}) {
+    const std::string out = dir.Path("out.pdf");
+    ASSERT_EQ(Convert(dir, "--stamp='a(b)c\\d) Tj' " + extra + " -- " + Quote(in) + " " + Quote(out)).status, 0);
+    EXPECT_EQ(Shell("qpdf --check " + Quote(out) + " >/dev/null 2>&1").status, 0) << extra;
+    std::string text = PageText(out, 1);
+    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+    EXPECT_THAT(text, HasSubstr(extra.empty() ? "a(b)c\\d) Tj" : "a(b)c\\d)Tj")) << extra;
+  }
+}
+
+TEST(StampCli, RefusalsAndWarnings) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(2)), out = dir.Path("out.pdf");
+  CliRun usage = Convert(dir, "--stamp=x --halign=middle -- " + Quote(in) + " " + Quote(out));
+  EXPECT_EQ(usage.status, 1);
+  EXPECT_THAT(usage.err, HasSubstr("halign must be left, center, right or x"));
+  CliRun open = Convert(dir, "--stamp=x " + Quote(in) + " " + Quote(out));
+  EXPECT_EQ(open.status, 1);
+  CliRun expert = Convert(dir, "--stamp=x --encoding=macexpert -- " + Quote(in) + " " + Quote(out));
+  EXPECT_EQ(expert.status, 2);
+  EXPECT_THAT(expert.err, HasSubstr("MacExpert"));
+  EXPECT_FALSE(fs::exists(out));
+  CliRun dropped = Convert(dir, "--stamp='x ✓' --charset=ansi -- " + Quote(in) + " " + Quote(out));
+  EXPECT_EQ(dropped.status, 3);
+  EXPECT_THAT(dropped.err, HasSubstr("cannot show 1 character(s)"));
+}
