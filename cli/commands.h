@@ -36,6 +36,13 @@ struct TksStampOption {
   std::vector<std::pair<std::string, std::string>> vars;
 };
 
+// One --stamp-image group: a picture stamped onto pages.
+struct TksImageStampOption {
+  std::string file;
+  TksStampOption place;          // pages, alignment, x, y, angle, opacity, underlay
+  double width = 0, height = 0;  // in the options' unit; 0: the picture's own size
+};
+
 struct TksCliOptions {
   std::string input, output;
   std::string pdfVersion;     // "" keeps the version the input declares
@@ -55,6 +62,7 @@ struct TksCliOptions {
   std::string transitionPages;
   std::vector<TksContentOption> contents;
   std::vector<TksStampOption> stamps;
+  std::vector<TksImageStampOption> imageStamps;
 };
 
 class TksCustomPDFDocument;
@@ -76,7 +84,8 @@ void ApplyPageOptions(TksCustomPDFDocument& document, const TksCliOptions& optio
 // One option of a --stamp group: none when arg is no such option, "" when taken, else
 // what is wrong with its value.
 std::optional<std::string> ParseStampOption(TksStampOption& stamp, const char* arg);
-// Applies the --stamp groups in order; engine errors pass.
+std::optional<std::string> ParseStampImageOption(TksImageStampOption& stamp, const char* arg);
+// Applies the --stamp-image and --stamp groups in order; engine errors pass.
 void ApplyStamps(TksCustomPDFDocument& document, const TksCliOptions& options);
 // --page-info's lines.
 void PrintPageInfo(TksCustomPDFDocument& document, const TksCliOptions& options);

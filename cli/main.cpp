@@ -47,6 +47,10 @@ const char* kUsage =
     "                           <%LongDate%>, <%ShortTime%>, <%LongTime%>, <%Title%>,\n"
     "                           <%Author%>, <%Subject%>, <%Creator%>, <%NAME%> from --var;\n"
     "                           \\n in TEXT starts a new line. May be given more than once\n"
+    "  --stamp-image=FILE [--pages=RANGE] [--halign=...] [--valign=...] [--x=N] [--y=N]\n"
+    "          [--width=N] [--height=N] [--angle=DEG] [--opacity=0..100] [--underlay] --\n"
+    "                           draw a picture (PNG, JPEG, BMP, GIF, TIFF, ICO, SVG) on the\n"
+    "                           pages, at its pixels at 96 per inch unless sized in the unit\n"
     "  --page-info[=RANGE]      with --info: 'page N: width W height H box X1 Y1 X2 Y2\n"
     "                           rotate R' for each page\n"
     "  --unit=U                 pixels (96 per inch), points (default), inches, mm, twips:\n"
@@ -84,12 +88,26 @@ int main(int argc, char** argv) {
   int positionals = 0;
   // The --add-content group being read: its options follow it up to "--".
   TksContentOption* group = nullptr;
-  // The --stamp group being read, likewise.
+  // The --stamp and --stamp-image groups being read, likewise.
   TksStampOption* stamp = nullptr;
+  TksImageStampOption* imageStamp = nullptr;
   bool transitionDetails = false;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     const char* rest = nullptr;
+    if (imageStamp) {
+      if (std::strcmp(a, "--") == 0) {
+        imageStamp = nullptr;
+        continue;
+      }
+      std::optional<std::string> error = ParseStampImageOption(*imageStamp, a);
+      if (!error) {
+        if (a[0] != '-' || a[1] != '-') return UsageError("the options of --stamp-image end with --");
+        return UsageError(std::string("'") + a + "' is not an option of --stamp-image; end its options with --");
+      }
+      if (!error->empty()) return UsageError(*error);
+      continue;
+    }
     if (stamp) {
       if (std::strcmp(a, "--") == 0) {
         stamp = nullptr;
@@ -175,6 +193,11 @@ int main(int argc, char** argv) {
       options.contents.emplace_back();
       options.contents.back().file = rest;
       group = &options.contents.back();
+    } else if (StartsWith(a, "--stamp-image=", &rest)) {
+      if (!*rest) return UsageError("--stamp-image needs a picture file");
+      options.imageStamps.emplace_back();
+      options.imageStamps.back().file = rest;
+      imageStamp = &options.imageStamps.back();
     } else if (StartsWith(a, "--stamp=", &rest)) {
       if (!*rest) return UsageError("--stamp needs a text");
       options.stamps.emplace_back();
@@ -192,12 +215,14 @@ int main(int argc, char** argv) {
   }
   if (group) return UsageError("the options of --add-content=" + group->file + " end with --");
   if (stamp) return UsageError("the options of --stamp end with --");
+  if (imageStamp) return UsageError("the options of --stamp-image end with --");
   if (transitionDetails && !options.hasTransition)
     return UsageError("--transition-duration and --transition-pages go with --transition=EFFECT");
   if (options.pageInfo) info = true;
   // An empty name is what an unset shell variable gives: never a file meant.
   if (info) {
-    if (options.hasTransition || !options.contents.empty() || !options.stamps.empty())
+    if (options.hasTransition || !options.contents.empty() || !options.stamps.empty() ||
+        !options.imageStamps.empty())
       return UsageError("--info changes no file: --transition, --add-content and --stamp need an output");
     if (positionals != 1) return UsageError("--info takes one file name");
     if (positional[0].empty()) return UsageError("the file name is empty");

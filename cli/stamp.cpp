@@ -176,7 +176,36 @@ std::optional<std::string> ParseStampOption(TksStampOption& s, const char* a) {
   return std::string();
 }
 
+std::optional<std::string> ParseStampImageOption(TksImageStampOption& s, const char* a) {
+  const char* rest = nullptr;
+  for (const char* prefix : {"--width=", "--height="})
+    if (StartsWith(a, prefix, &rest)) {
+      std::optional<double> v = Number(rest);
+      if (!v || !(*v > 0 && *v < 1e7)) return std::string(prefix + 2) + " must be a number above 0, not '" + rest + "'";
+      (prefix[2] == 'w' ? s.width : s.height) = *v;
+      return std::string();
+    }
+  for (const char* prefix : {"--pages=", "--halign=", "--valign=", "--x=", "--y=", "--angle=", "--opacity="})
+    if (StartsWith(a, prefix, &rest)) return ParseStampOption(s.place, a);
+  if (std::strcmp(a, "--underlay") == 0) return ParseStampOption(s.place, a);
+  return std::nullopt;
+}
+
 void ApplyStamps(TksCustomPDFDocument& document, const TksCliOptions& options) {
+  for (const TksImageStampOption& s : options.imageStamps) {
+    TksImageWatermarkTemplate t;
+    t.Picture = TksCustomPDFDocument::LoadPicture(s.file);
+    t.Width = s.width;
+    t.Height = s.height;
+    t.Angle = s.place.angle;
+    t.Opacity = s.place.opacity;
+    t.HorzAlignment = static_cast<uint8_t>(s.place.halign);
+    t.VertAlignment = static_cast<uint8_t>(s.place.valign);
+    t.X = s.place.x;
+    t.Y = s.place.y;
+    t.Overlay = !s.place.underlay;
+    document.ApplyWatermark(t, s.place.pages);
+  }
   for (const TksStampOption& s : options.stamps) {
     // "\n" in the option's text is a line feed.
     std::string text;

@@ -19,8 +19,9 @@ PKGS=(
   # The stamping tests' second opinions: fontTools opens embedded subsets with their
   # checksums checked, mutool extracts fonts and text as another reader does.
   python3-fonttools mupdf-tools
-  # Not linked yet; the images work needs it: JPEG pictures.
-  libjpeg62-turbo-dev
+  # Pictures stamped onto pages: JPEG through libjpeg-turbo, bitmaps and icons through
+  # gdk-pixbuf, SVG through its librsvg loader.
+  libjpeg62-turbo-dev libgdk-pixbuf-2.0-dev librsvg2-common
   # The windows: Qt 6 Widgets and Test; the offscreen platform plugin the window tests
   # run on; the OpenGL headers Qt's CMake package asks for (the last two also come with
   # qt6-base-dev, named because the build and tests fail without them).

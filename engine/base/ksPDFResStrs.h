@@ -246,6 +246,7 @@ inline constexpr const char* SInvalidPageRange = "Invalid page range (%s)";
 inline constexpr const char* SInsertingPageResource = "Error inserting page resource";
 inline constexpr const char* SUnexpectedContentObject = "Unexpected content object for page %d";
 inline constexpr const char* SUnsupportedFont = "Unsupported Font (%s)";
+inline constexpr const char* SUnsupportedImage = "Unsupported image format (%s)";
 // - our own texts
 inline constexpr const char* SPageWithoutMediaBox = "Page %d has no /MediaBox; it is taken as 612 x 792 points";
 inline constexpr const char* SPageResourcesReplaced =
@@ -273,7 +274,10 @@ inline constexpr const char* SPDFDocRefused =
 inline constexpr const char* SStampFieldOutOfRange = "The template's %s is %d; it must be 0-%d";
 inline constexpr const char* SStampFontSize = "Invalid font size (%s): it must be above 0 and at most 10000 points";
 inline constexpr const char* SStampWithoutFont = "The stamp has no font to draw with";
-inline constexpr const char* SStampKindUnknown = "Only text templates can be applied";
+inline constexpr const char* SStampKindUnknown = "Only text and picture templates can be applied";
+inline constexpr const char* SStampWithoutPicture = "The picture stamp has no picture";
+inline constexpr const char* SStampImageSize = "The picture stamp's width and height must be finite and 0 or more";
+inline constexpr const char* SPictureUnreadable = "The picture \"%s\" cannot be used: %s";
 inline constexpr const char* SStampCharactersDropped =
     "The font \"%s\" cannot show %d character(s) of the stamp; they were left out";
 }  // namespace ksres

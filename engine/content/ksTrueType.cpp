@@ -85,6 +85,8 @@ std::map<char32_t, uint16_t> TksTrueTypeProgram::CharacterMap() const {
   std::map<char32_t, uint16_t> map;
   const Reader cmap{Table("cmap")};
   if (cmap.bytes.empty()) return map;
+  // A glyph number past the program's glyphs names no glyph: such characters have none.
+  const uint32_t glyphCount = HasTable("maxp") ? static_cast<uint32_t>(GlyphCount()) : 0x10000;
   const uint16_t subtables = cmap.U16(2);
   uint64_t unicode = 0, full = 0;  // offsets of the (3,1) and (3,10) subtables
   for (uint32_t i = 0; i < subtables; ++i) {
@@ -109,7 +111,7 @@ std::map<char32_t, uint16_t> TksTrueTypeProgram::CharacterMap() const {
       previousEnd = end;
       for (uint32_t c = start; c <= end; ++c) {
         const uint64_t id = static_cast<uint64_t>(glyph) + (c - start);
-        if (id != 0 && id <= 0xFFFF) map.emplace(c, static_cast<uint16_t>(id));
+        if (id != 0 && id < glyphCount) map.emplace(c, static_cast<uint16_t>(id));
       }
     }
     return map;
@@ -137,7 +139,7 @@ std::map<char32_t, uint16_t> TksTrueTypeProgram::CharacterMap() const {
         if (entry == 0) continue;  // no glyph; the delta does not apply to it
         glyph = (entry + delta) & 0xFFFF;
       }
-      if (glyph != 0) map.emplace(c, static_cast<uint16_t>(glyph));
+      if (glyph != 0 && glyph < glyphCount) map.emplace(c, static_cast<uint16_t>(glyph));
     }
   }
   return map;

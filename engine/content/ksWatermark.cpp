@@ -122,6 +122,42 @@ void ReplaceCallerPlaceholders(std::u16string& text,
   text = std::move(out);
 }
 
+// ---- placement ----
+
+TksPlacement PlaceBox(const TksCustomWatermarkTemplate& t, double u, double v, double left, double bottom,
+                      double right, double top) {
+  // The box turned by the angle, and the start that puts its bounds at the anchor.
+  const double a = t.Angle * std::numbers::pi / 180;
+  const double ca = std::cos(a), sa = std::sin(a);
+  double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
+  for (const auto& [px, py] : {std::pair{left, top}, {right, top}, {left, bottom}, {right, bottom}}) {
+    const double rx = px * ca - py * sa, ry = px * sa + py * ca;
+    minX = std::min(minX, rx), maxX = std::max(maxX, rx), minY = std::min(minY, ry), maxY = std::max(maxY, ry);
+  }
+  switch (t.HorzAlignment) {
+    case 1: u -= (minX + maxX) / 2; break;
+    case 2: u -= maxX; break;
+    default: u -= minX;
+  }
+  switch (t.VertAlignment) {
+    case 1: v -= (minY + maxY) / 2; break;
+    case 2: v -= minY; break;
+    default: v -= maxY;
+  }
+  // From the page as shown to the page's own space.
+  const TksPageRect& b = t.Context.Box;
+  TksPlacement p;
+  switch (t.Context.Rotation) {
+    case 90: p.X = b.x2 - v, p.Y = b.y1 + u; break;
+    case 180: p.X = b.x2 - u, p.Y = b.y2 - v; break;
+    case 270: p.X = b.x1 + v, p.Y = b.y2 - u; break;
+    default: p.X = b.x1 + u, p.Y = b.y1 + v;
+  }
+  p.X = Snap(p.X), p.Y = Snap(p.Y);
+  p.Angle = t.Angle + t.Context.Rotation;
+  return p;
+}
+
 // ---- the template ----
 
 TksTextWatermarkTemplate::TksTextWatermarkTemplate() { Font.Charset = 0; }
@@ -220,39 +256,12 @@ void TksTextWatermarkTemplate::BuildContent(const std::string& fontResourceName,
   const double step = size;
   const double boxWidth = lineWidth.empty() ? 0 : *std::max_element(lineWidth.begin(), lineWidth.end());
   const double boxBottom = -descent - static_cast<double>(std::max<size_t>(pieces.size(), 1) - 1) * step;
-  const double a = Angle * std::numbers::pi / 180;
-  const double ca = std::cos(a), sa = std::sin(a);
-  double minX = 1e300, maxX = -1e300, minY = 1e300, maxY = -1e300;
-  for (const auto& [px, py] : {std::pair{0.0, ascent}, {boxWidth, ascent}, {0.0, boxBottom}, {boxWidth, boxBottom}}) {
-    const double rx = px * ca - py * sa, ry = px * sa + py * ca;
-    minX = std::min(minX, rx), maxX = std::max(maxX, rx), minY = std::min(minY, ry), maxY = std::max(maxY, ry);
-  }
-  double u = x, v = y;
-  switch (HorzAlignment) {
-    case 1: u -= (minX + maxX) / 2; break;
-    case 2: u -= maxX; break;
-    default: u -= minX;
-  }
-  switch (VertAlignment) {
-    case 1: v -= (minY + maxY) / 2; break;
-    case 2: v -= minY; break;
-    default: v -= maxY;
-  }
-  // From the page as shown to the page's own space.
-  const TksPageRect& b = ctx.Box;
-  double sx, sy;
-  switch (ctx.Rotation) {
-    case 90: sx = b.x2 - v, sy = b.y1 + u; break;
-    case 180: sx = b.x2 - u, sy = b.y2 - v; break;
-    case 270: sx = b.x1 + v, sy = b.y2 - u; break;
-    default: sx = b.x1 + u, sy = b.y1 + v;
-  }
-  sx = Snap(sx), sy = Snap(sy);
-  const double angle = (Angle + ctx.Rotation) * std::numbers::pi / 180;
+  const TksPlacement at = PlaceBox(*this, x, y, 0, boxBottom, boxWidth, ascent);
+  const double angle = at.Angle * std::numbers::pi / 180;
   const std::string c = FloatToStrFDot(std::cos(angle), 10, 4), s = FloatToStrFDot(std::sin(angle), 10, 4),
                     ns = FloatToStrFDot(-std::sin(angle), 10, 4);
-  const std::string matrix = c + " " + s + " " + ns + " " + c + " " + FloatToStrFDot(sx, 10, 3) + " " +
-                             FloatToStrFDot(sy, 10, 3);
+  const std::string matrix = c + " " + s + " " + ns + " " + c + " " + FloatToStrFDot(at.X, 10, 3) + " " +
+                             FloatToStrFDot(at.Y, 10, 3);
 
   std::string out = "q\rBT\r";
   out += FloatToStrFDot(tc, 18, 8) + " Tc 0 Tw 100 Tz " + std::to_string(std::lround(size)) + " TL \r";
@@ -334,10 +343,9 @@ int32_t TksWatermarkProcessor::FindPageRect(const TksPageRect& box) const {
 TksPDFIndirectObject* TksWatermarkProcessor::BuildPageStream(const std::string& fontResourceName,
                                                              const std::string& gstateResourceName,
                                                              const TksPageRect& box) {
-  auto* text = dynamic_cast<TksTextWatermarkTemplate*>(&template_);
   auto* custom = dynamic_cast<TksCustomWatermarkTemplate*>(&template_);
   // The anchor on the page as shown, from its lower left corner.
-  const int32_t rotation = text ? text->Context.Rotation : 0;
+  const int32_t rotation = custom ? custom->Context.Rotation : 0;
   const bool turned = rotation == 90 || rotation == 270;
   const double width = turned ? box.y2 - box.y1 : box.x2 - box.x1;
   const double height = turned ? box.x2 - box.x1 : box.y2 - box.y1;
@@ -367,9 +375,90 @@ TksPDFIndirectObject* TksWatermarkProcessor::BuildPageStream(const std::string& 
   return stream;
 }
 
+// ---- pictures ----
+
+std::pair<double, double> TksImageWatermarkTemplate::SizeInPoints(TksMeasurementUnit unit) const {
+  const double pw = static_cast<double>(Picture->Width()) * 72 / ksplatform::kScreenPixelsPerInch;
+  const double ph = static_cast<double>(Picture->Height()) * 72 / ksplatform::kScreenPixelsPerInch;
+  double w = Width > 0 ? TksCustomPDFDocument::ToPoints(unit, Width) : 0;
+  double h = Height > 0 ? TksCustomPDFDocument::ToPoints(unit, Height) : 0;
+  if (w == 0 && h == 0) return {pw, ph};
+  if (w == 0) w = h * pw / ph;
+  if (h == 0) h = w * ph / pw;
+  return {w, h};
+}
+
+void TksImageWatermarkTemplate::BuildContent(const std::string& fontResourceName,
+                                             const std::string& gstateResourceName, std::string& content,
+                                             TksMeasurementUnit unit, double x, double y) {
+  const auto [w, h] = SizeInPoints(unit);
+  const TksPlacement at = PlaceBox(*this, x, y, 0, 0, w, h);
+  const double a = at.Angle * std::numbers::pi / 180;
+  const double ca = std::cos(a), sa = std::sin(a);
+  std::string out = "q\r";
+  if (!gstateResourceName.empty()) out += gstateResourceName + " gs\r";
+  out += FloatToStrFDot(w * ca, 15, 4) + " " + FloatToStrFDot(w * sa, 15, 4) + " " + FloatToStrFDot(-h * sa, 15, 4) +
+         " " + FloatToStrFDot(h * ca, 15, 4) + " " + FloatToStrFDot(at.X, 15, 3) + " " + FloatToStrFDot(at.Y, 15, 3) +
+         " cm\r";
+  out += fontResourceName + " Do\rQ\r\n";
+  content = std::move(out);
+}
+
+namespace {
+
+void ApplyImageWatermark(TksCustomPDFDocument& document, TksImageWatermarkTemplate& stamp,
+                         const std::string& pageRange) {
+  if (!stamp.Picture) throw EInvalidValueError(ksres::SStampWithoutPicture);
+  const auto check = [](int32_t value, int32_t high, const char* field) {
+    if (value < 0 || value > high) throw EInvalidValueError(ksFormat(ksres::SStampFieldOutOfRange, field, value, high));
+  };
+  check(stamp.HorzAlignment, 3, "HorzAlignment");
+  check(stamp.VertAlignment, 3, "VertAlignment");
+  if (!std::isfinite(stamp.Width) || !std::isfinite(stamp.Height) || stamp.Width < 0 || stamp.Height < 0)
+    throw EInvalidValueError(ksres::SStampImageSize);
+  const int32_t opacity = std::clamp(stamp.Opacity, 0, 100);
+  stamp.Angle %= 360;
+  const std::vector<int32_t> pages = TksCustomPDFDocument::ParsePageRange(pageRange, document.PageCount());
+  struct Restore {
+    TksImageWatermarkTemplate& t;
+    ~Restore() { t.Context = TksStampContext(); }
+  } restore{stamp};
+
+  // One image object for every page; made before any page is touched.
+  const std::string imageName = document.NewPageResourceName("/XObject", "/VelImg", pages);
+  std::unique_ptr<TksPDFIndirectReference> image = document.AddImageResource(*stamp.Picture, imageName);
+  std::unique_ptr<TksPDFIndirectReference> gstate;
+  std::string gstateName;
+  if (opacity != 100) {
+    gstate = document.CreateOpacityGState(opacity, opacity);
+    gstateName = document.NewPageResourceName("/ExtGState", "/GS", pages);
+  }
+  TksPageEditor editor(document);
+  TksWatermarkProcessor processor(document, document.MeasurementUnit, stamp);
+  for (int32_t pageNo : pages) {
+    TksPDFDictObject* resources = editor.Resources(pageNo, true);
+    std::string name = imageName;
+    if (TksPDFDictObject* xobjects = editor.Category(*resources, "/XObject"))
+      if (xobjects->Lookup(name)) name = document.NewPageResourceName("/XObject", "/VelImg", {pageNo});
+    document.AddPageResource(resources, "/XObject", name, *image);
+    document.AddExtGStateToPage(pageNo - 1, gstateName, gstate.get());
+    stamp.Context = TksStampContext();
+    stamp.Context.Box = document.GetPageBox(pageNo, muPoints);
+    stamp.Context.Rotation = ((document.PageRotation(pageNo) % 360 + 360) % 360) / 90 * 90;
+    TksPDFIndirectObject* stream = processor.BuildPageStream(name, gstateName, stamp.Context.Box);
+    document.AppendPageContent(pageNo - 1, *stream->ReferenceTo(), stamp.Overlay);
+  }
+}
+
+}  // namespace
+
 // ---- applying a template ----
 
 void TksCustomPDFDocument::ApplyWatermark(TksWatermarkTemplate& templ, const std::string& pageRange) {
+  if (auto* picture = dynamic_cast<TksImageWatermarkTemplate*>(&templ)) {
+    ApplyImageWatermark(*this, *picture, pageRange);
+    return;
+  }
   auto* stamp = dynamic_cast<TksTextWatermarkTemplate*>(&templ);
   if (!stamp) throw EInvalidValueError(ksres::SStampKindUnknown);
   if (stamp->Text.empty()) return;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "content/ksPDFFont.h"
+#include "ksPictures.h"
 #include "document/ksCstPDFDoc.h"
 
 class TksWatermarkTemplate {
@@ -19,6 +20,16 @@ class TksWatermarkTemplate {
                             std::string& content, TksMeasurementUnit unit, double x, double y) = 0;
 };
 
+// What the drawing of one page needs besides the template: the page's box and how the
+// page is turned on screen, and for text the font it is drawn with.
+struct TksStampContext {
+  TksPDFFont* Font = nullptr;
+  int32_t Encoding = 0;
+  TksPageRect Box;       // the page's box in points
+  int32_t Rotation = 0;  // 0, 90, 180, 270
+  int32_t Dropped = 0;   // characters the font could not show
+};
+
 class TksCustomWatermarkTemplate : public TksWatermarkTemplate {
  public:
   int32_t Angle = 0;      // degrees, counter-clockwise
@@ -26,16 +37,33 @@ class TksCustomWatermarkTemplate : public TksWatermarkTemplate {
   uint8_t HorzAlignment = 0;  // 0 left, 1 centre, 2 right, 3 X
   uint8_t VertAlignment = 0;  // 0 top, 1 middle, 2 bottom, 3 Y
   double X = 0, Y = 0;        // in the document's MeasurementUnit, from the left and top
+  // Set by the application for the page being drawn.
+  TksStampContext Context;
 };
 
-// What the drawing of one page needs besides the template: the font the text is drawn
-// with, and how the page is turned on screen.
-struct TksStampContext {
-  TksPDFFont* Font = nullptr;
-  int32_t Encoding = 0;
-  TksPageRect Box;       // the page's box in points
-  int32_t Rotation = 0;  // 0, 90, 180, 270
-  int32_t Dropped = 0;   // characters the font could not show
+// Where a box drawn at an angle starts so that it sits at an anchor: the anchor (u, v) on
+// the page as shown, from its lower left corner; the box's extent around its origin
+// before turning; the result in the page's own space, with the angle to draw at.
+struct TksPlacement {
+  double X = 0, Y = 0;
+  int32_t Angle = 0;
+};
+TksPlacement PlaceBox(const TksCustomWatermarkTemplate& t, double u, double v, double left, double bottom,
+                      double right, double top);
+
+// A picture stamped onto pages: one image object for all pages, placed on each.
+class TksImageWatermarkTemplate : public TksCustomWatermarkTemplate {
+ public:
+  std::shared_ptr<const ksplatform::Picture> Picture;
+  int32_t Opacity = 100;
+  // The size drawn in the document's MeasurementUnit; 0 for the picture's pixels at 96
+  // per inch (the other side keeps the picture's proportions when only one is given).
+  double Width = 0, Height = 0;
+  // fontResourceName names the image here.
+  void BuildContent(const std::string& fontResourceName, const std::string& gstateResourceName,
+                    std::string& content, TksMeasurementUnit unit, double x, double y) override;
+  // The size in points.
+  std::pair<double, double> SizeInPoints(TksMeasurementUnit unit) const;
 };
 
 class TksTextWatermarkTemplate : public TksCustomWatermarkTemplate {
@@ -54,8 +82,6 @@ class TksTextWatermarkTemplate : public TksCustomWatermarkTemplate {
   void BuildContent(const std::string& fontResourceName, const std::string& gstateResourceName,
                     std::string& content, TksMeasurementUnit unit, double x, double y) override;
 
-  // Set by the application for the page being drawn.
-  TksStampContext Context;
   // The text drawn on the last page of the last application (the pattern itself stays
   // in Text).
   std::u16string LastDrawnText;

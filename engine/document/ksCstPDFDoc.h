@@ -54,6 +54,9 @@ class TksDocumentExtension {
 };
 struct TksFont;
 class TksWatermarkTemplate;
+namespace ksplatform {
+class Picture;
+}
 // The page operations' own state: the document-wide bracket streams ("q" and "Q"; -1
 // until made), the generator of resource names and the fonts made for drawn text. A
 // reset starts it afresh.
@@ -502,6 +505,13 @@ class TksCustomPDFDocument : public TksComponent {
   // and text; empty when none.
   std::string FindFontResourceName(TksPDFDictObject* fontDictionary, const TksFont& font, uint8_t encodingIndex,
                                    uint8_t embedMode, const std::u16string& text);
+  // A picture from a file: EUnsupportedImageError "Unsupported image format (%s)" for a
+  // format that is not read, EInvalidValueError for a damaged or oversized one.
+  static std::shared_ptr<const ksplatform::Picture> LoadPicture(const std::string& fileName);
+  // A new image object (RGB, 8 bits, Flate) of the picture; marked used once a page
+  // refers to it.
+  std::unique_ptr<TksPDFIndirectReference> AddImageResource(const ksplatform::Picture& picture,
+                                                            const std::string& resourceName);
   // Stamps the template on the pages of pageRange (empty: all pages).
   void ApplyWatermark(TksWatermarkTemplate& templ, const std::string& pageRange);
   // Gives the value of a placeholder of the caller's own ("<%Name%>") on page pageNo.

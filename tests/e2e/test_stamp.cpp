@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -366,4 +367,154 @@ TEST(StampCli, RefusalsAndWarnings) {
   CliRun dropped = Convert(dir, "--stamp='x ✓' --charset=ansi -- " + Quote(in) + " " + Quote(out));
   EXPECT_EQ(dropped.status, 3);
   EXPECT_THAT(dropped.err, HasSubstr("cannot show 1 character(s)"));
+}
+
+// ---- pictures ----
+
+namespace {
+
+void Put16(std::string& s, uint32_t v) { s += static_cast<char>(v & 0xFF), s += static_cast<char>(v >> 8); }
+void Put32(std::string& s, uint32_t v) { Put16(s, v & 0xFFFF), Put16(s, v >> 16); }
+
+// A 24-bit BMP of width x 1 pixels given as RGB triples.
+std::string Bmp(const std::vector<std::array<uint8_t, 3>>& row) {
+  std::string pixels;
+  for (const auto& p : row) pixels += {static_cast<char>(p[2]), static_cast<char>(p[1]), static_cast<char>(p[0])};
+  while (pixels.size() % 4) pixels += '\0';
+  std::string s = "BM";
+  Put32(s, static_cast<uint32_t>(54 + pixels.size())), Put32(s, 0), Put32(s, 54);
+  Put32(s, 40), Put32(s, static_cast<uint32_t>(row.size())), Put32(s, 1), Put16(s, 1), Put16(s, 24), Put32(s, 0);
+  Put32(s, static_cast<uint32_t>(pixels.size())), Put32(s, 2835), Put32(s, 2835), Put32(s, 0), Put32(s, 0);
+  return s + pixels;
+}
+
+// An icon file with one square 32-bit image per (size, colour), in that order.
+std::string Ico(const std::vector<std::pair<int, std::array<uint8_t, 3>>>& images) {
+  std::string head, data;
+  Put16(head, 0), Put16(head, 1), Put16(head, static_cast<uint32_t>(images.size()));
+  uint32_t offset = static_cast<uint32_t>(6 + 16 * images.size());
+  for (const auto& [size, c] : images) {
+    std::string img;
+    Put32(img, 40), Put32(img, size), Put32(img, 2 * size), Put16(img, 1), Put16(img, 32), Put32(img, 0);
+    Put32(img, 0), Put32(img, 0), Put32(img, 0), Put32(img, 0), Put32(img, 0);
+    for (int i = 0; i < size * size; ++i)
+      img += {static_cast<char>(c[2]), static_cast<char>(c[1]), static_cast<char>(c[0]), static_cast<char>(255)};
+    img += std::string(static_cast<size_t>(((size + 31) / 32) * 4 * size), '\0');  // the mask: all shown
+    head += {static_cast<char>(size), static_cast<char>(size), 0, 0};
+    Put16(head, 1), Put16(head, 32), Put32(head, static_cast<uint32_t>(img.size())), Put32(head, offset);
+    offset += static_cast<uint32_t>(img.size());
+    data += img;
+  }
+  return head + data;
+}
+
+// pdfimages -list's rows for the stamped image: width, height, colour, bits, encoding.
+std::string ImageRow(const std::string& pdf) {
+  return Shell("pdfimages -list " + Quote(pdf) + " 2>/dev/null | awk 'NR > 2 {print $4, $5, $6, $8, $9}'").out;
+}
+
+}  // namespace
+
+TEST(StampImageCli, ABitmapIsAnRgbImageAtTheCorner) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Blank()), out = dir.Path("out.pdf");
+  const std::string bmp = dir.File("bluered.bmp", Bmp({{0, 0, 255}, {255, 0, 0}}));
+  CliRun r = Convert(dir, "--stamp-image=" + Quote(bmp) + " --pages=1 --halign=right --valign=bottom --width=60 -- " +
+                              Quote(in) + " " + Quote(out));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ImageRow(out), "2 1 rgb 8 image\n");
+  const std::string number = Shell("pdfimages -list " + Quote(out) + " | awk 'NR == 3 {print $11}'").out;
+  EXPECT_EQ(Shell("qpdf --show-object=" + number.substr(0, number.size() - 1) + " --filtered-stream-data " + Quote(out) +
+                  " | od -An -tx1")
+                .out,
+            " 00 00 ff ff 00 00\n");
+  // 60 points wide and 30 high at the bottom right corner; blue then red.
+  const Raster page = Render(dir, out, 1);
+  const Box ink = page.Ink();
+  EXPECT_NEAR(ink.x2, 299, 1);
+  EXPECT_NEAR(ink.y2, 199, 1);
+  EXPECT_NEAR(ink.width(), 60, 1);
+  EXPECT_NEAR(ink.height(), 30, 1);
+  const size_t left = (static_cast<size_t>(185) * page.width + 250) * 3, right = (static_cast<size_t>(185) * page.width + 290) * 3;
+  EXPECT_EQ(page.pixels.substr(left, 3), std::string("\0\0\xff", 3));
+  EXPECT_EQ(page.pixels.substr(right, 3), std::string("\xff\0\0", 3));
+}
+
+TEST(StampImageCli, PicturesOfEachKind) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Blank());
+  dir.File("x.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='20'><rect width='40' height='20' fill='#00ff00'/></svg>");
+  dir.File("two.ico", Ico({{16, {0, 0, 255}}, {32, {255, 0, 0}}}));
+  struct Case {
+    std::string file, row;
+  } cases[] = {
+      {"x.svg", "40 20 rgb 8 image\n"},
+      {"two.ico", "32 32 rgb 8 image\n"},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.Path("out.pdf");
+    CliRun r = Convert(dir, "--stamp-image=" + Quote(dir.Path(c.file)) + " -- " + Quote(in) + " " + Quote(out));
+    ASSERT_EQ(r.status, 0) << c.file << r.err;
+    EXPECT_EQ(ImageRow(out), c.row) << c.file;
+  }
+  // The icon's largest image is the red one.
+  const Raster icon = Render(dir, dir.Path("out.pdf"), 1);
+  EXPECT_EQ(icon.pixels.substr((static_cast<size_t>(10) * icon.width + 10) * 3, 3), std::string("\xff\0\0", 3));
+}
+
+TEST(StampImageCli, TransparentPixelsAreWhite) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Blank()), out = dir.Path("out.pdf");
+  // A 2 x 1 PNG, RGBA: a transparent black pixel, an opaque green one.
+  const std::string png =
+      Shell("/usr/bin/python3 -c \"import struct,zlib,sys\n"
+            "def c(t,d): return struct.pack('>I',len(d))+t+d+struct.pack('>I',zlib.crc32(t+d)&0xffffffff)\n"
+            "raw=bytes([0,0,0,0,0,0,255,0,255])\n"
+            "sys.stdout.buffer.write(b'\\x89PNG\\r\\n\\x1a\\n'+c(b'IHDR',struct.pack('>IIBBBBB',2,1,8,6,0,0,0))+"
+            "c(b'IDAT',zlib.compress(raw))+c(b'IEND',b''))\" > " + Quote(dir.Path("t.png")))
+          .out;
+  ASSERT_EQ(Convert(dir, "--stamp-image=" + Quote(dir.Path("t.png")) + " -- " + Quote(in) + " " + Quote(out)).status, 0);
+  const std::string number = Shell("pdfimages -list " + Quote(out) + " | awk 'NR == 3 {print $11}'").out;
+  EXPECT_EQ(Shell("qpdf --show-object=" + number.substr(0, number.size() - 1) + " --filtered-stream-data " + Quote(out) +
+                  " | od -An -tx1")
+                .out,
+            " ff ff ff 00 ff 00\n");
+}
+
+TEST(StampImageCli, RefusedPicturesWriteNothing) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Blank()), out = dir.Path("out.pdf");
+  std::string emf(88, '\0');
+  emf[0] = 1;
+  emf.replace(40, 4, " EMF");
+  // A real JPEG whose frame header is then made to claim 65500 x 65500 pixels.
+  Shell("pdftoppm -r 10 -jpeg -singlefile " + Quote(in) + " " + Quote(dir.Path("small")));
+  std::string jpeg = ksfixture::ReadFile(dir.Path("small.jpg"));
+  const size_t sof = jpeg.find("\xff\xc0");
+  ASSERT_NE(sof, std::string::npos);
+  jpeg.replace(sof + 5, 4, "\xff\xdc\xff\xdc");
+  dir.File("huge.jpg", jpeg);
+  struct Case {
+    std::string file, bytes, message;
+  } cases[] = {
+      {"notes.txt", "hello", "Unsupported image format (TXT)"},
+      {"picture.emf", emf, "Unsupported image format (EMF)"},
+      {"huge.jpg", "", "The picture is too large: 65500 x 65500 pixels"},
+  };
+  for (const Case& c : cases) {
+    if (!c.bytes.empty()) dir.File(c.file, c.bytes);
+    const std::string peak = dir.Path("time.txt");
+    const std::string command = "/usr/bin/time -f %M -o " + Quote(peak) + " " + std::string(PW_CONVERT_EXE) +
+                                " --stamp-image=" + Quote(dir.Path(c.file)) + " -- " + Quote(in) + " " + Quote(out);
+    ksshell::RunResult r = Shell(command + " 2>&1");
+    EXPECT_EQ(r.status, 2) << c.file;
+    EXPECT_THAT(r.out, HasSubstr(c.message)) << c.file;
+    EXPECT_FALSE(fs::exists(out)) << c.file;
+    // time writes "Command exited with non-zero status 2" before the figure.
+    std::string figures = ksfixture::ReadFile(peak);
+    while (!figures.empty() && figures.back() == '\n') figures.pop_back();
+    const std::string kilobytes = figures.substr(figures.rfind('\n') == std::string::npos ? 0 : figures.rfind('\n') + 1);
+    ASSERT_FALSE(kilobytes.empty()) << figures;
+    EXPECT_LT(std::stol(kilobytes), 200 * 1024) << c.file << ": peak KB";
+  }
 }
