@@ -43,6 +43,13 @@ struct TksImageStampOption {
   double width = 0, height = 0;  // in the options' unit; 0: the picture's own size
 };
 
+// One --formatted-text group: text with tags drawn as runs on one line.
+struct TksFormattedTextOption {
+  std::string markup;  // UTF-8
+  std::string pages;
+  double x = 0, y = 0;  // in the options' unit, from the left and top
+};
+
 struct TksCliOptions {
   std::string input, output;
   std::string pdfVersion;     // "" keeps the version the input declares
@@ -63,6 +70,7 @@ struct TksCliOptions {
   std::vector<TksContentOption> contents;
   std::vector<TksStampOption> stamps;
   std::vector<TksImageStampOption> imageStamps;
+  std::vector<TksFormattedTextOption> formattedTexts;
 };
 
 class TksCustomPDFDocument;
@@ -85,7 +93,8 @@ void ApplyPageOptions(TksCustomPDFDocument& document, const TksCliOptions& optio
 // what is wrong with its value.
 std::optional<std::string> ParseStampOption(TksStampOption& stamp, const char* arg);
 std::optional<std::string> ParseStampImageOption(TksImageStampOption& stamp, const char* arg);
-// Applies the --stamp-image and --stamp groups in order; engine errors pass.
+std::optional<std::string> ParseFormattedTextOption(TksFormattedTextOption& text, const char* arg);
+// Applies the --stamp-image, --stamp and --formatted-text groups in order; engine errors pass.
 void ApplyStamps(TksCustomPDFDocument& document, const TksCliOptions& options);
 // --page-info's lines.
 void PrintPageInfo(TksCustomPDFDocument& document, const TksCliOptions& options);

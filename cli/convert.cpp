@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "base/ksConsts.h"
+#include "compat/ksPDFDoc.h"
 #include "document/ksCstPDFDoc.h"
 
 namespace {
@@ -24,10 +25,11 @@ constexpr bool kLeaveToExit = !KS_ADDRESS_SANITIZED;
 }  // namespace
 
 int RunConvert(const TksCliOptions& options) {
-  auto owned = std::make_unique<TksCustomPDFDocument>();
+  // The top of the document layers: formatted text is drawn by the layer above the core.
+  auto owned = std::make_unique<TksPDFDocument>();
   TksCustomPDFDocument& document = *owned;
   struct KeepUntilExit {
-    std::unique_ptr<TksCustomPDFDocument>& document;
+    std::unique_ptr<TksPDFDocument>& document;
     ~KeepUntilExit() {
       if (kLeaveToExit) (void)document.release();
     }

@@ -51,6 +51,10 @@ const char* kUsage =
     "          [--width=N] [--height=N] [--angle=DEG] [--opacity=0..100] [--underlay] --\n"
     "                           draw a picture (PNG, JPEG, BMP, GIF, TIFF, ICO, SVG) on the\n"
     "                           pages, at its pixels at 96 per inch unless sized in the unit\n"
+    "  --formatted-text=MARKUP [--pages=RANGE] [--x=N] [--y=N] --\n"
+    "                           draw text with <B>, <I>, <U>, <StrikeOut> and <FONT SIZE=\n"
+    "                           COLOR= FACE= CHARSET=> tags as runs on one line from x, y\n"
+    "                           (the unit; from the left and top)\n"
     "  --page-info[=RANGE]      with --info: 'page N: width W height H box X1 Y1 X2 Y2\n"
     "                           rotate R' for each page\n"
     "  --unit=U                 pixels (96 per inch), points (default), inches, mm, twips:\n"
@@ -91,10 +95,30 @@ int main(int argc, char** argv) {
   // The --stamp and --stamp-image groups being read, likewise.
   TksStampOption* stamp = nullptr;
   TksImageStampOption* imageStamp = nullptr;
+  TksFormattedTextOption* formatted = nullptr;
   bool transitionDetails = false;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     const char* rest = nullptr;
+    if (formatted) {
+      if (std::strcmp(a, "--") == 0) {
+        formatted = nullptr;
+        continue;
+      }
+      // The unit is the document's; it may be given here, where x and y are.
+      if (StartsWith(a, "--unit=", &rest)) {
+        options.unit = UnitFromText(rest);
+        if (options.unit < 0) return UsageError(std::string("unknown unit '") + rest + "' (pixels, points, inches, mm, twips)");
+        continue;
+      }
+      std::optional<std::string> error = ParseFormattedTextOption(*formatted, a);
+      if (!error) {
+        if (a[0] != '-' || a[1] != '-') return UsageError("the options of --formatted-text end with --");
+        return UsageError(std::string("'") + a + "' is not an option of --formatted-text; end its options with --");
+      }
+      if (!error->empty()) return UsageError(*error);
+      continue;
+    }
     if (imageStamp) {
       if (std::strcmp(a, "--") == 0) {
         imageStamp = nullptr;
@@ -193,6 +217,11 @@ int main(int argc, char** argv) {
       options.contents.emplace_back();
       options.contents.back().file = rest;
       group = &options.contents.back();
+    } else if (StartsWith(a, "--formatted-text=", &rest)) {
+      if (!*rest) return UsageError("--formatted-text needs a text");
+      options.formattedTexts.emplace_back();
+      options.formattedTexts.back().markup = rest;
+      formatted = &options.formattedTexts.back();
     } else if (StartsWith(a, "--stamp-image=", &rest)) {
       if (!*rest) return UsageError("--stamp-image needs a picture file");
       options.imageStamps.emplace_back();
@@ -216,13 +245,14 @@ int main(int argc, char** argv) {
   if (group) return UsageError("the options of --add-content=" + group->file + " end with --");
   if (stamp) return UsageError("the options of --stamp end with --");
   if (imageStamp) return UsageError("the options of --stamp-image end with --");
+  if (formatted) return UsageError("the options of --formatted-text end with --");
   if (transitionDetails && !options.hasTransition)
     return UsageError("--transition-duration and --transition-pages go with --transition=EFFECT");
   if (options.pageInfo) info = true;
   // An empty name is what an unset shell variable gives: never a file meant.
   if (info) {
     if (options.hasTransition || !options.contents.empty() || !options.stamps.empty() ||
-        !options.imageStamps.empty())
+        !options.imageStamps.empty() || !options.formattedTexts.empty())
       return UsageError("--info changes no file: --transition, --add-content and --stamp need an output");
     if (positionals != 1) return UsageError("--info takes one file name");
     if (positional[0].empty()) return UsageError("the file name is empty");

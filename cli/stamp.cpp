@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "commands.h"
+#include "compat/ksExPDFDoc.h"
 #include "content/ksPDFFont.h"
 #include "content/ksWatermark.h"
 #include "document/ksCstPDFDoc.h"
@@ -191,6 +192,20 @@ std::optional<std::string> ParseStampImageOption(TksImageStampOption& s, const c
   return std::nullopt;
 }
 
+std::optional<std::string> ParseFormattedTextOption(TksFormattedTextOption& t, const char* a) {
+  const char* rest = nullptr;
+  if (StartsWith(a, "--pages=", &rest)) {
+    t.pages = rest;
+  } else if (StartsWith(a, "--x=", &rest) || StartsWith(a, "--y=", &rest)) {
+    std::optional<double> v = Number(rest);
+    if (!v) return std::string(a[2] == 'x' ? "x" : "y") + " must be a number, not '" + rest + "'";
+    (a[2] == 'x' ? t.x : t.y) = *v;
+  } else {
+    return std::nullopt;
+  }
+  return std::string();
+}
+
 void ApplyStamps(TksCustomPDFDocument& document, const TksCliOptions& options) {
   for (const TksImageStampOption& s : options.imageStamps) {
     TksImageWatermarkTemplate t;
@@ -256,4 +271,9 @@ void ApplyStamps(TksCustomPDFDocument& document, const TksCliOptions& options) {
     document.ApplyWatermark(t, s.pages);
   }
   document.OnCalcVariables = nullptr;
+  if (options.formattedTexts.empty()) return;
+  auto* layered = dynamic_cast<TksExPDFDocument*>(&document);
+  if (!layered) throw std::logic_error("formatted text needs the layered document");
+  for (const TksFormattedTextOption& f : options.formattedTexts)
+    layered->DrawFormattedText(ksplatform::Utf8ToUtf16(f.markup), f.pages, f.x, f.y);
 }

@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang (AddressSanitizer + UndefinedBehaviorSanitizer)
 # in build-fuzz and runs one target, or all of them one after another, for SECONDS each.
 #   fuzz/run.sh TARGET|all [SECONDS] [extra libFuzzer options...]
-# Targets: parse xref objstm codec crypt loadsave repair font. One fuzzing process each (no -jobs),
+# Targets: parse xref objstm codec crypt loadsave repair font markup. One fuzzing process each (no -jobs),
 # so it can run beside other work; FUZZ_NICE=1 runs it at the lowest priority. A run
 # starts from the target's committed seeds and regression inputs plus, for the file
 # targets, the small files of ../shared/corpus (PW_CORPUS_DIR overrides); new inputs
@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-TARGETS=(parse xref objstm codec crypt loadsave repair font)
+TARGETS=(parse xref objstm codec crypt loadsave repair font markup)
 which=${1:?usage: fuzz/run.sh TARGET|all [SECONDS] [libFuzzer options...]}
 seconds=${2:-60}
 shift $(( $# >= 2 ? 2 : 1 ))
@@ -52,7 +52,7 @@ for t in "${list[@]}"; do
         done
         seeds+=(build-fuzz/corpus-damaged)
       fi ;;
-    codec) dict=() ;;
+    codec|markup) dict=() ;;
     font)
       # Small subsets of installed faces (fontTools cuts them): whole faces are too big
       # for libFuzzer's input sizes.

@@ -247,6 +247,7 @@ inline constexpr const char* SInsertingPageResource = "Error inserting page reso
 inline constexpr const char* SUnexpectedContentObject = "Unexpected content object for page %d";
 inline constexpr const char* SUnsupportedFont = "Unsupported Font (%s)";
 inline constexpr const char* SUnsupportedImage = "Unsupported image format (%s)";
+inline constexpr const char* SInvalidSizeValue = "'%s' is not a valid integer value";
 // - our own texts
 inline constexpr const char* SPageWithoutMediaBox = "Page %d has no /MediaBox; it is taken as 612 x 792 points";
 inline constexpr const char* SPageResourcesReplaced =

@@ -518,3 +518,50 @@ TEST(StampImageCli, RefusedPicturesWriteNothing) {
     EXPECT_LT(std::stol(kilobytes), 200 * 1024) << c.file << ": peak KB";
   }
 }
+
+TEST(FormattedTextCli, RunsOnOneLineAsAReaderSeesThem) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Blank()), out = dir.Path("out.pdf");
+  CliRun r = Convert(dir, "--formatted-text='<B>Bold</B> and <font size=\"24\" color=\"red\">big</font> <BR></FONT>' "
+                          "--x=72 --y=72 --unit=points --pages=1 -- " + Quote(in) + " " + Quote(out));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string fonts = Shell("pdffonts " + Quote(out)).out;
+  EXPECT_THAT(fonts, HasSubstr("Arial,Bold "));
+  EXPECT_THAT(fonts, HasSubstr("\nArial "));
+  // Words with their boxes, in order.
+  struct Word {
+    std::string text;
+    double x1, y1, x2, y2;
+  };
+  std::vector<Word> words;
+  const std::string xml = Shell("pdftotext -bbox " + Quote(out) + " -").out;
+  for (size_t at = 0; (at = xml.find("<word ", at)) != std::string::npos; ++at) {
+    Word w;
+    char text[64] = "";
+    if (std::sscanf(xml.c_str() + at, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\">%63[^<]", &w.x1, &w.y1,
+                    &w.x2, &w.y2, text) == 5)
+      words.push_back({text, w.x1, w.y1, w.x2, w.y2});
+  }
+  ASSERT_EQ(words.size(), 4u) << xml;
+  EXPECT_EQ(words[0].text, "Bold");
+  EXPECT_EQ(words[1].text, "and");
+  EXPECT_EQ(words[2].text, "big");
+  EXPECT_EQ(words[3].text, "&lt;BR&gt;");
+  // "big" starts where "and " ends: the space is a quarter of 12 points and a little more.
+  EXPECT_NEAR(words[2].x1, words[1].x2 + 0.278 * 12, 1);
+  EXPECT_NEAR(words[2].y2, words[1].y2, 0.5);
+  EXPECT_NEAR(words[0].x1, 72, 0.5);
+  // Red inside "big".
+  const Raster page = Render(dir, out, 1);
+  bool red = false;
+  for (int y = static_cast<int>(words[2].y1); y < static_cast<int>(words[2].y2) && !red; ++y)
+    for (int x = static_cast<int>(words[2].x1); x < static_cast<int>(words[2].x2) && !red; ++x) {
+      const size_t i = (static_cast<size_t>(y) * page.width + x) * 3;
+      red = uint8_t(page.pixels[i]) > 200 && uint8_t(page.pixels[i + 1]) < 60 && uint8_t(page.pixels[i + 2]) < 60;
+    }
+  EXPECT_TRUE(red);
+
+  CliRun bad = Convert(dir, "--formatted-text='<FONT SIZE=\"x\">a' -- " + Quote(in) + " " + Quote(out + "2"));
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("'x' is not a valid integer value"));
+}
