@@ -176,8 +176,7 @@ void CheckFontRequest(uint8_t embedMode, int32_t encoding) {
 }
 
 std::string MatchingFontKey(TksPageEditor& editor, TksPDFDictObject& fonts, const TksWantedFont& wanted,
-                            const TksPDFFont& font, int32_t encoding, std::u32string_view text,
-                            int32_t* objectNumber) {
+                            int32_t encoding, std::u32string_view text, int32_t* objectNumber) {
   // The codes the text needs of a simple font: a loaded font must hold widths for them.
   int32_t low = 256, high = -1;
   if (!wanted.Composite)
@@ -214,7 +213,6 @@ std::string MatchingFontKey(TksPageEditor& editor, TksPDFDictObject& fonts, cons
       const auto* last = AsInteger(editor.Resolve(dict->Lookup("/LastChar")));
       if (!first || !last || first->Value > low || last->Value < high) continue;
     }
-    (void)font;
     if (objectNumber) *objectNumber = ref ? ref->ObjectNumber : -1;
     return fonts.KeyAt(i)->Text;
   }
@@ -230,8 +228,8 @@ std::string TksCustomPDFDocument::FindFontResourceName(TksPDFDictObject* fontDic
   if (!fontDictionary) return {};
   TksPDFFont pdfFont(font, false, true, this);
   TksPageEditor editor(*this);
-  return MatchingFontKey(editor, *fontDictionary, WantedFontOf(pdfFont, embedMode, encodingIndex), pdfFont,
-                         encodingIndex, ToCharacters(text), nullptr);
+  return MatchingFontKey(editor, *fontDictionary, WantedFontOf(pdfFont, embedMode, encodingIndex), encodingIndex,
+                         ToCharacters(text), nullptr);
 }
 
 std::unique_ptr<TksPDFIndirectReference> TksCustomPDFDocument::AddFontResource(const TksFont& font,
@@ -263,33 +261,26 @@ TksCreatedFont* CreateFontResource(TksCustomPDFDocument& document, std::unique_p
     return existing;
   }
   auto entry = std::make_unique<TksCreatedFont>();
-  if (!wanted.Composite && wanted.EmbedMode == 0) {
-    for (int32_t pageNo = 1; pageNo <= document.PageCount(); ++pageNo) {
-      TksPDFDictObject* resources = editor.Resources(pageNo, false);
-      TksPDFDictObject* fonts = resources ? editor.Category(*resources, "/Font") : nullptr;
-      int32_t number = -1;
-      if (fonts && !MatchingFontKey(editor, *fonts, wanted, *pdfFont, encoding, text, &number).empty() && number > 0) {
-        // Kept as a font of this document, so the next application finds it at once.
-        entry->Font = std::move(pdfFont);
-        entry->EmbedMode = wanted.EmbedMode;
-        entry->Encoding = encoding;
-        entry->BaseFont = wanted.BaseFont;
-        entry->Subtype = wanted.Subtype;
-        entry->EncodingName = wanted.EncodingName;
-        entry->FontObject = number;
-        return &registry.Add(std::move(entry));
-      }
-    }
-  }
-
   TksPDFFont& font = *pdfFont;
-  const TksPDFFontInfo& info = font.Info();
   entry->Font = std::move(pdfFont);
   entry->EmbedMode = wanted.EmbedMode;
   entry->Encoding = encoding;
   entry->BaseFont = wanted.BaseFont;
   entry->Subtype = wanted.Subtype;
   entry->EncodingName = wanted.EncodingName;
+  if (!wanted.Composite && wanted.EmbedMode == 0) {
+    for (int32_t pageNo = 1; pageNo <= document.PageCount(); ++pageNo) {
+      TksPDFDictObject* resources = editor.Resources(pageNo, false);
+      TksPDFDictObject* fonts = resources ? editor.Category(*resources, "/Font") : nullptr;
+      int32_t number = -1;
+      if (fonts && !MatchingFontKey(editor, *fonts, wanted, encoding, text, &number).empty() && number > 0) {
+        // Kept as a font of this document, so the next application finds it at once.
+        entry->FontObject = number;
+        return &registry.Add(std::move(entry));
+      }
+    }
+  }
+
   font.RecordDrawn(text);
 
   auto descriptor = FontDescriptor(font, wanted.BaseFont);
@@ -341,7 +332,6 @@ TksCreatedFont* CreateFontResource(TksCustomPDFDocument& document, std::unique_p
     descendants->Add(cidObject->ReferenceTo());
     dict->AddObject("/DescendantFonts", std::move(descendants));
   }
-  (void)info;
   entry->FontObject = editor.AddObject(std::move(dict))->ObjectNumber;
   return &registry.Add(std::move(entry));
 }

@@ -24,8 +24,7 @@ void CheckFontRequest(uint8_t embedMode, int32_t encoding);
 // or a loaded simple font that is no subset and holds widths for the codes of text.
 // Empty when none; objectNumber receives the font's object (-1 when held directly).
 std::string MatchingFontKey(TksPageEditor& editor, TksPDFDictObject& fonts, const TksWantedFont& wanted,
-                            const TksPDFFont& font, int32_t encoding, std::u32string_view text,
-                            int32_t* objectNumber);
+                            int32_t encoding, std::u32string_view text, int32_t* objectNumber);
 // The font for pdfFont: one of the document's fonts when an equal one exists (the text is
 // added to what it draws), else a new font object with its descriptor, program and map.
 TksCreatedFont* CreateFontResource(TksCustomPDFDocument& document, std::unique_ptr<TksPDFFont> pdfFont,

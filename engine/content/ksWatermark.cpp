@@ -514,7 +514,7 @@ void TksCustomPDFDocument::ApplyWatermark(TksWatermarkTemplate& templ, const std
     std::string name;
     int32_t number = -1;
     TksPDFFont* font = measureFont;
-    if (fonts) name = MatchingFontKey(editor, *fonts, wanted, *measureFont, stamp->Encoding, ToCharacters(text), &number);
+    if (fonts) name = MatchingFontKey(editor, *fonts, wanted, stamp->Encoding, ToCharacters(text), &number);
     if (!name.empty()) {
       if (TksCreatedFont* own = registry.FindObject(number)) font = own->Font.get();
     } else {
