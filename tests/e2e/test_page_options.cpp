@@ -22,27 +22,10 @@ using testing::HasSubstr;
 
 namespace {
 
-class TempDir {
+// Each test's files in a folder of their own.
+class TempDir : public ksshell::TempDir {
  public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "pw-pages-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name, const std::string& bytes) const {
-    const std::string path = path_ + "/" + name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-    return path;
-  }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  TempDir() : ksshell::TempDir("pw-pages-") {}
 };
 
 struct CliRun {
