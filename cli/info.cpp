@@ -16,6 +16,7 @@ const char* XRefKindText(TksXRefKind kind) {
     case xkTable: return "table";
     case xkStream: return "stream";
     case xkHybrid: return "hybrid";
+    case xkRebuilt: return "rebuilt";
     default: return "none";
   }
 }
@@ -189,6 +190,8 @@ int RunInfo(const TksCliOptions& options) {
       std::printf("version_catalog: %s\n", PDFVersionText(*doc.CatalogVersion));
     }
     std::printf("xref: %s\n", XRefKindText(doc.XRefKind));
+    // What a damaged file needed: one line each (none for a sound file).
+    for (const std::string& note : doc.RepairNotes) std::printf("repaired: %s\n", Printable(ksplatform::Utf8ToUtf16(note)).c_str());
     std::printf("objects: %d\n", doc.Store->Count());
     std::printf("encrypted: %s\n", doc.IsEncrypted ? "yes" : "no");
     std::printf("encryption: %s\n", EncryptionText(doc));

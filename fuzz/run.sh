@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang (AddressSanitizer + UndefinedBehaviorSanitizer)
 # in build-fuzz and runs one target, or all of them one after another, for SECONDS each.
 #   fuzz/run.sh TARGET|all [SECONDS] [extra libFuzzer options...]
-# Targets: parse xref objstm codec crypt loadsave. One fuzzing process each (no -jobs),
+# Targets: parse xref objstm codec crypt loadsave repair. One fuzzing process each (no -jobs),
 # so it can run beside other work; FUZZ_NICE=1 runs it at the lowest priority. A run
 # starts from the target's committed seeds and regression inputs plus, for the file
 # targets, the small files of ../shared/corpus (PW_CORPUS_DIR overrides); new inputs
@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-TARGETS=(parse xref objstm codec crypt loadsave)
+TARGETS=(parse xref objstm codec crypt loadsave repair)
 which=${1:?usage: fuzz/run.sh TARGET|all [SECONDS] [libFuzzer options...]}
 seconds=${2:-60}
 shift $(( $# >= 2 ? 2 : 1 ))
@@ -34,12 +34,24 @@ for t in "${list[@]}"; do
   for d in fuzz/seeds/$t fuzz/regressions/$t; do [ -d "$d" ] && seeds+=("$d"); done
   maxlen=8192 dict=(-dict=fuzz/pdf.dict)
   case $t in
-    xref|loadsave|parse)
+    xref|loadsave|parse|repair)
       # Small real files only: libFuzzer raises its input size to the largest seed.
       maxlen=65536
       mkdir -p build-fuzz/corpus-small
       find "$CORPUS_SRC" -maxdepth 1 -name '*.pdf' -size -64k -exec cp -n {} build-fuzz/corpus-small/ \; || true
-      seeds+=(build-fuzz/corpus-small) ;;
+      seeds+=(build-fuzz/corpus-small)
+      if [ "$t" = repair ]; then
+        # Cut and shifted copies of the small files: what a rebuild meets most.
+        mkdir -p build-fuzz/corpus-damaged
+        for f in build-fuzz/corpus-small/*.pdf; do
+          [ -f "$f" ] || continue
+          n=$(stat -c %s "$f") b=$(basename "$f")
+          head -c $((n / 2)) "$f" >"build-fuzz/corpus-damaged/half-$b"
+          head -c $((n - 40)) "$f" >"build-fuzz/corpus-damaged/tail-$b"
+          { printf 'junk before the header\r\n'; cat "$f"; } >"build-fuzz/corpus-damaged/shift-$b"
+        done
+        seeds+=(build-fuzz/corpus-damaged)
+      fi ;;
     codec) dict=() ;;
   esac
   echo "== fuzz_$t for ${seconds}s =="

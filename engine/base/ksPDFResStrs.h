@@ -152,6 +152,19 @@ inline constexpr const char* SObjectNotAtOffset =
     "Object %d is not at offset %lld where the cross-reference data place it; the file is damaged";
 inline constexpr const char* SObjectLeftOut =
     "Object %d is not where the cross-reference data place it; it is left out";
+inline constexpr const char* SXRefNoEntry =
+    "Object %d has no entry in the cross-reference data, whose chain of sections is broken";
+inline constexpr const char* SRepaired = "The file was damaged and has been repaired";
+inline constexpr const char* SRepairCause = "Its cross-reference data could not be used: %s";
+inline constexpr const char* SRepairHeaderShift = "%lld bytes before the header were skipped";
+inline constexpr const char* SRepairRebuilt =
+    "The cross-reference data were rebuilt by scanning the file: %d objects found, %d of them object streams";
+inline constexpr const char* SRepairRootFromCatalog =
+    "No trailer names the document catalog; object %d, found by its /Type, was taken";
+inline constexpr const char* SRepairSkippedObjects = "%d objects found by the scan could not be read and were left out";
+inline constexpr const char* SRepairFreed =
+    "%d objects found by the scan are marked free by a later cross-reference table and were left out";
+inline constexpr const char* SRepairNoCatalog = "No document catalog was found while the file was scanned for objects";
 inline constexpr const char* SNotEncryptionDictionary = "The /Encrypt entry is not an encryption dictionary";
 inline constexpr const char* SPasswordNeeded =
     "The document is encrypted and was not opened: a valid password is needed";

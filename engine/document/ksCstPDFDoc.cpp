@@ -48,6 +48,7 @@ void TksCustomPDFDocument::Reset() {
   DocumentID = NextDocumentID();
   IsLoaded = false;
   StructureRead = false;
+  RepairNotes.clear();
   Compression = TksCompression();
   Decryptor.reset();
   openedEncryption_.reset();

@@ -63,7 +63,8 @@ struct TksContentPlacement {
 };
 // How the newest cross-reference section is kept: a table, a stream, or a table whose
 // trailer names a cross-reference stream as well.
-enum TksXRefKind : uint8_t { xkNone = 0, xkTable, xkStream, xkHybrid };
+// xkRebuilt: the file's own data were unusable and were rebuilt by scanning it.
+enum TksXRefKind : uint8_t { xkNone = 0, xkTable, xkStream, xkHybrid, xkRebuilt };
 
 // The document information dictionary with cached, decoded properties.
 class TksPDFInfo {
@@ -263,9 +264,17 @@ class TksCustomPDFDocument : public TksComponent {
 
   // ---- loading ----
   bool LoadFromFile(const std::string& fileName);
+  // When LoadFromFile rebuilds the cross-reference data by scanning the file: only when
+  // reading them fails or they do not describe the file, always, or never.
+  enum TksRepairMode : uint8_t { rmFallback = 0, rmAlways, rmNever };
+  TksRepairMode RepairMode = rmFallback;
+  // What the load repaired, one line each; empty when the file was read as it stands.
+  std::vector<std::string> RepairNotes;
+  bool Repaired() const { return !RepairNotes.empty(); }
   // Reads header, cross-reference data and trailer of the source; sets PDFVersion,
-  // IsEncrypted and IsLoaded.
-  void ParseFile();
+  // IsEncrypted and IsLoaded. With rebuild the cross-reference data come from a scan of
+  // the whole file.
+  void ParseFile(bool rebuild = false);
   // Maps fileName as the source and parses it, without the structure walk or passwords:
   // for tools and tests that look at a file's cross-reference data and objects.
   void ParseFileAt(const std::string& fileName);
@@ -297,8 +306,15 @@ class TksCustomPDFDocument : public TksComponent {
   std::unique_ptr<TksPDFEncryption> Encryptor;
 
   // ---- reading the file structure ----
-  // The cross-reference chain from "startxref", then the object streams.
+  // The cross-reference chain from "startxref", then the object streams (or, while the
+  // reader rebuilds, the scan that replaces them).
   void ReadCrossReference();
+  // Entries for every "N G obj" of the source (the last definition of a number wins) and
+  // the trailer from the last trailer dictionaries found; see TksXRefRebuilder.
+  void RebuildCrossReference();
+  // After the password of an encrypted file whose data were rebuilt: the entries of the
+  // objects in the object streams the scan found (their lists are encrypted till then).
+  void EnterScannedObjectStreams();
   // One section and, first, every section it chains to.
   void ReadXRefTable(int64_t offset);
   void ReadXRefStream(int64_t offset);
@@ -529,11 +545,31 @@ class TksCustomPDFDocument : public TksComponent {
     TksPDFObjectPtr PendingID;
     int LengthReads = 0;              // nested reads of indirect /Length objects
     int ObjectsSincePageRelease = 0;  // see MappedFile::ReleasePages
+    // The cross-reference data are rebuilt by scanning instead of read from the file.
+    bool Rebuild = false;
+    // A /Prev loop or an unusable /Prev cut the chain of sections: an object without an
+    // entry may be one of the lost sections', which calls for the rebuild.
+    bool SectionsLost = false;
+    // Object streams the scan found (number, position), whose contents get their entries
+    // once they can be decoded: at once, or after the password of an encrypted file.
+    std::vector<std::pair<int32_t, uint64_t>> ScannedObjectStreams;
   };
   std::unique_ptr<TksLoadState> load_;
 
   // ---- reading the file structure ----
   friend class TksXRefReader;
+  friend class TksXRefRebuilder;
+  // Values of one trailer dictionary (or cross-reference stream dictionary) that are
+  // still unset: newer ones are taken first.
+  void TakeTrailerValues(const TksPDFDictObject& trailer);
+  // One attempt at reading the file: header, cross-reference data (read, or rebuilt),
+  // password, structure. opened is the password that opened it, kept for a retry;
+  // xrefAtFault tells whether a failure may be the cross-reference data's.
+  void ReadWholeFile(bool rebuild, std::optional<std::u16string>& opened, bool& xrefAtFault);
+  // The password and the structure walk, after the cross-reference data.
+  void ReadRest(std::optional<std::u16string>& opened);
+  // Whether a load failing with e is worth repeating over rebuilt cross-reference data.
+  bool RepairMayHelp(const Exception& e) const;
   std::unique_ptr<TksPDFIndirectObject> ReadObjectAtExpecting(int32_t expectedNumber);
   void ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream);
   std::optional<int64_t> ResolveStreamLength(TksPDFObject* value);

@@ -1,4 +1,5 @@
 // The load driver.
+#include <cstring>
 #include <unordered_map>
 
 #include "document/ksCstPDFDoc.h"
@@ -14,6 +15,8 @@ constexpr int kMaxResolveDepth = 32;
 // string or name its length too): references repeated at every level would otherwise
 // copy an exponential number of values.
 constexpr size_t kMaxResolvedSize = size_t{1} << 20;
+// How far into a file its header is looked for when it does not stand at the start.
+constexpr size_t kHeaderSearch = 1024;
 
 // What the reader decrypts goes through the document's decrypting handler.
 class TksReaderDecryptor : public TksPDFDecryptor {
@@ -73,37 +76,124 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     throw EOpenError(e.what());
   }
 
+  // Warnings wait till the load is decided: those of an attempt that a rebuild replaces
+  // describe nothing the document holds. The repair is named first.
+  std::vector<std::string> held;
+  struct Hold {
+    std::function<void(TksCustomPDFDocument*, const std::string&)>& slot;
+    std::function<void(TksCustomPDFDocument*, const std::string&)> report;
+    bool given = false;
+    void GiveBack() {
+      if (!given) slot = std::move(report);
+      given = true;
+    }
+    ~Hold() { GiveBack(); }
+  } hold{OnWarning, std::move(OnWarning)};
+  OnWarning = [&held](TksCustomPDFDocument*, const std::string& text) { held.push_back(text); };
+  auto flush = [&] {
+    hold.GiveBack();
+    if (!OnWarning) return;
+    if (Repaired() && IsLoaded) OnWarning(this, ksres::SRepaired);
+    for (const std::string& text : held) OnWarning(this, text);
+  };
+
+  std::optional<std::u16string> opened;
+  bool xrefAtFault = false;
   try {
-    ParseFile();
-    if (!IsEncrypted) {
-      FinishLoad();
-    } else if (OnPassword) {
-      std::u16string password;
-      bool cont = true, opened = false;
-      for (int tries = 0; !opened && cont; ++tries) {
-        OnPassword(this, password, cont, tries);
-        if (cont)
-          opened = TryPassword(password);
-        else
-          Reset();
+    try {
+      ReadWholeFile(RepairMode == rmAlways, opened, xrefAtFault);
+    } catch (Exception& first) {
+      if (RepairMode != rmFallback || !xrefAtFault || !RepairMayHelp(first)) throw;
+      const std::exception_ptr failure = std::current_exception();
+      const std::string cause = first.what();
+      // A fresh document over the same source: nothing of the failed attempt is kept
+      // but the password that opened it.
+      auto source = std::move(SourceFile);
+      const std::string name = WorkFileName;
+      std::vector<std::string> firstWarnings = std::move(held);
+      Reset();
+      SourceFile = std::move(source);
+      WorkFileName = name;
+      held.clear();
+      RepairNotes.push_back(ksFormat(ksres::SRepairCause, cause.c_str()));
+      try {
+        ReadWholeFile(true, opened, xrefAtFault);
+      } catch (const Exception&) {
+        // What the rebuild could not read either is reported as the file's own failure.
+        held = std::move(firstWarnings);
+        std::rethrow_exception(failure);
       }
-    } else {
-      TryPassword(std::u16string());
     }
     // Whatever was read of a file that changed meanwhile may mix two versions of it, or
     // hold zeros where its end was: the document is not the file.
     CheckSourceReadWhole();
   } catch (Exception& e) {
     e.NoteFile(WorkFileName);
+    RepairNotes.clear();
+    flush();
     EndFailedLoad();
     throw;
   } catch (...) {
+    RepairNotes.clear();
+    flush();
     EndFailedLoad();
     throw;
   }
+  flush();
   // Reading is over; the mapping stays, as stream data may be views into it.
   load_.reset();
   return IsLoaded;
+}
+
+void TksCustomPDFDocument::ReadWholeFile(bool rebuild, std::optional<std::u16string>& opened, bool& xrefAtFault) {
+  xrefAtFault = true;
+  ParseFile(rebuild);
+  // Past the cross-reference data, a failure is theirs when they place an object wrongly
+  // or, after their chain broke, leave one without an entry; any other failure (an
+  // object's own syntax, a page tree's loop) a rebuild would only meet again.
+  xrefAtFault = load_->SectionsLost;
+  try {
+    ReadRest(opened);
+  } catch (const ECrossReferenceError&) {
+    xrefAtFault = true;
+    throw;
+  }
+}
+
+void TksCustomPDFDocument::ReadRest(std::optional<std::u16string>& opened) {
+  if (!IsEncrypted) {
+    FinishLoad();
+  } else if (opened) {
+    // A retry over rebuilt data: the password the user gave is not asked for again.
+    if (!TryPassword(*opened)) throw EPDFFileCorruptedError(ksres::SPasswordNeeded);
+  } else if (OnPassword) {
+    std::u16string password;
+    bool cont = true, accepted = false;
+    for (int tries = 0; !accepted && cont; ++tries) {
+      OnPassword(this, password, cont, tries);
+      if (!cont) {
+        Reset();
+      } else if (CheckPassword(password)) {
+        accepted = true;
+        opened = password;
+        TryPassword(password);
+      }
+    }
+  } else {
+    opened = std::u16string();
+    TryPassword(std::u16string());
+  }
+}
+
+bool TksCustomPDFDocument::RepairMayHelp(const Exception& e) const {
+  // Bounds, passwords, encryption the engine lacks and a source that changed are not
+  // damage of the cross-reference data; nor is a file without any header.
+  if (dynamic_cast<const EDecodedSizeError*>(&e) || dynamic_cast<const ESecurityError*>(&e) ||
+      dynamic_cast<const EUnsupportedVersion*>(&e) || dynamic_cast<const EInvalidHeader*>(&e) ||
+      dynamic_cast<const EReadError*>(&e) || dynamic_cast<const EOpenError*>(&e) ||
+      dynamic_cast<const EFileNotFound*>(&e) || dynamic_cast<const EInvalidPermission*>(&e))
+    return false;
+  return SourceFile && SourceFile->Unchanged();
 }
 
 void TksCustomPDFDocument::OpenReader(const uint8_t* data, size_t size) {
@@ -118,10 +208,24 @@ void TksCustomPDFDocument::ParseFileAt(const std::string& fileName) {
   ParseFile();
 }
 
-void TksCustomPDFDocument::ParseFile() {
+void TksCustomPDFDocument::ParseFile(bool rebuild) {
   try {
-    OpenReader(SourceFile ? SourceFile->data() : nullptr, SourceFile ? SourceFile->size() : 0);
-    PDFVersion = HeaderVersion = load_->Reader->ReadHeader();
+    const uint8_t* data = SourceFile ? SourceFile->data() : nullptr;
+    const size_t size = SourceFile ? SourceFile->size() : 0;
+    OpenReader(data, size);
+    try {
+      PDFVersion = HeaderVersion = load_->Reader->ReadHeader();
+    } catch (const EInvalidHeader&) {
+      // Junk before the header (a mail gateway's, a download script's): offsets count
+      // from the header, so the file is read from there.
+      const void* found = data ? memmem(data, std::min(size, kHeaderSearch), "%PDF-", 5) : nullptr;
+      if (!found || RepairMode == rmNever) throw;
+      const auto shift = static_cast<size_t>(static_cast<const uint8_t*>(found) - data);
+      OpenReader(data + shift, size - shift);
+      PDFVersion = HeaderVersion = load_->Reader->ReadHeader();
+      RepairNotes.push_back(ksFormat(ksres::SRepairHeaderShift, static_cast<long long>(shift)));
+    }
+    load_->Rebuild = rebuild;
     ReadCrossReference();
     if (Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull) {
       // The security handler needs the dictionary's values, not references to them.
@@ -166,6 +270,7 @@ bool TksCustomPDFDocument::TryPassword(const std::u16string& password) {
     if (!CheckPassword(password)) return false;
     // Object streams are encrypted as a whole: they could only be expanded once the key
     // was known. Each is decrypted by the reader under its own number and generation.
+    EnterScannedObjectStreams();
     if (!XRefStreamEntries.empty()) ExpandObjectStreams();
   }
   FinishLoad();

@@ -80,7 +80,15 @@ std::unique_ptr<TksPDFIndirectObject> TksCustomPDFDocument::ReadObject(int32_t o
   // object instead of going on with them.
   if (SourceFile && SourceFile->Faulted()) CheckSourceReadWhole();
   int64_t offset = FindObjectOffset(objectNumber);
-  if (offset <= 0) return nullptr;
+  if (offset <= 0) {
+    if (load_->SectionsLost && objectNumber > 0) {
+      const TksXRefItem* table;
+      const TksXRefStmItem* stream;
+      EntryInForce(objectNumber, table, stream);
+      if (!table && !stream) throw ECrossReferenceError(ksFormat(ksres::SXRefNoEntry, objectNumber));
+    }
+    return nullptr;
+  }
   load_->Reader->Seek(static_cast<uint64_t>(offset));
   // The cross-reference data promise the object here; anything else means they are
   // wrong, and going on would silently drop whatever the object holds.

@@ -92,7 +92,7 @@ class TksXRefReader {
         if (t.viaXRefStm)
           sections_[static_cast<size_t>(t.parent)].xrefStm = seen->second;
         else
-          doc_.Warning(ksFormat(ksres::SXRefLoop, static_cast<long long>(t.offset)));
+          LoseSections(ksFormat(ksres::SXRefLoop, static_cast<long long>(t.offset)));
         continue;
       }
       const bool viaPrev = t.parent >= 0 && !t.viaXRefStm;
@@ -100,7 +100,7 @@ class TksXRefReader {
       if (t.isStream) {
         stream = ReadXRefStreamAt(t.offset, viaPrev);
         if (!stream) {
-          doc_.Warning(ksFormat(ksres::SXRefPrevIgnored, static_cast<long long>(t.offset)));
+          LoseSections(ksFormat(ksres::SXRefPrevIgnored, static_cast<long long>(t.offset)));
           continue;
         }
       }
@@ -114,13 +114,13 @@ class TksXRefReader {
         doc_.StatusMessage(ksres::SReadingXRefTable);
         r_.Seek(static_cast<uint64_t>(t.offset));
         std::unique_ptr<TksPDFDictObject> trailer = r_.ReadTrailer();
-        TakeTrailerValues(*trailer);
+        doc_.TakeTrailerValues(*trailer);
         prev = SectionOffset(trailer->Lookup("/Prev"));
         // Followed also without /Prev: objects kept in object streams are listed only there.
         xrefStm = SectionOffset(trailer->Lookup("/XRefStm"));
         if (index == 0 && xrefStm && doc_.XRefKind == xkTable) doc_.XRefKind = xkHybrid;
       } else {
-        TakeTrailerValues(*sections_[index].stream->Dict);
+        doc_.TakeTrailerValues(*sections_[index].stream->Dict);
         // The stream of a hybrid section extends that section; the older sections are
         // the table's /Prev chain, which such a stream's own /Prev often repeats.
         if (!t.viaXRefStm) prev = SectionOffset(sections_[index].stream->Dict->Lookup("/Prev"));
@@ -133,11 +133,18 @@ class TksXRefReader {
       if (prev) {
         SectionAt kind = KindAt(r_, *prev);
         if (kind == SectionAt::None)
-          doc_.Warning(ksFormat(ksres::SXRefPrevIgnored, static_cast<long long>(*prev)));
+          LoseSections(ksFormat(ksres::SXRefPrevIgnored, static_cast<long long>(*prev)));
         else
           todo.push_back({*prev, kind == SectionAt::Stream, index, false});
       }
     }
+  }
+
+  // The chain ends early: what it read stands, but an object it leaves without an entry
+  // is taken for one of the lost sections'.
+  void LoseSections(const std::string& warning) {
+    doc_.Warning(warning);
+    doc_.load_->SectionsLost = true;
   }
 
   // Entries are applied oldest first, in the reverse of the order a lookup searches the
@@ -184,19 +191,6 @@ class TksXRefReader {
       old = table->Generation;
     if (old < 0 || old == newGeneration || old > UINT32_MAX) return;
     doc_.replacedGenerations_.insert(static_cast<uint64_t>(number) << 32 | static_cast<uint64_t>(old));
-  }
-
-  void TakeTrailerValues(const TksPDFDictObject& trailer) {
-    TksPDFTrailer& t = doc_.Trailer;
-    if (t.RootNumber == -1)
-      if (auto* root = AsRef(trailer.Lookup("/Root"))) t.RootNumber = root->ObjectNumber;
-    if (!doc_.load_->PendingID)
-      if (TksPDFObject* id = trailer.Lookup("/ID")) doc_.load_->PendingID = id->Clone();
-    if (!t.EncryptEntry)
-      if (TksPDFObject* encrypt = trailer.Lookup("/Encrypt")) t.EncryptEntry = encrypt->Clone();
-    if (!t.InfoReference)
-      if (auto* info = AsRef(trailer.Lookup("/Info")))
-        t.InfoReference.reset(static_cast<TksPDFIndirectReference*>(info->Clone().release()));
   }
 
   // The cross-reference stream at offset, its data decoded. Where none stands, an offset
@@ -374,6 +368,19 @@ class TksXRefReader {
   std::vector<Section> sections_;
 };
 
+void TksCustomPDFDocument::TakeTrailerValues(const TksPDFDictObject& trailer) {
+  TksPDFTrailer& t = Trailer;
+  if (t.RootNumber == -1)
+    if (auto* root = AsRef(trailer.Lookup("/Root"))) t.RootNumber = root->ObjectNumber;
+  if (!load_->PendingID)
+    if (TksPDFObject* id = trailer.Lookup("/ID")) load_->PendingID = id->Clone();
+  if (!t.EncryptEntry)
+    if (TksPDFObject* encrypt = trailer.Lookup("/Encrypt")) t.EncryptEntry = encrypt->Clone();
+  if (!t.InfoReference)
+    if (auto* info = AsRef(trailer.Lookup("/Info")))
+      t.InfoReference.reset(static_cast<TksPDFIndirectReference*>(info->Clone().release()));
+}
+
 void TksCustomPDFDocument::ReadSectionChain(int64_t offset, bool isStream) {
   TksXRefReader(*this).Read(offset, isStream);
 }
@@ -385,24 +392,28 @@ void TksCustomPDFDocument::ReadXRefStream(int64_t offset) { ReadSectionChain(off
 void TksCustomPDFDocument::ReadCrossReference() {
   XRefKind = xkNone;
   load_->PendingID.reset();
-  const int64_t start = load_->Reader->FindStartXRef();
-  switch (KindAt(*load_->Reader, start)) {
-    case SectionAt::Table:
-      XRefKind = xkTable;
-      ReadXRefTable(start);
-      break;
-    case SectionAt::Stream:
-      XRefKind = xkStream;
-      StatusMessage(ksres::SReadingXRefStream);
-      ReadXRefStream(start);
-      break;
-    case SectionAt::None:
-      throw EPDFFileCorruptedError(ksres::SFileCorrupted);
+  if (load_->Rebuild) {
+    RebuildCrossReference();
+  } else {
+    const int64_t start = load_->Reader->FindStartXRef();
+    switch (KindAt(*load_->Reader, start)) {
+      case SectionAt::Table:
+        XRefKind = xkTable;
+        ReadXRefTable(start);
+        break;
+      case SectionAt::Stream:
+        XRefKind = xkStream;
+        StatusMessage(ksres::SReadingXRefStream);
+        ReadXRefStream(start);
+        break;
+      case SectionAt::None:
+        throw EPDFFileCorruptedError(ksres::SFileCorrupted);
+    }
+    // The object streams of an encrypted file are still encrypted: they are expanded once
+    // a password has opened the document.
+    const bool encrypted = Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull;
+    if (!XRefStreamEntries.empty() && !encrypted) ExpandObjectStreams();
   }
-  // The object streams of an encrypted file are still encrypted: they are expanded once
-  // a password has opened the document.
-  const bool encrypted = Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull;
-  if (!XRefStreamEntries.empty() && !encrypted) ExpandObjectStreams();
 
   if (load_->PendingID) {
     TksPDFObjectPtr id = std::move(load_->PendingID);

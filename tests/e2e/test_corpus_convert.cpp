@@ -49,7 +49,9 @@ std::vector<CorpusFile> Manifest() {
 void PrintTo(const CorpusFile& f, std::ostream* os) { *os << f.file; }
 
 bool Loads(const CorpusFile& f) { return f.encryption == "none" && f.reader.rfind("loads", 0) == 0; }
-bool MustFail(const CorpusFile& f) { return f.reader.rfind("should fail cleanly", 0) == 0; }
+// Damaged files a peer opens by rebuilding their cross-reference data.
+bool Repairable(const CorpusFile& f) { return f.reader.find("qpdf repairs it") != std::string::npos; }
+bool MustFail(const CorpusFile& f) { return f.reader.rfind("should fail cleanly", 0) == 0 && !Repairable(f); }
 
 std::vector<CorpusFile> Select(bool (*pred)(const CorpusFile&)) {
   std::vector<CorpusFile> out;
@@ -231,6 +233,119 @@ TEST_P(ConvertDamaged, FailsCleanlyOrReportsWhatItLeftOut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, ConvertDamaged, testing::ValuesIn(Select(MustFail)), TestName);
+
+// The first pages of two files render to the same pixels; how many were compared.
+int SameFirstPages(const std::string& reference, const std::string& output, int pages, const std::string& dir) {
+  const std::string last = std::to_string(std::min(pages, 3));
+  Shell("pdftoppm -r 20 -f 1 -l " + last + " " + Quote(reference) + " " + Quote(dir + "/src") + " 2>/dev/null");
+  Shell("pdftoppm -r 20 -f 1 -l " + last + " " + Quote(output) + " " + Quote(dir + "/out") + " 2>/dev/null");
+  int compared = 0;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    std::string name = e.path().filename().string();
+    if (name.rfind("src-", 0) != 0) continue;
+    std::string a = ksfixture::ReadFile(dir + "/src-" + name.substr(4));
+    std::string b = ksfixture::ReadFile(dir + "/out-" + name.substr(4));
+    EXPECT_TRUE(a == b) << "page image " << name.substr(4) << " differs (" << a.size() << " vs " << b.size() << " bytes)";
+    ++compared;
+  }
+  return compared;
+}
+
+// Damaged files that peers repair convert, say so (exit 3, or 0 where the damage lies
+// where the normal read never looks), and come out sound: qpdf finds nothing it would
+// not find in its own repaired copy, the counts are qpdf's reading of the source and the
+// pages render as poppler (which repairs too) renders the source.
+class ConvertRepaired : public testing::TestWithParam<CorpusFile> {};
+
+TEST_P(ConvertRepaired, OutputIsSoundAndFaithful) {
+  const CorpusFile& f = GetParam();
+  const std::string source = std::string(PW_CORPUS_DIR) + "/" + f.file;
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string output = dir.path() + "/out.pdf";
+  RunResult conv = Shell("timeout -k 5 20 " + std::string(PW_CONVERT_EXE) + " " + Quote(source) + " " +
+                         Quote(output) + " 2>&1");
+  ASSERT_TRUE(conv.status == 0 || conv.status == 3) << "exit " << conv.status << ": " << conv.out;
+  RunResult info = Shell(std::string(PW_CONVERT_EXE) + " --quiet --info " + Quote(source) + " 2>&1");
+  if (info.out.find("\nrepaired: ") != std::string::npos) {
+    EXPECT_EQ(conv.status, 3);
+    EXPECT_EQ(conv.out.rfind("pagewright-convert: warning: The file was damaged and has been repaired\n", 0), 0u)
+        << conv.out;
+  }
+
+  const std::string repairedByQpdf = dir.path() + "/qpdf.pdf";
+  Shell("qpdf " + Quote(source) + " " + Quote(repairedByQpdf) + " 2>/dev/null");
+  RunResult peerCheck = Shell("qpdf --check " + Quote(repairedByQpdf) + " 2>&1");
+  RunResult outCheck = Shell("qpdf --check " + Quote(output) + " 2>&1");
+  EXPECT_TRUE(outCheck.status == 0 || (outCheck.status == 3 && peerCheck.status == 3)) << outCheck.out;
+  fs::remove(repairedByQpdf);
+
+  const std::string srcCounts = Counts(source);
+  EXPECT_EQ(Counts(output), srcCounts) << "[pages, outline items, annotations, form fields]";
+  const int pages = PagesIn(srcCounts);
+  EXPECT_EQ(SameFirstPages(source, output, pages, dir.path()), std::min(pages, 3));
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, ConvertRepaired, testing::ValuesIn(Select(Repairable)), TestName);
+
+// A sound file damaged in the ways damage is met: each copy converts to the pages of
+// the sound file, and says it was repaired.
+TEST(ConvertMadeDamage, EachDamagedCopyHasTheSoundFilesPages) {
+  const std::string sound = ksfixture::ReadFile(std::string(PW_CORPUS_DIR) + "/gen-objstm-disabled-classic-xref.pdf");
+  ASSERT_FALSE(sound.empty());
+  const size_t xref = static_cast<size_t>(ksfixture::StartXRefOf(sound));
+  ASSERT_EQ(sound.compare(xref, 4, "xref"), 0);
+  const size_t trailer = sound.find("trailer", xref);
+  const size_t startxref = sound.rfind("startxref");
+  // The offset of one entry (the fourth object's) off by some bytes.
+  std::string offEntry = sound;
+  {
+    size_t entry = sound.find_first_of("\r\n", sound.find_first_of("\r\n", xref) + 1);
+    while (sound[entry] == '\r' || sound[entry] == '\n') ++entry;
+    entry += 20 * 4;
+    const long long moved = std::stoll(sound.substr(entry, 10)) + 7;
+    char text[24];
+    std::snprintf(text, sizeof text, "%010lld", moved);
+    offEntry.replace(entry, 10, text);
+  }
+  // The trailer's /Prev pointing at its own table.
+  std::string cycle = sound;
+  cycle.insert(sound.find("<<", trailer) + 2, " /Prev " + std::to_string(xref) + " ");
+
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"cut in the table", sound.substr(0, xref + (trailer - xref) / 2)},
+      {"cut before the table", sound.substr(0, xref)},
+      {"cut after startxref", sound.substr(0, startxref + 10)},
+      {"junk prepended", std::string(300, 'J') + "\n" + sound},
+      {"startxref changed", sound.substr(0, startxref) + "startxref\n" + std::to_string(xref / 2) + "\n%%EOF\n"},
+      {"one offset off", offEntry},
+      {"a /Prev cycle", cycle},
+      {"table made spaces", std::string(sound).replace(xref, trailer - xref, std::string(trailer - xref, ' '))},
+  };
+  const std::string reference = std::string(PW_CORPUS_DIR) + "/gen-objstm-disabled-classic-xref.pdf";
+  const std::string counts = Counts(reference);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string input = dir.path() + "/damaged.pdf";
+    {
+      std::ofstream out(input, std::ios::binary);
+      out << c.bytes;
+    }
+    const std::string output = dir.path() + "/out.pdf";
+    RunResult conv = Shell(std::string(PW_CONVERT_EXE) + " " + Quote(input) + " " + Quote(output) + " 2>&1");
+    EXPECT_EQ(conv.status, 3) << conv.out;
+    EXPECT_NE(conv.out.find("warning: "), std::string::npos);
+    EXPECT_EQ(Shell("qpdf --check " + Quote(output) + " >/dev/null 2>&1").status, 0);
+    EXPECT_EQ(Counts(output), counts);
+    fs::remove(input);
+    EXPECT_EQ(SameFirstPages(reference, output, PagesIn(counts), dir.path()), std::min(PagesIn(counts), 3));
+  }
+}
 
 
 // Save-time compression keeps the document: same checks, pages and pixels.

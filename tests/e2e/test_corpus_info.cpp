@@ -142,8 +142,14 @@ TEST_P(CorpusInfo, MatchesTheManifest) {
   // sections read before it may describe the whole document.
   const bool chainEnds = row.correctReader.find("/Prev loop") != std::string::npos ||
                          row.correctReader.find("startxref or /Prev offset") != std::string::npos;
-  if (!objectLevel && !chainEnds) {
+  // Damaged structure opens only through a repair, which --info names (a file cut short
+  // that qpdf gives up on may still hold a whole document, as mutool finds).
+  const bool peerMayOpen = row.correctReader.find("qpdf repairs it") != std::string::npos ||
+                           row.correctReader.find("qpdf cannot open it either") != std::string::npos;
+  if (!objectLevel && !chainEnds && !peerMayOpen) {
     EXPECT_EQ(r.exitCode, 2) << r.out;
+  } else if (!objectLevel && !chainEnds && r.exitCode == 0) {
+    EXPECT_THAT(r.out, testing::HasSubstr("\nrepaired: ")) << r.out;
   }
 }
 

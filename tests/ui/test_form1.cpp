@@ -354,14 +354,18 @@ class TestForm1 : public QObject {
   // them all in the message's details.
   void warningsOfTheConversionAreShown_data() {
     QTest::addColumn<bool>("withOutline");
+    QTest::addColumn<bool>("damaged");
     QTest::addColumn<QStringList>("warnings");
     const QString info = QString::fromUtf8(ksFormat(ksres::SInfoNotDictionary, 4));
     const QString outline = QString::fromUtf8(ksFormat(ksres::SOutlineNotDictionary, 6));
-    QTest::newRow("one") << false << QStringList{info};
-    QTest::newRow("two") << true << QStringList{info, outline};
+    QTest::newRow("one") << false << false << QStringList{info};
+    QTest::newRow("two") << true << false << QStringList{info, outline};
+    // A repaired file says so first.
+    QTest::newRow("repaired") << false << true << QStringList{QString::fromUtf8(ksres::SRepaired), info};
   }
   void warningsOfTheConversionAreShown() {
     QFETCH(bool, withOutline);
+    QFETCH(bool, damaged);
     QFETCH(QStringList, warnings);
     ksfixture::PdfBuilder b("%PDF-1.5");
     b.Object(1, withOutline ? "<< /Type /Catalog /Pages 2 0 R /Outlines 5 0 R >>" : "<< /Type /Catalog /Pages 2 0 R >>")
@@ -369,7 +373,9 @@ class TestForm1 : public QObject {
         .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>")
         .Object(4, "42");  // /Info that is no dictionary
     if (withOutline) b.Object(5, "<< /Type /Outlines /First 6 0 R /Last 6 0 R /Count 1 >>").Object(6, "7");
-    Open(Write(QStringLiteral("warned.pdf"), b.Build("/Root 1 0 R /Info 4 0 R")));
+    std::string bytes = b.Build("/Root 1 0 R /Info 4 0 R");
+    if (damaged) bytes.replace(bytes.rfind("startxref"), std::string::npos, "startxref\n7\n%%EOF\n");
+    Open(Write(QStringLiteral("warned.pdf"), bytes));
     QVERIFY(desktop_->shown.empty());
     auto* status = Find<QLabel>("lblStatus");
     const QString opened = warnings.size() == 1 ? QStringLiteral("Opened with 1 warning: ") + warnings[0]
