@@ -310,6 +310,7 @@ void TksDocumentWriter::WritePageTree() {
     ++count;
   }
   kids.push_back(']');
+  pagesWritten_ = count;
   std::string body = "<<\r\n/Type /Pages\r\n/Count ";
   AppendNumber(body, count);
   body += "\r\n/Kids ";
@@ -335,18 +336,24 @@ void TksDocumentWriter::WritePageTree() {
 void TksDocumentWriter::WriteCatalog() {
   TksPDFCatalog& c = *doc_.Catalog;
   std::string body = "<<\r\n";
-  body += KeyLine("/Type", "/Catalog");
-  body += KeyLine("/Pages", ReferenceText(3));
-  body += KeyLine("/Metadata", ValueText(1, c.Metadata.get()));
-  body += KeyLine("/PageMode", doc_.PageModeName());
-  body += KeyLine("/PageLayout", doc_.PageLayoutName());
-  body += KeyLine("/Names", ValueText(1, c.Names.get()));
-  body += KeyLine("/Outlines", ValueText(1, c.Outlines.get()));
+  catalogKeys_.clear();
+  auto entry = [&](std::string_view key, std::string_view value) {
+    std::string line = KeyLine(key, value);
+    if (!line.empty()) catalogKeys_.emplace_back(key);
+    body += line;
+  };
+  entry("/Type", "/Catalog");
+  entry("/Pages", ReferenceText(3));
+  entry("/Metadata", ValueText(1, c.Metadata.get()));
+  entry("/PageMode", doc_.PageModeName());
+  entry("/PageLayout", doc_.PageLayoutName());
+  entry("/Names", ValueText(1, c.Names.get()));
+  entry("/Outlines", ValueText(1, c.Outlines.get()));
   TksSaveTextForm form(*this, doc_, 1);
-  body += KeyLine("/ViewerPreferences", c.ViewerPreferences.CatalogText(&form));
-  body += KeyLine("/AcroForm", ValueText(1, c.AcroForm.get()));
-  body += KeyLine("/OpenAction", ValueText(1, c.OpenAction.get()));
-  body += KeyLine("/AA", ValueText(1, c.AA.get()));
+  entry("/ViewerPreferences", c.ViewerPreferences.CatalogText(&form));
+  entry("/AcroForm", ValueText(1, c.AcroForm.get()));
+  entry("/OpenAction", ValueText(1, c.OpenAction.get()));
+  entry("/AA", ValueText(1, c.AA.get()));
   // What the catalog does not build (structure tree, language, page labels, layers, ...)
   // follows, so a conversion loses none of it.
   if (c.OtherEntries) {
@@ -354,7 +361,7 @@ void TksDocumentWriter::WriteCatalog() {
     for (int32_t i = 0; i < other.Count(); ++i) {
       const std::string& key = other.KeyAt(i)->Text;
       if (TksPDFCatalog::IsBuiltKey(key)) continue;
-      body += KeyLine(key, ValueText(1, other.ValueAt(i)));
+      entry(key, ValueText(1, other.ValueAt(i)));
     }
   }
   body += ">>";
@@ -367,6 +374,7 @@ void TksDocumentWriter::WriteInformation() { WriteFramedObject(2, ValueText(2, &
 
 void TksDocumentWriter::WriteCrossReference() {
   const int64_t xrefPosition = output_->Position();
+  xrefPosition_ = xrefPosition;
   const int32_t size = static_cast<int32_t>(offsets_.size()) + 1;
   std::string head = "xref\r\n0 ";
   AppendNumber(head, size);

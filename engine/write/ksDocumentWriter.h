@@ -34,6 +34,13 @@ class TksDocumentWriter {
   static TksPDFIndirectObject* FindWritten(const TksCustomPDFDocument& doc, const TksPDFObjectStore* built,
                                            const TksPDFIndirectReference& ref);
 
+  // What the save wrote, for reading the file back: the offset of object i + 1 at i,
+  // the table's position, the catalog's keys in order, the pages the page tree lists.
+  const std::vector<int64_t>& Offsets() const { return offsets_; }
+  int64_t XRefPosition() const { return xrefPosition_; }
+  const std::vector<std::string>& CatalogKeys() const { return catalogKeys_; }
+  int32_t PagesWritten() const { return pagesWritten_; }
+
   static std::string KeyLine(std::string_view key, std::string_view value);
   static std::string HeaderText(TksPDFVersion version);
   static std::string XRefEntry(int64_t offset, int32_t generation, char letter);
@@ -66,4 +73,7 @@ class TksDocumentWriter {
   int32_t encryptNumber_ = 0;                   // the encryption dictionary's number
   std::unique_ptr<TksPDFObjectStore> saveStore_;  // what this save builds (outline items)
   int64_t sourceBytesSincePageRelease_ = 0;
+  int64_t xrefPosition_ = -1;
+  std::vector<std::string> catalogKeys_;
+  int32_t pagesWritten_ = 0;
 };
