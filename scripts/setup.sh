@@ -33,6 +33,8 @@ PKGS=(
   # through jq), pdftoppm and pdftotext (rendering, text); /usr/bin/time gives the
   # benchmark's peak memory (bench/).
   qpdf poppler-utils jq time
+  # opj_compress: the JPEG 2000 image of the version report's fixture.
+  libopenjp2-tools
   # localedef and the locale sources: a test makes a comma-decimal locale to show that
   # numbers the engine writes keep their ".".
   locales
