@@ -140,7 +140,12 @@ uint64_t ReadObjectAt(TksPDFStreamReader& reader, int32_t number, uint64_t offse
   reader.ReadToken();
   reader.CurrentObjectNumber = number;
   reader.CurrentGeneration = 0;
-  TksPDFObjectPtr value = reader.ParseObject();
+  TksPDFObjectPtr value;
+  try {
+    value = reader.ParseObject();
+  } catch (const Exception& e) {
+    Mismatch(ksFormat(ksres::SReadBackBadObject, number, e.what()));
+  }
   if (!value) Mismatch(ksFormat(ksres::SReadBackBadObject, number, "no value"));
   reader.SkipWhiteSpace();
   if (reader.PeekWord() == "stream") {
