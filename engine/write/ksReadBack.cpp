@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -18,7 +19,7 @@ namespace {
 
 // Bytes read between two hand-backs of the mapping's pages, so reading a large output
 // back does not make it part of this process's memory.
-constexpr uint64_t kBytesBetweenPageReleases = 8 << 20;
+constexpr uint64_t kBytesBetweenPageReleases = 1 << 20;
 // Field trees of the output are followed this deep at most (the load refuses deeper ones).
 constexpr int kMaxFieldDepth = 64;
 
@@ -58,7 +59,7 @@ struct TksOutputRecords {
   int32_t acroForm = 0;
   std::vector<int32_t> fieldRoots;     // /Fields of a direct form
   std::vector<int32_t> kids;           // of the page tree node
-  std::unordered_set<int32_t> pages;   // objects that are pages
+  std::vector<bool> pages;             // by object number: a page
   std::unordered_map<int32_t, int32_t> annotsOfPage;      // page -> count, or -(array object)
   std::unordered_map<int32_t, int32_t> arrayCount;        // array objects -> their size
   std::unordered_map<int32_t, std::vector<int32_t>> arrayRefs;  // array objects -> references
@@ -105,7 +106,7 @@ void Record(int32_t number, const TksPDFObject* value, TksOutputRecords& r) {
     }
   }
   if (IsName(dict->Lookup("/Type"), "/Page")) {
-    r.pages.insert(number);
+    if (static_cast<size_t>(number) < r.pages.size()) r.pages[static_cast<size_t>(number)] = true;
     const TksPDFObject* annots = dict->Lookup("/Annots");
     if (const auto* array = AsArray(annots))
       r.annotsOfPage[number] = array->Count();
@@ -244,7 +245,9 @@ void ReadBackWrittenFile(const TksCustomPDFDocument& doc, const TksDocumentWrite
   TksPDFStreamReader reader(file.data(), file.size(), -1);
   reader.BorrowStreamData = true;
   try {
-    if (reader.ReadHeader() != doc.PDFVersion) Mismatch("the header names another version");
+    const std::string header = TksDocumentWriter::HeaderText(doc.PDFVersion);
+    if (file.size() < header.size() || std::memcmp(file.data(), header.data(), header.size()) != 0)
+      Mismatch("the header is not the one written");
     // The table: where startxref says, one entry per object, each the offset written.
     const int64_t xref = reader.FindStartXRef();
     if (xref != writer.XRefPosition()) Mismatch(ksFormat(ksres::SReadBackCount, "startxref", std::to_string(xref).c_str(),
@@ -257,7 +260,6 @@ void ReadBackWrittenFile(const TksCustomPDFDocument& doc, const TksDocumentWrite
     reader.SkipWhiteSpace();
     const uint64_t table = reader.Position();
     if (table + static_cast<uint64_t>(entries) * 20 > file.size()) Mismatch("the cross-reference table is cut short");
-    std::vector<uint64_t> read(offsets.size());
     for (int64_t i = 0; i < entries; ++i) {
       const char* e = reinterpret_cast<const char*>(file.data() + table + static_cast<uint64_t>(i) * 20);
       const std::string_view line(e, 20);
@@ -270,12 +272,13 @@ void ReadBackWrittenFile(const TksCustomPDFDocument& doc, const TksDocumentWrite
       const bool sound = digits && line[10] == ' ' && line[16] == ' ' && line[18] == '\r' && line[19] == '\n' &&
                          (i == 0 ? line.substr(11, 7) == "65535 f" : line.substr(11, 7) == "00000 n");
       if (!sound) Mismatch(ksFormat(ksres::SReadBackBadEntry, static_cast<int32_t>(i)));
+      if (i % 50000 == 0) file.ReleasePages();  // a megabyte of entries at a time
       if (i == 0) continue;
       if (offset != offsets[static_cast<size_t>(i - 1)])
         Mismatch(ksFormat(ksres::SReadBackEntryOffset, static_cast<int32_t>(i), std::to_string(offset).c_str(),
                           std::to_string(offsets[static_cast<size_t>(i - 1)]).c_str()));
-      read[static_cast<size_t>(i - 1)] = static_cast<uint64_t>(offset);
     }
+    file.ReleasePages();
     reader.Seek(table + static_cast<uint64_t>(entries) * 20);
     std::unique_ptr<TksPDFDictObject> trailer = reader.ReadTrailer();
     if (!trailer || IntegerValue(trailer->Lookup("/Size")) != entries || RefNumber(trailer->Lookup("/Root")) != 1)
@@ -283,11 +286,13 @@ void ReadBackWrittenFile(const TksCustomPDFDocument& doc, const TksDocumentWrite
 
     // Every object, in file order; each is dropped once its records are taken.
     TksOutputRecords records;
+    records.pages.assign(offsets.size() + 1, false);
     uint64_t sinceRelease = 0, last = 0;
-    for (size_t i = 0; i < read.size(); ++i) {
-      const uint64_t end = ReadObjectAt(reader, static_cast<int32_t>(i + 1), read[i], records);
+    // The table holds the offsets written (checked above), so those are where objects are.
+    for (size_t i = 0; i < offsets.size(); ++i) {
+      const uint64_t end = ReadObjectAt(reader, static_cast<int32_t>(i + 1), static_cast<uint64_t>(offsets[i]), records);
       // Objects follow each other: the next one starts after this one ends.
-      if (i + 1 < read.size() && end > read[i + 1])
+      if (i + 1 < offsets.size() && end > static_cast<uint64_t>(offsets[i + 1]))
         Mismatch(ksFormat(ksres::SReadBackBadObject, static_cast<int32_t>(i + 1), "it runs into the next object"));
       sinceRelease += reader.Position() - last;
       last = reader.Position();
@@ -303,7 +308,7 @@ void ReadBackWrittenFile(const TksCustomPDFDocument& doc, const TksDocumentWrite
       if (TksPDFCatalog::IsDroppedKey(key)) Mismatch("the catalog holds " + key);
     CheckCount("pages", static_cast<int64_t>(records.kids.size()), static_cast<int64_t>(doc.Pages.size()));
     for (int32_t kid : records.kids)
-      if (!records.pages.count(kid)) Mismatch(ksFormat(ksres::SReadBackBadObject, kid, "the page tree lists it, it is no page"));
+      if (kid <= 0 || static_cast<size_t>(kid) >= records.pages.size() || !records.pages[static_cast<size_t>(kid)]) Mismatch(ksFormat(ksres::SReadBackBadObject, kid, "the page tree lists it, it is no page"));
     int64_t annotations = 0;
     for (const auto& [page, count] : records.annotsOfPage) {
       if (count >= 0) {

@@ -228,10 +228,8 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
   CheckSourceReadWhole();
   // The file replaces the target only once it reads back as the document written.
   file.Flush();
-  if (VerifySave) {
-    StatusMessage(ksres::SVerifyingFile);
-    ReadBackWrittenFile(*this, writer, file.Descriptor(), file.Size());
-  }
+  // No status message of its own: callers match the save's sequence of messages.
+  if (VerifySave) ReadBackWrittenFile(*this, writer, file.Descriptor(), file.Size());
   file.Commit();
 
   if (OpenAfterSave && OpenFileHook) {
