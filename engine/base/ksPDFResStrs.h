@@ -237,7 +237,10 @@ inline constexpr const char* SSourceChanged =
     "The file \"%s\" was changed after it was read; open it again before saving";
 inline constexpr const char* SOutputNameEmpty = "The output file name is empty";
 inline constexpr const char* SOutputReadOnly = "%s is read-only; it was not replaced";
-inline constexpr const char* SVerifyingFile = "Reading the written file back";
+inline constexpr const char* SXmpUnparsed =
+    "The XMP metadata could not be read as XML; its pdf:PDFVersion was left as it was";
+inline constexpr const char* SXmpFiltered =
+    "The XMP metadata is stored with filters a save does not redo; its pdf:PDFVersion was left as it was";
 inline constexpr const char* SReadBackFailed = "The written file did not read back correctly: %s";
 inline constexpr const char* SReadBackNoObject = "object %d is not at offset %s";
 inline constexpr const char* SReadBackBadObject = "object %d: %s";

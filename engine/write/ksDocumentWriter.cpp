@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "write/ksDocumentWriter.h"
+#include "write/ksXmpVersion.h"
+#include "codec/ksFilters.h"
 #include "base/ksSyntax.h"
 #include "base/ksPDFResStrs.h"
 #include "ksPlatform.h"
@@ -15,6 +17,8 @@ constexpr std::string_view kPageParentLine = "/Parent 3 0 R\r\n";
 constexpr size_t kCopyFromSourceAtLeast = 64 * 1024;
 // Bytes written from the mapped source between two hand-backs of its pages.
 constexpr int64_t kSourceBytesBetweenPageReleases = 8 << 20;
+// A metadata packet decoded for its version beyond this is left as it is.
+constexpr uint64_t kMaxMetadataPacket = 64 << 20;
 // Ten digits is all a classic cross-reference entry has room for.
 constexpr int64_t kMaxXRefOffset = 9999999999LL;
 
@@ -100,6 +104,8 @@ void TksDocumentWriter::Write() {
   doc_.BuildOutlines(*saveStore_);
   doc_.StatusMessage(ksres::SBuildingObjects);
   NumberObjects();
+  metadataObject_ = nullptr;
+  if (const auto* ref = AsRef(doc_.Catalog->Metadata.get())) metadataObject_ = FindWritten(doc_, saveStore_.get(), *ref);
   output_->WriteText(HeaderText(doc_.PDFVersion));
   WriteCatalog();
   WriteInformation();
@@ -198,12 +204,52 @@ void TksDocumentWriter::WriteEncryptionDictionary() {
   WriteFramedObject(encryptNumber_, ValueText(-1, dict.get()));
 }
 
+bool TksDocumentWriter::RewriteMetadataVersion(const TksPDFDictObject& dict, std::string_view bytes,
+                                               std::string& rewritten) {
+  // Packets are stored unfiltered as a rule, so that readers find them; Flate alone (as
+  // some writers compress them) is undone and done again, other filters stay as they are.
+  const TksPDFObject* filter = dict.Lookup("/Filter");
+  if (filter && filter->ObjectType == otArray && AsArray(filter)->Count() == 1) filter = AsArray(filter)->GetItem(0);
+  const bool flate = IsName(filter, "/FlateDecode");
+  const TksPDFObject* parms = dict.Lookup("/DecodeParms");
+  const bool unfiltered = !filter || filter->ObjectType == otNull || (filter->ObjectType == otArray && AsArray(filter)->Count() == 0);
+  if (!unfiltered && !(flate && (!parms || parms->ObjectType == otNull))) {
+    doc_.Warning(ksres::SXmpFiltered);
+    return false;
+  }
+  std::string packet;
+  if (flate) {
+    try {
+      packet = FlateDecode(bytes, kMaxMetadataPacket);
+    } catch (const Exception&) {
+      doc_.Warning(ksres::SXmpUnparsed);
+      return false;
+    }
+  } else {
+    packet.assign(bytes);
+  }
+  switch (SetXmpPDFVersion(packet, PDFVersionText(doc_.PDFVersion))) {
+    case TksXmpVersionResult::Rewritten:
+      rewritten = flate ? FlateCompress(packet, 2) : std::move(packet);
+      return true;
+    case TksXmpVersionResult::Unparsed:
+      doc_.Warning(ksres::SXmpUnparsed);
+      return false;
+    default:
+      return false;
+  }
+}
+
 void TksDocumentWriter::PrepareStream(int32_t context, const TksPDFStreamObject& stream,
                                          std::unique_ptr<TksPDFDictObject>& dict, std::string& owned,
-                                         std::string_view& bytes) {
+                                         std::string_view& bytes, bool catalogMetadata) {
   // The document's own stream is never changed by a save: everything below works on copies.
   dict = stream.Dict ? stream.Dict->CloneDict() : std::make_unique<TksPDFDictObject>();
   bytes = stream.Data ? stream.Data->View() : std::string_view();
+
+  // The packet says the version the header says; encryption (or its absence under
+  // /EncryptMetadata false) follows as for any stream.
+  if (catalogMetadata && RewriteMetadataVersion(*dict, bytes, owned)) bytes = owned;
 
   if (doc_.Compression.Enabled) {
     // Works on copies: the stream keeps the bytes it was read with for a later save.
@@ -254,7 +300,7 @@ void TksDocumentWriter::WriteStreamObject(TksPDFIndirectObject& object, const Tk
   std::unique_ptr<TksPDFDictObject> dict;
   std::string owned;
   std::string_view bytes;
-  PrepareStream(object.SaveNumber, stream, dict, owned, bytes);
+  PrepareStream(object.SaveNumber, stream, dict, owned, bytes, &object == metadataObject_);
   RecordOffset(object.SaveNumber);
   TksSaveTextForm form(*this, doc_, object.SaveNumber);
   std::string head = "\r\n";

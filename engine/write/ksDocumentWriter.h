@@ -59,7 +59,10 @@ class TksDocumentWriter {
   // A copy of the stream's dictionary and the bytes to write (pointing into the stream's
   // data or into owned when re-encoded or encrypted), with a "/Length" that matches them.
   void PrepareStream(int32_t context, const TksPDFStreamObject& stream, std::unique_ptr<TksPDFDictObject>& dict,
-                     std::string& owned, std::string_view& bytes);
+                     std::string& owned, std::string_view& bytes, bool catalogMetadata = false);
+  // The catalog's XMP packet with pdf:PDFVersion saying the version written; false when
+  // it stays as it is (a warning says why when it could not be read).
+  bool RewriteMetadataVersion(const TksPDFDictObject& dict, std::string_view bytes, std::string& rewritten);
   // Stream data of an encrypted save; false when the save is not encrypted or the handler
   // leaves a stream with this dictionary in clear.
   bool EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict, std::string_view bytes,
@@ -76,4 +79,5 @@ class TksDocumentWriter {
   int64_t xrefPosition_ = -1;
   std::vector<std::string> catalogKeys_;
   int32_t pagesWritten_ = 0;
+  const TksPDFIndirectObject* metadataObject_ = nullptr;  // the catalog's /Metadata stream
 };
