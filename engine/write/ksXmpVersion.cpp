@@ -131,7 +131,7 @@ TksXmpVersionResult SetXmpPDFVersion(std::string& packet, std::string_view versi
       const size_t take = std::min(static_cast<size_t>(grown), available);
       packet.erase(padding + 1, take);
     } else {
-      packet.insert(trailer, static_cast<size_t>(-grown), ' ');
+      packet.insert(std::min(padding + 1, trailer), static_cast<size_t>(-grown), ' ');
     }
   }
   return TksXmpVersionResult::Rewritten;
