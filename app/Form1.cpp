@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include "ksPlatform.h"
+#include "ksRadioGroup.h"
 #include "ui_Form1.h"
 
 #ifndef PW_VERSION
@@ -108,6 +109,7 @@ TForm1::TForm1(TksDesktop* desktop, QWidget* parent)
   connect(ui_->Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(ui_->Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   connect(ui_->Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  connect(ui_->RadioGroup1, &TksRadioGroup::ItemIndexChanged, this, &TForm1::VersionChosen);
 }
 
 TForm1::~TForm1() = default;
@@ -149,6 +151,12 @@ void TForm1::Button3Click() {
   // The warnings of the conversion: those of reading the document and of this save.
   warnings_ = openWarnings_;
   warningSet_ = QSet<QString>(warnings_.begin(), warnings_.end());
+  // What the chosen version does not know is told beside the fix-ups; nothing changes.
+  for (const QString& finding : VersionFindings(PDFDoc->PDFVersion))
+    if (!warningSet_.contains(finding)) {
+      warningSet_.insert(finding);
+      warnings_ << finding;
+    }
   if (!RunEngine([&] { PDFDoc->SaveToFile(ToFileName(ui_->Edit2->text()), 2); })) return;
   if (warnings_.isEmpty()) {
     ShowMessage(QString::fromUtf8(kConversionDone));
@@ -178,15 +186,49 @@ bool TForm1::OpenSource(bool reportCancel) {
     return false;
   }
   loadedPath_ = path;
-  ui_->RadioGroup1->setItemIndex(PDFDoc->PDFVersion);
+  loadedVersion_ = PDFDoc->PDFVersion;
+  findingsShown_ = false;
   openWarnings_ = warnings_;
-  if (!openWarnings_.isEmpty()) {
-    // The status line says so; all of them show over it, and again after a conversion.
-    const QString status = QStringLiteral("Opened with %1").arg(WarningsSummary(openWarnings_));
-    ui_->lblStatus->setText(ui_->lblStatus->fontMetrics().elidedText(status, Qt::ElideRight, ui_->lblStatus->width()));
-    ui_->lblStatus->setToolTip(openWarnings_.join(QLatin1Char('\n')));
-  }
+  ui_->RadioGroup1->setItemIndex(PDFDoc->PDFVersion);
+  ShowOpenStatus();
   return true;
+}
+
+void TForm1::ShowOpenStatus() {
+  if (openWarnings_.isEmpty()) return;
+  // The status line says so; all of them show over it, and again after a conversion.
+  const QString status = QStringLiteral("Opened with %1").arg(WarningsSummary(openWarnings_));
+  ui_->lblStatus->setText(ui_->lblStatus->fontMetrics().elidedText(status, Qt::ElideRight, ui_->lblStatus->width()));
+  ui_->lblStatus->setToolTip(openWarnings_.join(QLatin1Char('\n')));
+}
+
+QStringList TForm1::VersionFindings(int index) const {
+  QStringList texts;
+  if (index < 0 || index > pvPDF20) return texts;
+  const auto target = static_cast<TksPDFVersion>(index);
+  for (const TksVersionFinding& finding : PDFDoc->VersionFindings(target))
+    texts << QString::fromUtf8(TksVersionReport::Text(target, finding));
+  return texts;
+}
+
+void TForm1::VersionChosen(int index) {
+  if (busy_ || !SourceLoaded()) return;
+  const QStringList findings = index == loadedVersion_ ? QStringList() : VersionFindings(index);
+  if (findings.isEmpty()) {
+    // The line goes back to what the open left there, if findings took its place.
+    if (!findingsShown_) return;
+    findingsShown_ = false;
+    ui_->lblStatus->setText(QString());
+    ui_->lblStatus->setToolTip(QString());
+    ShowOpenStatus();
+    return;
+  }
+  findingsShown_ = true;
+  // Before converting: what the chosen version would not know, all of it over the line.
+  const QString status = QStringLiteral("PDF %1: %2").arg(QString::fromUtf8(PDFVersionText(static_cast<TksPDFVersion>(index))),
+                                                          WarningsSummary(findings));
+  ui_->lblStatus->setText(ui_->lblStatus->fontMetrics().elidedText(status, Qt::ElideRight, ui_->lblStatus->width()));
+  ui_->lblStatus->setToolTip(findings.join(QLatin1Char('\n')));
 }
 
 QString TForm1::WarningsSummary(const QStringList& warnings) {

@@ -63,6 +63,12 @@ class TForm1 : public QWidget {
   // Runs an engine operation with the window marked busy; a failure's message is shown in
   // an error box (the window stays open) and false returned.
   bool RunEngine(const std::function<void()>& work);
+  // What version index does not know of the loaded document, one text each.
+  QStringList VersionFindings(int index) const;
+  // The status line after an open: how many warnings there were, all of them over it.
+  void ShowOpenStatus();
+  // A version chosen for a loaded document: the status line names what it does not know.
+  void VersionChosen(int index);
   // Lets the window repaint while the engine works; input waits until it is done.
   void KeepPainting();
 
@@ -70,6 +76,8 @@ class TForm1 : public QWidget {
   std::unique_ptr<TksDesktop> ownDesktop_;
   TksDesktop* desktop_;
   QString loadedPath_;  // Edit1's text at the last successful open
+  TksPDFVersion loadedVersion_ = pvPDF14;  // the version the loaded document declares
+  bool findingsShown_ = false;             // the status line shows a chosen version's findings
   bool busy_ = false;
   // The engine's warnings, each text once, in the order given: those of the running
   // load or save, and those of the last open (part of every conversion of its document).

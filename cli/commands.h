@@ -59,6 +59,8 @@ struct TksCliOptions {
   bool hasPassword = false;
   bool progress = false;
   bool quiet = false;
+  bool strictVersion = false;  // features the version does not know refuse the conversion
+  bool verify = true;          // read the output back before it replaces anything
   // Page operations.
   int unit = 1;               // a TksMeasurementUnit; points unless --unit says otherwise
   bool pageInfo = false;      // --page-info: a line per page after the other --info lines

@@ -9,6 +9,7 @@
 #include "base/ksConsts.h"
 #include "compat/ksPDFDoc.h"
 #include "document/ksCstPDFDoc.h"
+#include "base/ksPDFResStrs.h"
 
 namespace {
 
@@ -63,6 +64,18 @@ int RunConvert(const TksCliOptions& options) {
     ApplyPageOptions(document, options);
     if (!options.compress.empty())
       document.SetCompression(options.compress == "flate" ? 0 : 1, static_cast<uint8_t>(options.compressionLevel));
+    // What the chosen version does not know: named, or a refusal before anything is written.
+    const std::vector<TksVersionFinding> findings = document.VersionFindings(document.PDFVersion);
+    if (options.strictVersion && !findings.empty()) {
+      for (const TksVersionFinding& finding : findings)
+        std::fprintf(stderr, "pagewright-convert: %s\n", TksVersionReport::Text(document.PDFVersion, finding).c_str());
+      std::fprintf(stderr, "pagewright-convert: %s\n",
+                   ksFormat(ksres::SStrictVersionRefused, PDFVersionText(document.PDFVersion)).c_str());
+      return 2;
+    }
+    for (const TksVersionFinding& finding : findings)
+      document.OnWarning(&document, TksVersionReport::Text(document.PDFVersion, finding));
+    document.VerifySave = options.verify;
     document.SaveToFile(options.output, 2);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pagewright-convert: %s\n", ksErrorText(e).c_str());

@@ -198,6 +198,13 @@ int RunInfo(const TksCliOptions& options) {
     if (doc.IsEncrypted && doc.Decryptor) PrintPermissions(doc);
     PrintStructure(doc);
     if (options.pageInfo) PrintPageInfo(doc, options);
+    // With a version: what a conversion to it would warn about, one line each.
+    if (!options.pdfVersion.empty()) {
+      const TksPDFVersion target = PDFVersionFromText(options.pdfVersion).value_or(doc.PDFVersion);
+      std::printf("version_target: %s\n", PDFVersionText(target));
+      for (const TksVersionFinding& finding : doc.VersionFindings(target))
+        std::printf("unsupported: %s\n", TksVersionReport::Text(target, finding).c_str());
+    }
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", Printable(ksplatform::Utf8ToUtf16(ksErrorText(e))).c_str());

@@ -15,7 +15,7 @@ namespace {
 const char* kUsage =
     "Usage:\n"
     "  pagewright-convert [options] INPUT OUTPUT   rewrite INPUT as OUTPUT\n"
-    "  pagewright-convert --info [--password=PW] [--page-info[=RANGE]] [--unit=U] FILE\n"
+    "  pagewright-convert --info [--password=PW] [--pdf-version=V] [--page-info[=RANGE]] [--unit=U] FILE\n"
     "                                             show what FILE holds, one 'key: value' a line\n"
     "\n"
     "Options:\n"
@@ -25,6 +25,10 @@ const char* kUsage =
     "  --password=PW            user or owner password of an encrypted INPUT\n"
     "  --progress               show status and percentage on stderr\n"
     "  --quiet                  no warnings on stderr\n"
+    "  --strict-version         refuse (exit 2, no output) when INPUT holds features the\n"
+    "                           chosen version does not know; with --info --pdf-version=V\n"
+    "                           those features are listed instead\n"
+    "  --no-verify              do not read the output back before it replaces OUTPUT\n"
     "  --help                   this text\n"
     "\n"
     "Pages (RANGE: \"1,3,5-12\", \"-3\", \"4-\"; all pages when not given):\n"
@@ -193,6 +197,10 @@ int main(int argc, char** argv) {
       options.progress = true;
     } else if (std::strcmp(a, "--quiet") == 0) {
       options.quiet = true;
+    } else if (std::strcmp(a, "--strict-version") == 0) {
+      options.strictVersion = true;
+    } else if (std::strcmp(a, "--no-verify") == 0) {
+      options.verify = false;
     } else if (std::strcmp(a, "--page-info") == 0 || StartsWith(a, "--page-info=", &rest)) {
       options.pageInfo = true;
       options.pageInfoPages = rest ? rest : "";

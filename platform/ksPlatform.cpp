@@ -422,20 +422,21 @@ OutputFile::OutputFile(const std::string& target, Naming naming) : target_(targe
   InstallCleanupHandlers();
   struct stat st;
   replacing_ = ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  // Opened for reading too: the saved file is read back before it is published.
   if (naming == onUnnamedWhereSupported && UnnamedFilesUsable()) {
     const size_t slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash ? slash : 1);
     // Where the file system has no unnamed files (EOPNOTSUPP; EISDIR or EINVAL from
     // kernels that predate them), and for any other failure, the named way is taken; it
     // reports a failure of its own with the reason.
-    fd_ = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    fd_ = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   }
   if (fd_ < 0) {
     int error = 0;
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
       const std::string name = TemporaryNameFor(target);
       TerminatingSignalsHeld held;
-      fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       error = errno;
       if (fd_ >= 0) {
         temp_ = name;

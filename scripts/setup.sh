@@ -7,8 +7,9 @@ PKGS=(
   build-essential g++ clang cmake ninja-build pkg-config
   # libFuzzer and clang's sanitizer runtimes, which fuzz/run.sh links.
   libclang-rt-14-dev
-  # The engine: zlib (Flate), nettle (RC4 and MD5 of the security handler).
-  zlib1g-dev nettle-dev
+  # The engine: zlib (Flate), nettle (RC4 and MD5 of the security handler), expat (the
+  # XMP packet whose version a save rewrites).
+  zlib1g-dev nettle-dev libexpat1-dev
   # Text drawn onto pages: font lookup (fontconfig), metrics and font programs (FreeType),
   # dates in the locale's formats (ICU).
   libfreetype-dev libfontconfig-dev libicu-dev
@@ -37,6 +38,8 @@ PKGS=(
   # through jq), pdftoppm and pdftotext (rendering, text); /usr/bin/time gives the
   # benchmark's peak memory (bench/).
   qpdf poppler-utils jq time
+  # opj_compress: the JPEG 2000 image of the version report's fixture.
+  libopenjp2-tools
   # localedef and the locale sources: a test makes a comma-decimal locale to show that
   # numbers the engine writes keep their ".".
   locales

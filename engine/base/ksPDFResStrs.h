@@ -213,6 +213,8 @@ inline constexpr const char* SOutlineTooDeep = "Outline nested deeper than %d le
 inline constexpr const char* SOutlineNotDictionary = "Outline item (object %d) is not a dictionary; the outline is cut there";
 inline constexpr const char* SFieldValueNotDecoded = "Value of form field %s not decoded: %s";
 inline constexpr const char* SFieldValueTooLarge = "Value of form field %s decodes to more than %s bytes";
+inline constexpr const char* SVersionLacksFeature = "PDF %s does not support %s (PDF %s)";
+inline constexpr const char* SVersionLacksFeatureOnPages = "PDF %s does not support %s (PDF %s), used on %s %s";
 }  // namespace ksres
 
 namespace ksres {
@@ -235,6 +237,18 @@ inline constexpr const char* SSourceChanged =
     "The file \"%s\" was changed after it was read; open it again before saving";
 inline constexpr const char* SOutputNameEmpty = "The output file name is empty";
 inline constexpr const char* SOutputReadOnly = "%s is read-only; it was not replaced";
+inline constexpr const char* SXmpUnparsed =
+    "The XMP metadata could not be read as XML; its pdf:PDFVersion was left as it was";
+inline constexpr const char* SXmpFiltered =
+    "The XMP metadata is stored with filters a save does not redo; its pdf:PDFVersion was left as it was";
+inline constexpr const char* SReadBackFailed = "The written file did not read back correctly: %s";
+inline constexpr const char* SReadBackNoObject = "object %d is not at offset %s";
+inline constexpr const char* SReadBackBadObject = "object %d: %s";
+inline constexpr const char* SReadBackBadEntry = "cross-reference entry %d is malformed";
+inline constexpr const char* SReadBackEntryOffset = "cross-reference entry %d gives offset %s, the object was written at %s";
+inline constexpr const char* SReadBackCount = "%s: %s read back, %s expected";
+inline constexpr const char* SStrictVersionRefused =
+    "Not converted: PDF %s does not support what the document holds";
 inline constexpr const char* SOffsetTooLarge =
     "The output is too large: offset %s does not fit the ten digits of a cross-reference table";
 }  // namespace ksres

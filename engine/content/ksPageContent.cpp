@@ -149,6 +149,7 @@ void TksCustomPDFDocument::AttachPageContent(const std::string& pageRange, std::
   std::unique_ptr<TksPDFIndirectReference> content = AddContentStream(std::move(text));
   for (int32_t pageNo : pages) {
     AddExtGStateToPage(pageNo - 1, name, gstate.get());
+    if (gstate) NoteFeatures(FeatureBit(pfConstantAlpha), pageNo);
     AppendPageContent(pageNo - 1, *content, placement.Overlay);
   }
 }

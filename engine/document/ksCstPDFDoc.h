@@ -16,6 +16,7 @@
 #include "document/ksAcroForm.h"
 #include "document/ksObjectResolver.h"
 #include "document/ksPageObjects.h"
+#include "document/ksVersionReport.h"
 #include "base/ksByteStreams.h"
 #include "base/ksConsts.h"
 #include "crypt/ksPDFCrypt.h"
@@ -349,7 +350,14 @@ class TksCustomPDFDocument : public TksComponent {
   // Marks and loads everything a value refers to. A stream's indirect /Length is not
   // followed (the writer gives every stream a direct one), nor is a source object the
   // writer rebuilds.
+  // The features of the version report it meets are noted for the page being walked
+  // (NotePage), or for the document outside pages.
   void MarkReachable(TksPDFObject* value);
+  // What the output holds that target does not know, from the structure walk and what
+  // the save adds (compression, encryption), in the order of the feature table.
+  std::vector<TksVersionFinding> VersionFindings(TksPDFVersion target) const;
+  // Notes features found outside the walk (page 0: the document outside pages).
+  void NoteFeatures(uint32_t features, int32_t page = 0) { versionReport_.Note(features, page); }
   // Source objects the writer writes in a new form: the catalog, the information
   // dictionary, every page tree node and every outline item. Their old form is never
   // written; a reference to one is written as a reference to what replaces it.
@@ -428,6 +436,10 @@ class TksCustomPDFDocument : public TksComponent {
   // symbolic link is followed (its target is replaced). Refused: an empty name, a name
   // that is a folder or no regular file, an existing file without write permission.
   void SaveToFile(const std::string& fileName, uint8_t needAppearancesMode);
+  // Whether SaveToFile reads the written file back (its table, every object, pages,
+  // outline items, annotations, form fields, catalog) before it replaces the target; a
+  // mismatch fails the save with ESaveError and leaves the target as it was.
+  bool VerifySave = true;
   // The name SaveToFile writes to for fileName.
   static std::string SaveFileName(const std::string& fileName);
   // Set by the load once the structure walk has finished: a document read only part-way
@@ -541,6 +553,9 @@ class TksCustomPDFDocument : public TksComponent {
   virtual void CollectPageObjects(TksPDFObject* value, TksPageObjectList& list, std::vector<TksPDFObject*>& pending);
   void StatusMessage(const std::string& text);
   void IOProgress(int percentage);
+  // The stream a save writes through: the output file itself; a derived document may put
+  // a stream of its own in front of it (it must pass every byte and the position on).
+  virtual TksStream& SaveOutput(TksStream& file) { return file; }
   void Warning(const std::string& text);
   // Findings a damaged file can repeat thousands of times: the first few are reported one
   // by one, the rest counted and reported in one line when the load ends.
@@ -565,6 +580,12 @@ class TksCustomPDFDocument : public TksComponent {
   void AddNamedDestination(std::string name, TksPDFObject* value);
   void NormaliseAction(TksPDFDictObject& action);
   std::unordered_map<int32_t, TksRebuiltAs> rebuilt_;
+  // The version report: the page being walked (1-based; 0 outside pages), and for each
+  // object the walk has followed the features below it, so a page that reaches a shared
+  // object again gets them without a second walk.
+  TksVersionReport versionReport_;
+  int32_t walkPage_ = 0;
+  std::unordered_map<const TksPDFIndirectObject*, uint32_t> objectFeatures_;
   // Name -> first index in Dests, filled as entries are appended.
   mutable std::unordered_map<std::string, size_t> destIndex_;
   mutable size_t destIndexed_ = 0;

@@ -247,6 +247,7 @@ void TksCustomPDFDocument::ReadOutlines(TksPDFObject* outlines) {
     int32_t i = dict->IndexOfKey("/Title");
     if (i >= 0 && dict->ValueAt(i) && dict->ValueAt(i)->ObjectType != otString)
       if (TksPDFStringObject* title = ResolveString(dict->ValueAt(i), false)) dict->PutValueAt(i, title->Clone());
+    if (i >= 0) NoteFeatures(FeaturesOfString(dict->ValueAt(i)));
 
     i = dict->IndexOfKey("/Dest");
     if (i >= 0 && dict->ValueAt(i) && dict->ValueAt(i)->ObjectType != otArray &&

@@ -45,6 +45,9 @@ void TksCustomPDFDocument::ResetStructure() {
   destIndex_.clear();
   destIndexed_ = 0;
   rebuilt_.clear();
+  versionReport_.Clear();
+  walkPage_ = 0;
+  objectFeatures_.clear();
 }
 
 int32_t TksCustomPDFDocument::NewObjectNumber() {
@@ -149,8 +152,12 @@ void TksCustomPDFDocument::ReadStructure() {
 
   IOProgress(30);
   StatusMessage(ksres::SProcessingAnnots);
-  for (TksPDFIndirectObject* page : Pages)
-    if (auto* dict = AsDict(page->Value.get())) MarkReachable(dict->Lookup("/Annots"));
+  for (size_t i = 0; i < Pages.size(); ++i)
+    if (auto* dict = AsDict(Pages[i]->Value.get())) {
+      walkPage_ = static_cast<int32_t>(i + 1);
+      MarkReachable(dict->Lookup("/Annots"));
+    }
+  walkPage_ = 0;
 
   IOProgress(90);
   if (TksPDFObject* v = Present(*catalog, "/AcroForm")) {
@@ -181,6 +188,13 @@ void TksCustomPDFDocument::ReadStructure() {
     Catalog->Outlines = v->Clone();
     ReadOutlines(v);
   }
+
+  // Features the catalog declares by its entries.
+  if (Catalog->AcroForm) NoteFeatures(FeatureBit(pfInteractiveForm));
+  if (Catalog->Metadata) NoteFeatures(FeatureBit(pfXMPMetadata));
+  if (Present(*catalog, "/StructTreeRoot")) NoteFeatures(FeatureBit(pfTaggedStructure));
+  if (Present(*catalog, "/OCProperties")) NoteFeatures(FeatureBit(pfOptionalContent));
+  if (Present(*catalog, "/Collection")) NoteFeatures(FeatureBit(pfPortfolio));
 
   // Structure tree, language, page labels, layers and the rest: kept so that the
   // writer can put them back after the entries it builds.
@@ -249,8 +263,13 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, int32_t generation
       // The page's entries are followed here (its annotations later, in page order),
       // so reaching the page again from elsewhere needs no second walk.
       node->Followed = true;
+      walkPage_ = static_cast<int32_t>(Pages.size() + 1);
       for (int32_t i = 0; i < dict->Count(); ++i)
-        if (dict->KeyAt(i)->Text != "/Annots") MarkReachable(dict->ValueAt(i));
+        if (dict->KeyAt(i)->Text != "/Annots") {
+          versionReport_.Note(FeaturesOfEntry(dict->KeyAt(i)->Text, dict->ValueAt(i)), walkPage_);
+          MarkReachable(dict->ValueAt(i));
+        }
+      walkPage_ = 0;
       Pages.push_back(node);
       return;
     }

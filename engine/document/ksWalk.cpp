@@ -71,9 +71,28 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
     TksPDFObject* container;
     int32_t next;
     bool streamDict = false;  // a stream's dictionary: its /Length is the writer's
+    // The version report's features met below this container, and the object whose
+    // value it is (none for a direct value): they are kept for that object when it ends.
+    uint32_t features = 0;
+    const TksPDFIndirectObject* owner = nullptr;
   };
   std::vector<Frame> stack;
   std::vector<TksPDFObject*> pendingRoots{value};
+  uint32_t found = 0;  // what the frames that have ended carried up to the top
+
+  auto carry = [&](uint32_t features) {
+    if (!features) return;
+    if (stack.empty())
+      found |= features;
+    else
+      stack.back().features |= features;
+  };
+  auto pop = [&] {
+    const Frame ended = stack.back();
+    stack.pop_back();
+    if (ended.owner && ended.features) objectFeatures_[ended.owner] |= ended.features;
+    carry(ended.features);
+  };
 
   auto visit = [&](TksPDFObject* v) {
     // Follows one value; containers are pushed to be walked.
@@ -102,13 +121,18 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
         if (!stored) break;
         // Objects expanded from object streams, or stored by a lookup, are in the
         // store without having been followed: each is followed once, when first reached.
-        if (stored->Followed) break;
+        if (stored->Followed) {
+          // Reached again (a resource shared by pages): what it holds counts here too.
+          if (!objectFeatures_.empty())
+            if (auto it = objectFeatures_.find(stored); it != objectFeatures_.end()) carry(it->second);
+          break;
+        }
         stored->Followed = true;
         if (TksPDFObject* inner = stored->Value.get()) {
           if (inner->ObjectType == otStream)
-            stack.push_back({static_cast<TksPDFStreamObject*>(inner)->Dict.get(), 0, true});
+            stack.push_back({static_cast<TksPDFStreamObject*>(inner)->Dict.get(), 0, true, 0, stored});
           else if (inner->ObjectType == otArray || inner->ObjectType == otDictionary)
-            stack.push_back({inner, 0});
+            stack.push_back({inner, 0, false, 0, stored});
         }
         break;
       }
@@ -120,13 +144,14 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
   while (!pendingRoots.empty()) {
     TksPDFObject* root = pendingRoots.back();
     pendingRoots.pop_back();
+    if (root && root->ObjectType == otString) found |= FeaturesOfString(root);
     visit(root);
     while (!stack.empty()) {
       Frame& f = stack.back();
       if (f.container->ObjectType == otArray) {
         auto* a = static_cast<TksPDFArrayObject*>(f.container);
         if (f.next >= a->Count()) {
-          stack.pop_back();
+          pop();
           continue;
         }
         TksPDFObject* item = a->GetItem(f.next++);
@@ -135,13 +160,14 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
           Warning(ksres::SStreamInsideArray);
           continue;
         }
+        if (item->ObjectType == otString) f.features |= FeaturesOfString(item);
         if (item->ObjectType == otArray || item->ObjectType == otDictionary ||
             item->ObjectType == otIndirectReference)
           visit(item);
       } else {
         auto* d = static_cast<TksPDFDictObject*>(f.container);
         if (f.next >= d->Count()) {
-          stack.pop_back();
+          pop();
           continue;
         }
         int32_t i = f.next++;
@@ -154,12 +180,22 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
           ReplaceNamedDestination(*d, i);
           item = d->ValueAt(i);
         }
+        f.features |= FeaturesOfEntry(key, item);
         if (item->ObjectType == otArray || item->ObjectType == otDictionary ||
             item->ObjectType == otIndirectReference)
           visit(item);  // may push onto stack: f is not used afterwards
       }
     }
   }
+  versionReport_.Note(found, walkPage_);
+}
+
+std::vector<TksVersionFinding> TksCustomPDFDocument::VersionFindings(TksPDFVersion target) const {
+  TksVersionReport report = versionReport_;
+  // What the save itself adds: streams compressed with Flate, the source's keys.
+  if (Compression.Enabled && Compression.Method == 0) report.Note(FeatureBit(pfFlate), 0);
+  if (IsEncrypted && Decryptor && Decryptor->KeyLength > 5) report.Note(FeatureBit(pfKey128), 0);
+  return report.Findings(target);
 }
 
 TksPDFObject* TksCustomPDFDocument::ResolveValue(TksPDFObject* value) { return resolver_->Resolve(value, fpKeepAside); }

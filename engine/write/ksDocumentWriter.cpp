@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "write/ksDocumentWriter.h"
+#include "write/ksXmpVersion.h"
+#include "codec/ksFilters.h"
 #include "base/ksSyntax.h"
 #include "base/ksPDFResStrs.h"
 #include "ksPlatform.h"
@@ -15,6 +17,8 @@ constexpr std::string_view kPageParentLine = "/Parent 3 0 R\r\n";
 constexpr size_t kCopyFromSourceAtLeast = 64 * 1024;
 // Bytes written from the mapped source between two hand-backs of its pages.
 constexpr int64_t kSourceBytesBetweenPageReleases = 8 << 20;
+// A metadata packet decoded for its version beyond this is left as it is.
+constexpr uint64_t kMaxMetadataPacket = 64 << 20;
 // Ten digits is all a classic cross-reference entry has room for.
 constexpr int64_t kMaxXRefOffset = 9999999999LL;
 
@@ -100,6 +104,8 @@ void TksDocumentWriter::Write() {
   doc_.BuildOutlines(*saveStore_);
   doc_.StatusMessage(ksres::SBuildingObjects);
   NumberObjects();
+  metadataObject_ = nullptr;
+  if (const auto* ref = AsRef(doc_.Catalog->Metadata.get())) metadataObject_ = FindWritten(doc_, saveStore_.get(), *ref);
   output_->WriteText(HeaderText(doc_.PDFVersion));
   WriteCatalog();
   WriteInformation();
@@ -198,12 +204,52 @@ void TksDocumentWriter::WriteEncryptionDictionary() {
   WriteFramedObject(encryptNumber_, ValueText(-1, dict.get()));
 }
 
+bool TksDocumentWriter::RewriteMetadataVersion(const TksPDFDictObject& dict, std::string_view bytes,
+                                               std::string& rewritten) {
+  // Packets are stored unfiltered as a rule, so that readers find them; Flate alone (as
+  // some writers compress them) is undone and done again, other filters stay as they are.
+  const TksPDFObject* filter = dict.Lookup("/Filter");
+  if (filter && filter->ObjectType == otArray && AsArray(filter)->Count() == 1) filter = AsArray(filter)->GetItem(0);
+  const bool flate = IsName(filter, "/FlateDecode");
+  const TksPDFObject* parms = dict.Lookup("/DecodeParms");
+  const bool unfiltered = !filter || filter->ObjectType == otNull || (filter->ObjectType == otArray && AsArray(filter)->Count() == 0);
+  if (!unfiltered && !(flate && (!parms || parms->ObjectType == otNull))) {
+    doc_.Warning(ksres::SXmpFiltered);
+    return false;
+  }
+  std::string packet;
+  if (flate) {
+    try {
+      packet = FlateDecode(bytes, kMaxMetadataPacket);
+    } catch (const Exception&) {
+      doc_.Warning(ksres::SXmpUnparsed);
+      return false;
+    }
+  } else {
+    packet.assign(bytes);
+  }
+  switch (SetXmpPDFVersion(packet, PDFVersionText(doc_.PDFVersion))) {
+    case TksXmpVersionResult::Rewritten:
+      rewritten = flate ? FlateCompress(packet, 2) : std::move(packet);
+      return true;
+    case TksXmpVersionResult::Unparsed:
+      doc_.Warning(ksres::SXmpUnparsed);
+      return false;
+    default:
+      return false;
+  }
+}
+
 void TksDocumentWriter::PrepareStream(int32_t context, const TksPDFStreamObject& stream,
                                          std::unique_ptr<TksPDFDictObject>& dict, std::string& owned,
-                                         std::string_view& bytes) {
+                                         std::string_view& bytes, bool catalogMetadata) {
   // The document's own stream is never changed by a save: everything below works on copies.
   dict = stream.Dict ? stream.Dict->CloneDict() : std::make_unique<TksPDFDictObject>();
   bytes = stream.Data ? stream.Data->View() : std::string_view();
+
+  // The packet says the version the header says; encryption (or its absence under
+  // /EncryptMetadata false) follows as for any stream.
+  if (catalogMetadata && RewriteMetadataVersion(*dict, bytes, owned)) bytes = owned;
 
   if (doc_.Compression.Enabled) {
     // Works on copies: the stream keeps the bytes it was read with for a later save.
@@ -254,7 +300,7 @@ void TksDocumentWriter::WriteStreamObject(TksPDFIndirectObject& object, const Tk
   std::unique_ptr<TksPDFDictObject> dict;
   std::string owned;
   std::string_view bytes;
-  PrepareStream(object.SaveNumber, stream, dict, owned, bytes);
+  PrepareStream(object.SaveNumber, stream, dict, owned, bytes, &object == metadataObject_);
   RecordOffset(object.SaveNumber);
   TksSaveTextForm form(*this, doc_, object.SaveNumber);
   std::string head = "\r\n";
@@ -310,6 +356,7 @@ void TksDocumentWriter::WritePageTree() {
     ++count;
   }
   kids.push_back(']');
+  pagesWritten_ = count;
   std::string body = "<<\r\n/Type /Pages\r\n/Count ";
   AppendNumber(body, count);
   body += "\r\n/Kids ";
@@ -335,18 +382,24 @@ void TksDocumentWriter::WritePageTree() {
 void TksDocumentWriter::WriteCatalog() {
   TksPDFCatalog& c = *doc_.Catalog;
   std::string body = "<<\r\n";
-  body += KeyLine("/Type", "/Catalog");
-  body += KeyLine("/Pages", ReferenceText(3));
-  body += KeyLine("/Metadata", ValueText(1, c.Metadata.get()));
-  body += KeyLine("/PageMode", doc_.PageModeName());
-  body += KeyLine("/PageLayout", doc_.PageLayoutName());
-  body += KeyLine("/Names", ValueText(1, c.Names.get()));
-  body += KeyLine("/Outlines", ValueText(1, c.Outlines.get()));
+  catalogKeys_.clear();
+  auto entry = [&](std::string_view key, std::string_view value) {
+    std::string line = KeyLine(key, value);
+    if (!line.empty()) catalogKeys_.emplace_back(key);
+    body += line;
+  };
+  entry("/Type", "/Catalog");
+  entry("/Pages", ReferenceText(3));
+  entry("/Metadata", ValueText(1, c.Metadata.get()));
+  entry("/PageMode", doc_.PageModeName());
+  entry("/PageLayout", doc_.PageLayoutName());
+  entry("/Names", ValueText(1, c.Names.get()));
+  entry("/Outlines", ValueText(1, c.Outlines.get()));
   TksSaveTextForm form(*this, doc_, 1);
-  body += KeyLine("/ViewerPreferences", c.ViewerPreferences.CatalogText(&form));
-  body += KeyLine("/AcroForm", ValueText(1, c.AcroForm.get()));
-  body += KeyLine("/OpenAction", ValueText(1, c.OpenAction.get()));
-  body += KeyLine("/AA", ValueText(1, c.AA.get()));
+  entry("/ViewerPreferences", c.ViewerPreferences.CatalogText(&form));
+  entry("/AcroForm", ValueText(1, c.AcroForm.get()));
+  entry("/OpenAction", ValueText(1, c.OpenAction.get()));
+  entry("/AA", ValueText(1, c.AA.get()));
   // What the catalog does not build (structure tree, language, page labels, layers, ...)
   // follows, so a conversion loses none of it.
   if (c.OtherEntries) {
@@ -354,7 +407,7 @@ void TksDocumentWriter::WriteCatalog() {
     for (int32_t i = 0; i < other.Count(); ++i) {
       const std::string& key = other.KeyAt(i)->Text;
       if (TksPDFCatalog::IsBuiltKey(key)) continue;
-      body += KeyLine(key, ValueText(1, other.ValueAt(i)));
+      entry(key, ValueText(1, other.ValueAt(i)));
     }
   }
   body += ">>";
@@ -367,6 +420,7 @@ void TksDocumentWriter::WriteInformation() { WriteFramedObject(2, ValueText(2, &
 
 void TksDocumentWriter::WriteCrossReference() {
   const int64_t xrefPosition = output_->Position();
+  xrefPosition_ = xrefPosition;
   const int32_t size = static_cast<int32_t>(offsets_.size()) + 1;
   std::string head = "xref\r\n0 ";
   AppendNumber(head, size);

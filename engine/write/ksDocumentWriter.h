@@ -34,6 +34,13 @@ class TksDocumentWriter {
   static TksPDFIndirectObject* FindWritten(const TksCustomPDFDocument& doc, const TksPDFObjectStore* built,
                                            const TksPDFIndirectReference& ref);
 
+  // What the save wrote, for reading the file back: the offset of object i + 1 at i,
+  // the table's position, the catalog's keys in order, the pages the page tree lists.
+  const std::vector<int64_t>& Offsets() const { return offsets_; }
+  int64_t XRefPosition() const { return xrefPosition_; }
+  const std::vector<std::string>& CatalogKeys() const { return catalogKeys_; }
+  int32_t PagesWritten() const { return pagesWritten_; }
+
   static std::string KeyLine(std::string_view key, std::string_view value);
   static std::string HeaderText(TksPDFVersion version);
   static std::string XRefEntry(int64_t offset, int32_t generation, char letter);
@@ -52,7 +59,10 @@ class TksDocumentWriter {
   // A copy of the stream's dictionary and the bytes to write (pointing into the stream's
   // data or into owned when re-encoded or encrypted), with a "/Length" that matches them.
   void PrepareStream(int32_t context, const TksPDFStreamObject& stream, std::unique_ptr<TksPDFDictObject>& dict,
-                     std::string& owned, std::string_view& bytes);
+                     std::string& owned, std::string_view& bytes, bool catalogMetadata = false);
+  // The catalog's XMP packet with pdf:PDFVersion saying the version written; false when
+  // it stays as it is (a warning says why when it could not be read).
+  bool RewriteMetadataVersion(const TksPDFDictObject& dict, std::string_view bytes, std::string& rewritten);
   // Stream data of an encrypted save; false when the save is not encrypted or the handler
   // leaves a stream with this dictionary in clear.
   bool EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict, std::string_view bytes,
@@ -66,4 +76,8 @@ class TksDocumentWriter {
   int32_t encryptNumber_ = 0;                   // the encryption dictionary's number
   std::unique_ptr<TksPDFObjectStore> saveStore_;  // what this save builds (outline items)
   int64_t sourceBytesSincePageRelease_ = 0;
+  int64_t xrefPosition_ = -1;
+  std::vector<std::string> catalogKeys_;
+  int32_t pagesWritten_ = 0;
+  const TksPDFIndirectObject* metadataObject_ = nullptr;  // the catalog's /Metadata stream
 };

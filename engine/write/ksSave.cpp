@@ -11,6 +11,7 @@
 
 #include "document/ksCstPDFDoc.h"
 #include "write/ksDocumentWriter.h"
+#include "write/ksReadBack.h"
 #include "base/ksPDFResStrs.h"
 #include "ksPlatform.h"
 
@@ -84,6 +85,9 @@ class TksSaveFile : public TksStream {
   }
 
   int64_t Size() override { return written_; }
+  int Descriptor() const { return fd_; }
+  // Everything written so far is in the file.
+  void Flush() { FlushBuffer(); }
 
   // Everything written (and on disk when a file is replaced), then the new file takes
   // the target's place. Only an existing file can be lost to a crash between rename and
@@ -214,8 +218,9 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
   // Stream data are read from the source file while they are written; a source changed
   // since it was read would give a file mixed from two versions, or none at all.
   CheckSourceUnchanged();
+  TksDocumentWriter writer(*this, &SaveOutput(file));
   try {
-    TksDocumentWriter(*this, &file).Write();
+    writer.Write();
   } catch (...) {
     // A source cut short fails the save somewhere (a short copy, zeros that do not
     // decode); the cause is what the user needs to hear.
@@ -223,6 +228,10 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
     throw;
   }
   CheckSourceReadWhole();
+  // The file replaces the target only once it reads back as the document written.
+  file.Flush();
+  // No status message of its own: callers match the save's sequence of messages.
+  if (VerifySave) ReadBackWrittenFile(*this, writer, file.Descriptor(), file.Size());
   file.Commit();
 
   if (OpenAfterSave && OpenFileHook) {

@@ -408,6 +408,35 @@ class TestForm1 : public QObject {
     QVERIFY(desktop_->shown.back().details.isEmpty());
   }
 
+  void versionFindingsShownBeforeAndAfterConverting() {
+    const std::string bytes = ksfixture::PdfBuilder("%PDF-1.7")
+                                  .Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+                                  .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+                                  .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] "
+                                             "/Group << /S /Transparency >> >>")
+                                  .Build("/Root 1 0 R");
+    Open(Write(QStringLiteral("group.pdf"), bytes));
+    auto* status = Find<QLabel>("lblStatus");
+    QVERIFY(status->toolTip().isEmpty());
+    const QString finding = QStringLiteral("PDF 1.3 does not support transparency groups (PDF 1.4), used on page 1");
+    QTest::mouseClick(RadioGroup1()->Buttons()[3], Qt::LeftButton);
+    QCOMPARE(status->toolTip(), finding);
+    QCOMPARE(status->text(), status->fontMetrics().elidedText(QStringLiteral("PDF 1.3: 1 warning: ") + finding,
+                                                              Qt::ElideRight, status->width()));
+    // A version that knows it says nothing.
+    QTest::mouseClick(RadioGroup1()->Buttons()[4], Qt::LeftButton);
+    QVERIFY(status->toolTip().isEmpty());
+    QTest::mouseClick(RadioGroup1()->Buttons()[3], Qt::LeftButton);
+
+    const QString output = dir().filePath(QStringLiteral("out.pdf"));
+    Edit2()->setText(output);
+    Click("Button3");
+    QCOMPARE(desktop_->shown.size(), size_t(1));
+    QCOMPARE(desktop_->shown.front().text, QStringLiteral("Conversion Done!\n\n1 warning: ") + finding);
+    QCOMPARE(desktop_->shown.front().details, finding);
+    QVERIFY(ReadAll(output).startsWith("%PDF-1.3"));
+  }
+
   void cancelledDialogsChangeNothing() {
     const QString source = Write(QStringLiteral("in.pdf"), SmallPdf("1.5"));
     Open(source);
