@@ -60,6 +60,18 @@ const char* kUsage =
     "  --unit=U                 pixels (96 per inch), points (default), inches, mm, twips:\n"
     "                           the unit of --page-info, --offset, --x, --y\n"
     "\n"
+    "Document settings (as the settings dialog sets them):\n"
+    "  --title=TEXT --subject=TEXT --author=TEXT --keywords=TEXT --creator=TEXT\n"
+    "                           document information (UTF-8); only those given change\n"
+    "  --page-layout=L          none, single-page, one-column, two-column-left,\n"
+    "                           two-column-right (or 0-4)\n"
+    "  --page-mode=M            none, use-outlines, use-thumbs, full-screen,\n"
+    "                           use-attachments (or 0-4)\n"
+    "  --viewer-prefs=LIST      set viewer preferences: hide-toolbar, hide-menubar,\n"
+    "                           hide-window-ui, fit-window, center-window, display-doc-title\n"
+    "  --clear-viewer-prefs=LIST  clear them\n"
+    "  --open-after-save        open OUTPUT with xdg-open once it is written\n"
+    "\n"
     "Exit status: 0 success, 3 success with warnings, 2 failure, 1 wrong usage.\n";
 
 bool StartsWith(const char* s, const char* prefix, const char** rest) {
@@ -232,6 +244,8 @@ int main(int argc, char** argv) {
       options.stamps.emplace_back();
       options.stamps.back().text = rest;
       stamp = &options.stamps.back();
+    } else if (std::optional<std::string> error = ParseDocumentSettingsOption(options.settings, a)) {
+      if (!error->empty()) return UsageError(*error);
     } else if (StartsWith(a, "--pages=", &rest) || std::strcmp(a, "--underlay") == 0 ||
                StartsWith(a, "--opacity=", &rest) || StartsWith(a, "--offset=", &rest)) {
       return UsageError(std::string("'") + a + "' belongs to an --add-content=FILE ... -- group");
@@ -248,12 +262,14 @@ int main(int argc, char** argv) {
   if (formatted) return UsageError("the options of --formatted-text end with --");
   if (transitionDetails && !options.hasTransition)
     return UsageError("--transition-duration and --transition-pages go with --transition=EFFECT");
+  if (std::string error = CheckDocumentSettings(options.settings); !error.empty()) return UsageError(error);
   if (options.pageInfo) info = true;
   // An empty name is what an unset shell variable gives: never a file meant.
   if (info) {
     if (options.hasTransition || !options.contents.empty() || !options.stamps.empty() ||
         !options.imageStamps.empty() || !options.formattedTexts.empty())
       return UsageError("--info changes no file: --transition, --add-content and --stamp need an output");
+    if (options.settings.Any()) return UsageError("--info changes no file: the document settings need an output");
     if (positionals != 1) return UsageError("--info takes one file name");
     if (positional[0].empty()) return UsageError("the file name is empty");
     options.input = positional[0];

@@ -1,0 +1,136 @@
+// The document settings of the command line: what the settings dialog edits, given as
+// options and written into the document the way the dialog's OK writes them.
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "commands.h"
+#include "document/ksCstPDFDoc.h"
+#include "ksPlatform.h"
+
+namespace {
+
+// In the order of the dialog's lists, so a position is the enumeration's value.
+constexpr const char* kPageLayouts[] = {"none", "single-page", "one-column", "two-column-left", "two-column-right"};
+constexpr const char* kPageModes[] = {"none", "use-outlines", "use-thumbs", "full-screen", "use-attachments"};
+constexpr const char* kViewerPreferences[] = {"hide-toolbar", "hide-menubar",  "hide-window-ui",
+                                              "fit-window",   "center-window", "display-doc-title"};
+
+template <size_t N>
+std::string Names(const char* const (&names)[N]) {
+  std::string text;
+  for (const char* name : names) text += (text.empty() ? "" : ", ") + std::string(name);
+  return text;
+}
+
+// A name of the list, or with numbers its position as well; -1 for anything else.
+template <size_t N>
+int FromList(const char* const (&names)[N], std::string_view text, bool numbers = true) {
+  for (size_t i = 0; i < N; ++i)
+    if (text == names[i] || (numbers && text == std::to_string(i))) return static_cast<int>(i);
+  return -1;
+}
+
+bool StartsWith(const char* s, const char* prefix, const char** rest) {
+  const size_t n = std::strlen(prefix);
+  if (std::strncmp(s, prefix, n) != 0) return false;
+  *rest = s + n;
+  return true;
+}
+
+// Comma-separated preference names as bits; what is wrong otherwise.
+std::string PreferenceBits(const char* option, const char* list, unsigned& bits) {
+  std::string_view rest(list);
+  while (true) {
+    const size_t comma = rest.find(',');
+    const std::string_view name = rest.substr(0, comma);
+    const int at = FromList(kViewerPreferences, name, false);
+    if (at < 0)
+      return std::string("unknown viewer preference '") + std::string(name) + "' in " + option + " (" +
+             Names(kViewerPreferences) + ")";
+    bits |= 1u << at;
+    if (comma == std::string_view::npos) return std::string();
+    rest.remove_prefix(comma + 1);
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption& settings, const char* arg) {
+  const char* rest = nullptr;
+  const struct {
+    const char* prefix;
+    std::optional<std::string> TksDocumentSettingsOption::*field;
+  } texts[] = {{"--title=", &TksDocumentSettingsOption::title},
+               {"--subject=", &TksDocumentSettingsOption::subject},
+               {"--author=", &TksDocumentSettingsOption::author},
+               {"--keywords=", &TksDocumentSettingsOption::keywords},
+               {"--creator=", &TksDocumentSettingsOption::creator}};
+  for (const auto& t : texts) {
+    if (!StartsWith(arg, t.prefix, &rest)) continue;
+    // Bytes that are no UTF-8 would be written as replacement characters nobody typed.
+    if (ksplatform::Utf16ToUtf8(ksplatform::Utf8ToUtf16(rest)) != rest)
+      return std::string(t.prefix, std::strlen(t.prefix) - 1) + " is not UTF-8 text";
+    settings.*t.field = rest;
+    return std::string();
+  }
+  if (StartsWith(arg, "--page-layout=", &rest)) {
+    settings.pageLayout = FromList(kPageLayouts, rest);
+    if (settings.pageLayout < 0)
+      return std::string("unknown page layout '") + rest + "' (0-4 or " + Names(kPageLayouts) + ")";
+    return std::string();
+  }
+  if (StartsWith(arg, "--page-mode=", &rest)) {
+    settings.pageMode = FromList(kPageModes, rest);
+    if (settings.pageMode < 0) return std::string("unknown page mode '") + rest + "' (0-4 or " + Names(kPageModes) + ")";
+    return std::string();
+  }
+  if (StartsWith(arg, "--viewer-prefs=", &rest)) return PreferenceBits("--viewer-prefs", rest, settings.setPreferences);
+  if (StartsWith(arg, "--clear-viewer-prefs=", &rest))
+    return PreferenceBits("--clear-viewer-prefs", rest, settings.clearPreferences);
+  if (std::strcmp(arg, "--open-after-save") == 0) {
+    settings.openAfterSave = true;
+    return std::string();
+  }
+  return std::nullopt;
+}
+
+std::string CheckDocumentSettings(const TksDocumentSettingsOption& settings) {
+  const unsigned both = settings.setPreferences & settings.clearPreferences;
+  for (size_t i = 0; i < std::size(kViewerPreferences); ++i)
+    if (both & (1u << i))
+      return std::string("viewer preference '") + kViewerPreferences[i] +
+             "' is both in --viewer-prefs and --clear-viewer-prefs";
+  return std::string();
+}
+
+void ApplyDocumentSettings(TksCustomPDFDocument& document, const TksDocumentSettingsOption& settings) {
+  // The dialog's order: information, opening after the save, view, preferences.
+  TksPDFInfo& info = document.Info();
+  const auto wide = [](const std::string& utf8) { return ksplatform::Utf8ToUtf16(utf8); };
+  if (settings.title) info.SetTitle(wide(*settings.title));
+  if (settings.subject) info.SetSubject(wide(*settings.subject));
+  if (settings.author) info.SetAuthor(wide(*settings.author));
+  if (settings.keywords) info.SetKeywords(wide(*settings.keywords));
+  if (settings.creator) info.SetCreator(wide(*settings.creator));
+  if (settings.openAfterSave) document.OpenAfterSave = true;
+  // A layout or mode the lists do not name, carried from the source, stays unless one is
+  // chosen; a choice (even "none") replaces it.
+  if (settings.pageLayout >= 0) {
+    document.PageLayout = static_cast<TksPageLayout>(settings.pageLayout);
+    document.OtherPageLayout.clear();
+  }
+  if (settings.pageMode >= 0) {
+    document.PageMode = static_cast<TksPageMode>(settings.pageMode);
+    document.OtherPageMode.clear();
+  }
+  TksPDFViewerPreferences& preferences = document.ViewerPreferences();
+  void (TksPDFViewerPreferences::*const setters[])(bool) = {
+      &TksPDFViewerPreferences::SetHideToolbar, &TksPDFViewerPreferences::SetHideMenubar,
+      &TksPDFViewerPreferences::SetHideWindowUI, &TksPDFViewerPreferences::SetFitWindow,
+      &TksPDFViewerPreferences::SetCenterWindow, &TksPDFViewerPreferences::SetDisplayDocTitle};
+  for (size_t i = 0; i < std::size(setters); ++i) {
+    if (settings.setPreferences & (1u << i)) (preferences.*setters[i])(true);
+    if (settings.clearPreferences & (1u << i)) (preferences.*setters[i])(false);
+  }
+}
