@@ -71,6 +71,12 @@ const char* kUsage =
     "                           hide-window-ui, fit-window, center-window, display-doc-title\n"
     "  --clear-viewer-prefs=LIST  clear them\n"
     "  --open-after-save        open OUTPUT with xdg-open once it is written\n"
+    "  --encrypt=40|128 [--user-password=PW] [--owner-password=PW] [--allow=LIST|all|none]\n"
+    "                           write OUTPUT encrypted with RC4 (passwords in UTF-8, only\n"
+    "                           characters of Windows-1252); LIST of print, modify, copy,\n"
+    "                           annotation, form-fill, accessibility, document-assembly,\n"
+    "                           high-resolution-printing\n"
+    "  --decrypt                write OUTPUT unencrypted (needs the owner password)\n"
     "\n"
     "Exit status: 0 success, 3 success with warnings, 2 failure, 1 wrong usage.\n";
 

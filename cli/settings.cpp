@@ -13,6 +13,9 @@ namespace {
 // In the order of the dialog's lists, so a position is the enumeration's value.
 constexpr const char* kPageLayouts[] = {"none", "single-page", "one-column", "two-column-left", "two-column-right"};
 constexpr const char* kPageModes[] = {"none", "use-outlines", "use-thumbs", "full-screen", "use-attachments"};
+// In the order of TksUserPermissionsType.
+constexpr const char* kPermissions[] = {"copy",      "modify",        "print",             "annotation",
+                                        "form-fill", "accessibility", "document-assembly", "high-resolution-printing"};
 constexpr const char* kViewerPreferences[] = {"hide-toolbar", "hide-menubar",  "hide-window-ui",
                                               "fit-window",   "center-window", "display-doc-title"};
 
@@ -54,6 +57,17 @@ std::string PreferenceBits(const char* option, const char* list, unsigned& bits)
   }
 }
 
+// A password given in UTF-8 as the Windows-1252 bytes the 40- and 128-bit handlers key
+// on; none when a character has no byte there (it would silently become "?", locking the
+// file with a password nobody typed).
+std::optional<std::string> AnsiPassword(const char* utf8) {
+  const std::u16string wide = ksplatform::Utf8ToUtf16(utf8);
+  if (ksplatform::Utf16ToUtf8(wide) != utf8) return std::nullopt;
+  std::string ansi = ksplatform::WideToAnsi(wide);
+  if (ksplatform::AnsiToWide(ansi) != wide) return std::nullopt;
+  return ansi;
+}
+
 }  // namespace
 
 std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption& settings, const char* arg) {
@@ -88,6 +102,48 @@ std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption
   if (StartsWith(arg, "--viewer-prefs=", &rest)) return PreferenceBits("--viewer-prefs", rest, settings.setPreferences);
   if (StartsWith(arg, "--clear-viewer-prefs=", &rest))
     return PreferenceBits("--clear-viewer-prefs", rest, settings.clearPreferences);
+  if (StartsWith(arg, "--encrypt=", &rest)) {
+    if (std::strcmp(rest, "40") != 0 && std::strcmp(rest, "128") != 0)
+      return std::string("--encrypt takes 40 or 128 (bits), not '") + rest + "'";
+    settings.encrypt = rest[0] == '4' ? 40 : 128;
+    return std::string();
+  }
+  if (std::strcmp(arg, "--decrypt") == 0) {
+    settings.decrypt = true;
+    return std::string();
+  }
+  for (const auto& [prefix, field] : {std::pair{"--user-password=", &TksDocumentSettingsOption::userPassword},
+                                      std::pair{"--owner-password=", &TksDocumentSettingsOption::ownerPassword}}) {
+    if (!StartsWith(arg, prefix, &rest)) continue;
+    settings.*field = AnsiPassword(rest);
+    if (!(settings.*field))
+      return std::string(prefix, std::strlen(prefix) - 1) +
+             " holds characters that 40- and 128-bit encryption cannot take (only those of Windows-1252)";
+    return std::string();
+  }
+  if (StartsWith(arg, "--allow=", &rest)) {
+    if (std::strcmp(rest, "all") == 0) {
+      settings.allow = TksUserPermissions::All().Bits;
+    } else if (std::strcmp(rest, "none") == 0) {
+      settings.allow = 0;
+    } else {
+      uint8_t bits = 0;
+      std::string_view list(rest);
+      while (true) {
+        const size_t comma = list.find(',');
+        const std::string_view name = list.substr(0, comma);
+        const int at = FromList(kPermissions, name, false);
+        if (at < 0)
+          return "unknown permission '" + std::string(name) + "' in --allow (all, none or a list of " +
+                 Names(kPermissions) + ")";
+        bits = static_cast<uint8_t>(bits | (1u << at));
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+      }
+      settings.allow = bits;
+    }
+    return std::string();
+  }
   if (std::strcmp(arg, "--open-after-save") == 0) {
     settings.openAfterSave = true;
     return std::string();
@@ -96,6 +152,9 @@ std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption
 }
 
 std::string CheckDocumentSettings(const TksDocumentSettingsOption& settings) {
+  if (settings.encrypt && settings.decrypt) return "--encrypt and --decrypt exclude each other";
+  if (!settings.encrypt && (settings.userPassword || settings.ownerPassword || settings.allow))
+    return "--user-password, --owner-password and --allow go with --encrypt=40|128";
   const unsigned both = settings.setPreferences & settings.clearPreferences;
   for (size_t i = 0; i < std::size(kViewerPreferences); ++i)
     if (both & (1u << i))
@@ -105,7 +164,21 @@ std::string CheckDocumentSettings(const TksDocumentSettingsOption& settings) {
 }
 
 void ApplyDocumentSettings(TksCustomPDFDocument& document, const TksDocumentSettingsOption& settings) {
-  // The dialog's order: information, opening after the save, view, preferences.
+  // The dialog's order: encryption, information, opening after the save, view, preferences.
+  // Settings opened with the user password are locked: changing them fails with the
+  // engine's message before anything is written.
+  TksPDFEncryptionSettings& encryption = document.Encryption();
+  if (settings.encrypt) {
+    encryption.SetEnabled(true);
+    encryption.SetLevel(settings.encrypt == 40 ? el40bit : el128bit);
+    // What is not given stays as the document has it, as the dialog's edits show it; an
+    // empty owner password keeps the previous one there too.
+    if (settings.ownerPassword && !settings.ownerPassword->empty())
+      encryption.SetOwnerPassword(*settings.ownerPassword);
+    if (settings.userPassword) encryption.SetUserPassword(*settings.userPassword);
+    if (settings.allow) encryption.SetUserPermissions(TksUserPermissions::FromBits(*settings.allow));
+  }
+  if (settings.decrypt) encryption.SetEnabled(false);
   TksPDFInfo& info = document.Info();
   const auto wide = [](const std::string& utf8) { return ksplatform::Utf8ToUtf16(utf8); };
   if (settings.title) info.SetTitle(wide(*settings.title));

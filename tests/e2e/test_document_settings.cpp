@@ -222,3 +222,114 @@ TEST(DocumentSettings, OpenAfterSaveStartsTheOpenerOnceWhateverItsOutcome) {
 }
 
 }  // namespace
+
+namespace {
+
+// What qpdf reports of a file's encryption with password: "BITS METHOD" and the
+// capabilities granted, sorted ("-" for none); the error text when it cannot open it.
+std::string QpdfEncryption(const std::string& pdf, const std::string& password) {
+  const char* script =
+      "import json,sys\n"
+      "e=json.load(sys.stdin)['encrypt']\n"
+      "p=e['parameters']\n"
+      "caps=sorted(k for k,v in e['capabilities'].items() if v)\n"
+      "print(p['bits'],p['method'],','.join(caps) or '-')\n";
+  std::string out = Shell("qpdf --json --json-key=encrypt --password=" + Quote(password) + " " + Quote(pdf) +
+                          " 2>&1 | python3 -c " + Quote(script) + " 2>/dev/null")
+                        .out;
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+TEST(DocumentSettings, EncryptionWithPasswordsAndPermissionsAsQpdfReadsIt) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Source());
+  const struct {
+    std::string args, owner, user, report;
+  } cases[] = {
+      {"--encrypt=128 --user-password=u --owner-password=o --allow=print,copy", "o", "u", "128 RC4 extract,printlow"},
+      {"--encrypt=40 --user-password=u --owner-password=o --allow=none", "o", "u", "40 RC4 -"},
+      {"--encrypt=128 --owner-password=o --allow=all", "o", "",
+       "128 RC4 accessibility,extract,modify,modifyannotations,modifyassembly,modifyforms,modifyother,printhigh,"
+       "printlow"},
+      {"--encrypt=128 --user-password=u --owner-password=o "
+       "--allow=modify,annotation,form-fill,accessibility,document-assembly,high-resolution-printing",
+       // High-resolution printing is a degree of printing: readers grant neither without print.
+       "o", "u", "128 RC4 accessibility,modify,modifyannotations,modifyassembly,modifyforms,modifyother"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const std::string out = dir.Path("enc.pdf");
+    CliRun r = Convert(dir, c.args + " " + Quote(in) + " " + Quote(out));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(QpdfEncryption(out, c.owner), c.report);
+    EXPECT_EQ(Shell("qpdf --check --password=" + Quote(c.user) + " " + Quote(out) + " >/dev/null 2>&1").status, 0);
+    EXPECT_EQ(QpdfEncryption(out, "wrong"), "");
+  }
+
+  // "€" is byte 0x80 in Windows-1252, which the handler keys on; "Ж" has no byte there.
+  CliRun euro = Convert(dir, "--encrypt=128 --user-password='€' --owner-password=o " + Quote(in) + " " +
+                                 Quote(dir.Path("euro.pdf")));
+  ASSERT_EQ(euro.status, 0) << euro.err;
+  EXPECT_EQ(Shell("qpdf --check --password-mode=bytes --password=\"$(printf '\\200')\" " +
+                  Quote(dir.Path("euro.pdf")) + " >/dev/null 2>&1")
+                .status,
+            0);
+  EXPECT_EQ(Convert(dir, "--info --password='€' " + Quote(dir.Path("euro.pdf"))).status, 0);
+  CliRun cyrillic = Convert(dir, "--encrypt=128 --user-password='Ж' " + Quote(in) + " " + Quote(dir.Path("zh.pdf")));
+  EXPECT_EQ(cyrillic.status, 1);
+  EXPECT_EQ(cyrillic.err.substr(0, cyrillic.err.find('\n')),
+            "pagewright-convert: --user-password holds characters that 40- and 128-bit encryption cannot take (only "
+            "those of Windows-1252)");
+  EXPECT_FALSE(fs::exists(dir.Path("zh.pdf")));
+}
+
+TEST(DocumentSettings, EncryptedSourceKeepsWhatIsNotGivenAndDecryptsOnlyForTheOwner) {
+  TempDir dir;
+  const std::string in = std::string(PW_CORPUS_DIR) + "/gen-rc4-40-objstm-user-u40.pdf";  // user u40, owner o40
+  // A new level alone: both passwords stay.
+  CliRun r = Convert(dir, "--password=o40 --encrypt=128 " + Quote(in) + " " + Quote(dir.Path("128.pdf")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(QpdfEncryption(dir.Path("128.pdf"), "o40"), testing::StartsWith("128 RC4 "));
+  EXPECT_EQ(Shell("qpdf --check --password=u40 " + Quote(dir.Path("128.pdf")) + " >/dev/null 2>&1").status, 0);
+
+  r = Convert(dir, "--password=o40 --decrypt " + Quote(in) + " " + Quote(dir.Path("plain.pdf")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Shell("qpdf --show-encryption " + Quote(dir.Path("plain.pdf"))).out, "File is not encrypted\n");
+
+  for (const std::string args : {"--decrypt", "--encrypt=128 --user-password=x"}) {
+    SCOPED_TRACE(args);
+    r = Convert(dir, "--password=u40 " + args + " " + Quote(in) + " " + Quote(dir.Path("user.pdf")));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "pagewright-convert: User cannot change encryption settings\n");
+    EXPECT_FALSE(fs::exists(dir.Path("user.pdf")));
+  }
+}
+
+TEST(DocumentSettings, WrongEncryptionOptionsAreUsageErrors) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Source());
+  const struct {
+    std::string args, message;
+  } cases[] = {
+      {"--encrypt=256", "--encrypt takes 40 or 128 (bits), not '256'"},
+      {"--encrypt=40 --decrypt", "--encrypt and --decrypt exclude each other"},
+      {"--allow=print", "--user-password, --owner-password and --allow go with --encrypt=40|128"},
+      {"--owner-password=o", "--user-password, --owner-password and --allow go with --encrypt=40|128"},
+      {"--encrypt=40 --allow=print,fill",
+       "unknown permission 'fill' in --allow (all, none or a list of copy, modify, print, annotation, form-fill, "
+       "accessibility, document-assembly, high-resolution-printing)"},
+      {"--encrypt=40 --owner-password='ключ'",
+       "--owner-password holds characters that 40- and 128-bit encryption cannot take (only those of "
+       "Windows-1252)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    CliRun r = Convert(dir, c.args + " " + Quote(in) + " " + Quote(dir.Path("out.pdf")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "pagewright-convert: " + c.message);
+    EXPECT_FALSE(fs::exists(dir.Path("out.pdf")));
+  }
+}
+
+}  // namespace
