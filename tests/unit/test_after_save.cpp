@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "document/ksAddressList.h"
 #include "document/ksCstPDFDoc.h"
 #include "ksFixture.h"
 #include "ksOpenFile.h"
@@ -173,6 +174,26 @@ TEST(EMailInfo, StartsEmptyOnPort25AndIsOwnedByTheDocument) {
   doc.EMailInfo().Subject = "kept";
   doc.Reset();
   EXPECT_EQ(doc.EMailInfo().Subject, "kept");
+}
+
+TEST(EMailInfo, AddressListsSplitAtCommasOutsideQuotes) {
+  using List = std::vector<std::string>;
+  const struct {
+    std::string text;
+    List recipients;
+  } cases[] = {
+      {"", {}},
+      {" , ,", {}},
+      {"a@example.org", {"a@example.org"}},
+      {" a@example.org ,b@example.org,\tc@example.org ", {"a@example.org", "b@example.org", "c@example.org"}},
+      {"John Smith <js@example.org>", {"John Smith <js@example.org>"}},
+      {"\"Smith, John\" <js@example.org>, x@example.org", {"\"Smith, John\" <js@example.org>", "x@example.org"}},
+      {"\"A \\\", B\" <ab@example.org>,c@example.org", {"\"A \\\", B\" <ab@example.org>", "c@example.org"}},
+      {"a@example.org,,b@example.org", {"a@example.org", "b@example.org"}},
+      {"\"unclosed, still one", {"\"unclosed, still one"}},
+      {"Иван <ivan@example.org>, b@example.org", {"Иван <ivan@example.org>", "b@example.org"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitAddressList(c.text), c.recipients) << c.text;
 }
 
 }  // namespace
