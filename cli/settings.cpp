@@ -68,6 +68,18 @@ std::optional<std::string> AnsiPassword(const char* utf8) {
   return ansi;
 }
 
+// The preference at position i of kViewerPreferences.
+void SetPreference(TksPDFViewerPreferences& preferences, size_t i, bool value) {
+  switch (i) {
+    case 0: preferences.SetHideToolbar(value); break;
+    case 1: preferences.SetHideMenubar(value); break;
+    case 2: preferences.SetHideWindowUI(value); break;
+    case 3: preferences.SetFitWindow(value); break;
+    case 4: preferences.SetCenterWindow(value); break;
+    default: preferences.SetDisplayDocTitle(value); break;
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption& settings, const char* arg) {
@@ -198,12 +210,8 @@ void ApplyDocumentSettings(TksCustomPDFDocument& document, const TksDocumentSett
     document.OtherPageMode.clear();
   }
   TksPDFViewerPreferences& preferences = document.ViewerPreferences();
-  void (TksPDFViewerPreferences::*const setters[])(bool) = {
-      &TksPDFViewerPreferences::SetHideToolbar, &TksPDFViewerPreferences::SetHideMenubar,
-      &TksPDFViewerPreferences::SetHideWindowUI, &TksPDFViewerPreferences::SetFitWindow,
-      &TksPDFViewerPreferences::SetCenterWindow, &TksPDFViewerPreferences::SetDisplayDocTitle};
-  for (size_t i = 0; i < std::size(setters); ++i) {
-    if (settings.setPreferences & (1u << i)) (preferences.*setters[i])(true);
-    if (settings.clearPreferences & (1u << i)) (preferences.*setters[i])(false);
+  for (size_t i = 0; i < std::size(kViewerPreferences); ++i) {
+    if (settings.setPreferences & (1u << i)) SetPreference(preferences, i, true);
+    if (settings.clearPreferences & (1u << i)) SetPreference(preferences, i, false);
   }
 }
