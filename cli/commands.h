@@ -50,6 +50,27 @@ struct TksFormattedTextOption {
   double x = 0, y = 0;  // in the options' unit, from the left and top
 };
 
+// The document settings of the command line: information texts (UTF-8; only those given
+// are written), opening view, viewer preferences set and cleared, opening after the save.
+struct TksDocumentSettingsOption {
+  std::optional<std::string> title, subject, author, keywords, creator;
+  int pageLayout = -1;  // a TksPageLayout; -1 keeps the document's
+  int pageMode = -1;    // a TksPageMode; -1 keeps the document's
+  unsigned setPreferences = 0, clearPreferences = 0;  // bits: 1 << position in ViewerPreferenceNames
+  bool openAfterSave = false;
+  // Encryption: 40 or 128 bits, or 0 to keep the document's; passwords as Windows-1252
+  // bytes, each kept as it is when not given; permission bits (TksUserPermissions).
+  int encrypt = 0;
+  bool decrypt = false;
+  std::optional<std::string> userPassword, ownerPassword;
+  std::optional<uint8_t> allow;
+  bool Any() const {
+    return title || subject || author || keywords || creator || pageLayout >= 0 || pageMode >= 0 ||
+           setPreferences || clearPreferences || openAfterSave || encrypt || decrypt || userPassword ||
+           ownerPassword || allow;
+  }
+};
+
 struct TksCliOptions {
   std::string input, output;
   std::string pdfVersion;     // "" keeps the version the input declares
@@ -73,6 +94,8 @@ struct TksCliOptions {
   std::vector<TksStampOption> stamps;
   std::vector<TksImageStampOption> imageStamps;
   std::vector<TksFormattedTextOption> formattedTexts;
+  // Document settings, applied as the settings dialog's OK applies them.
+  TksDocumentSettingsOption settings;
 };
 
 class TksCustomPDFDocument;
@@ -100,6 +123,14 @@ std::optional<std::string> ParseFormattedTextOption(TksFormattedTextOption& text
 void ApplyStamps(TksCustomPDFDocument& document, const TksCliOptions& options);
 // --page-info's lines.
 void PrintPageInfo(TksCustomPDFDocument& document, const TksCliOptions& options);
+
+// One document-settings option: none when arg is no such option, "" when taken, else what
+// is wrong with its value.
+std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption& settings, const char* arg);
+// What is wrong with the settings as a whole ("" when nothing).
+std::string CheckDocumentSettings(const TksDocumentSettingsOption& settings);
+// Writes the settings into a loaded document.
+void ApplyDocumentSettings(TksCustomPDFDocument& document, const TksDocumentSettingsOption& settings);
 
 // Each returns the process exit code: 0 success, 3 success with warnings, 2 failure.
 int RunInfo(const TksCliOptions& options);

@@ -61,6 +61,8 @@ int RunConvert(const TksCliOptions& options) {
     document.LoadFromFile(options.input);
     if (ReportNotOpened(document, options)) return 2;
     if (!options.pdfVersion.empty()) document.PDFVersion = VersionFromText(options.pdfVersion);
+    // Before the page options, so stamped placeholders such as <%Title%> show the new text.
+    ApplyDocumentSettings(document, options.settings);
     ApplyPageOptions(document, options);
     if (!options.compress.empty())
       document.SetCompression(options.compress == "flate" ? 0 : 1, static_cast<uint8_t>(options.compressionLevel));

@@ -64,6 +64,24 @@ const char* kUsage =
     "  --unit=U                 pixels (96 per inch), points (default), inches, mm, twips:\n"
     "                           the unit of --page-info, --offset, --x, --y\n"
     "\n"
+    "Document settings (as the settings dialog sets them):\n"
+    "  --title=TEXT --subject=TEXT --author=TEXT --keywords=TEXT --creator=TEXT\n"
+    "                           document information (UTF-8); only those given change\n"
+    "  --page-layout=L          none, single-page, one-column, two-column-left,\n"
+    "                           two-column-right (or 0-4)\n"
+    "  --page-mode=M            none, use-outlines, use-thumbs, full-screen,\n"
+    "                           use-attachments (or 0-4)\n"
+    "  --viewer-prefs=LIST      set viewer preferences: hide-toolbar, hide-menubar,\n"
+    "                           hide-window-ui, fit-window, center-window, display-doc-title\n"
+    "  --clear-viewer-prefs=LIST  clear them\n"
+    "  --open-after-save        open OUTPUT with xdg-open once it is written\n"
+    "  --encrypt=40|128 [--user-password=PW] [--owner-password=PW] [--allow=LIST|all|none]\n"
+    "                           write OUTPUT encrypted with RC4 (passwords in UTF-8, only\n"
+    "                           characters of Windows-1252); LIST of print, modify, copy,\n"
+    "                           annotation, form-fill, accessibility, document-assembly,\n"
+    "                           high-resolution-printing\n"
+    "  --decrypt                write OUTPUT unencrypted (needs the owner password)\n"
+    "\n"
     "Exit status: 0 success, 3 success with warnings, 2 failure, 1 wrong usage.\n";
 
 bool StartsWith(const char* s, const char* prefix, const char** rest) {
@@ -240,6 +258,8 @@ int main(int argc, char** argv) {
       options.stamps.emplace_back();
       options.stamps.back().text = rest;
       stamp = &options.stamps.back();
+    } else if (std::optional<std::string> error = ParseDocumentSettingsOption(options.settings, a)) {
+      if (!error->empty()) return UsageError(*error);
     } else if (StartsWith(a, "--pages=", &rest) || std::strcmp(a, "--underlay") == 0 ||
                StartsWith(a, "--opacity=", &rest) || StartsWith(a, "--offset=", &rest)) {
       return UsageError(std::string("'") + a + "' belongs to an --add-content=FILE ... -- group");
@@ -256,12 +276,14 @@ int main(int argc, char** argv) {
   if (formatted) return UsageError("the options of --formatted-text end with --");
   if (transitionDetails && !options.hasTransition)
     return UsageError("--transition-duration and --transition-pages go with --transition=EFFECT");
+  if (std::string error = CheckDocumentSettings(options.settings); !error.empty()) return UsageError(error);
   if (options.pageInfo) info = true;
   // An empty name is what an unset shell variable gives: never a file meant.
   if (info) {
     if (options.hasTransition || !options.contents.empty() || !options.stamps.empty() ||
         !options.imageStamps.empty() || !options.formattedTexts.empty())
       return UsageError("--info changes no file: --transition, --add-content and --stamp need an output");
+    if (options.settings.Any()) return UsageError("--info changes no file: the document settings need an output");
     if (positionals != 1) return UsageError("--info takes one file name");
     if (positional[0].empty()) return UsageError("the file name is empty");
     options.input = positional[0];

@@ -7,6 +7,7 @@
 
 #include "parse/ksPDFParsers.h"
 #include "base/ksPDFResStrs.h"
+#include "ksOpenFile.h"
 #include "ksPlatform.h"
 
 namespace {
@@ -23,6 +24,7 @@ TksCustomPDFDocument::TksCustomPDFDocument() : resolver_(std::make_unique<TksObj
   Reset();
   ShowSetupDialog = true;
   MergeOptions = {moIncludeOutlines, moIncludeFormFields};
+  OpenFileHook = [](const std::string& fileName) { ksplatform::OpenWithDesktop(fileName); };
 }
 
 TksCustomPDFDocument::~TksCustomPDFDocument() = default;
@@ -65,6 +67,11 @@ void TksCustomPDFDocument::Reset() {
   OtherPageMode.clear();
   OtherPageLayout.clear();
   pageEdit_ = TksPageEditState();
+}
+
+void TksCustomPDFDocument::SetEMailInfo(TksEMailInfo* info) {
+  if (info == emailInfo_.get()) return;
+  emailInfo_.reset(info ? info : new TksEMailInfo());
 }
 
 void TksCustomPDFDocument::StatusMessage(const std::string& text) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "document/ksAcroForm.h"
+#include "document/ksEMailInfo.h"
 #include "document/ksObjectResolver.h"
 #include "document/ksPageObjects.h"
 #include "document/ksVersionReport.h"
@@ -232,6 +233,13 @@ class TksCustomPDFDocument : public TksComponent {
   std::vector<TksMergeOption> MergeOptions;
   bool ShowSetupDialog = true;
   bool OpenAfterSave = false;
+  // E-mail after a save is requested; stored for the caller, the engine sends nothing.
+  bool EMailAfterSave = false;
+  // The document owns its e-mail data from construction on. Assigning another object frees
+  // the previous one and takes ownership; assigning the object already held changes
+  // nothing, and assigning none gives an empty object, so EMailInfo() is always there.
+  TksEMailInfo& EMailInfo() { return *emailInfo_; }
+  void SetEMailInfo(TksEMailInfo* info);
   int32_t PageCount() const { return static_cast<int32_t>(Pages.size()); }
   TksPDFInfo& Info() { return *Info_; }
   TksPDFViewerPreferences& ViewerPreferences() { return Catalog->ViewerPreferences; }
@@ -448,7 +456,8 @@ class TksCustomPDFDocument : public TksComponent {
   // Shown before a save when ShowSetupDialog is true; false means cancelled. Filled by the
   // settings dialog; without it the save simply goes on.
   std::function<bool(TksCustomPDFDocument& document)> SetupDialogHook;
-  // Opens the saved file when OpenAfterSave is true; its failures are ignored.
+  // Opens the saved file when OpenAfterSave is true; its failures are ignored. A new
+  // document hands the file to the desktop's opener (xdg-open); the window may put its own.
   std::function<void(const std::string& fileName)> OpenFileHook;
 
   // ---- pages: sizes, units, transitions, resources, content (defined in content/) ----
@@ -593,6 +602,7 @@ class TksCustomPDFDocument : public TksComponent {
   std::unordered_map<const TksPDFStreamObject*, std::unique_ptr<TksMemoryStream>> fieldValues_;
   uint64_t decoded_ = 0;  // bytes decoded since the load began
   std::unique_ptr<TksPDFInfo> Info_;
+  std::unique_ptr<TksEMailInfo> emailInfo_ = std::make_unique<TksEMailInfo>();
   TksPageEditState pageEdit_;
   friend class TksPageEditor;  // keeps pageEdit_
   std::unique_ptr<TksPDFEncryptionSettings> Encryption_;
