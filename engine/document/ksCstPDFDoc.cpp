@@ -74,6 +74,20 @@ void TksCustomPDFDocument::SetEMailInfo(TksEMailInfo* info) {
   emailInfo_.reset(info ? info : new TksEMailInfo());
 }
 
+int TksCustomPDFDocument::ShowSettingsDialog() {
+  if (SetupDialog) {
+    TksSetupDialog& dialog = *SetupDialog;
+    // The dialog is the caller's and outlives this call: it must not keep pointing here.
+    struct Release {
+      TksSetupDialog& d;
+      ~Release() { d.Document = nullptr; }
+    } release{dialog};
+    dialog.Document = this;
+    return dialog.ShowModal();
+  }
+  return SetupDialogHook ? SetupDialogHook(*this) : kModalNone;
+}
+
 void TksCustomPDFDocument::StatusMessage(const std::string& text) {
   if (OnStatusMessage) OnStatusMessage(this, text);
 }

@@ -188,6 +188,16 @@ struct TksDecodeBounds {
   uint64_t BudgetFloor = uint64_t{32} << 20;
 };
 
+// A settings dialog a caller supplies (the window's dialogs derive from it).
+class TksSetupDialog {
+ public:
+  virtual ~TksSetupDialog() = default;
+  // The document being edited, set only while the dialog is shown; not owned.
+  TksCustomPDFDocument* Document = nullptr;
+  // Shows the dialog modally: TksCustomPDFDocument::kModalOK, kModalCancel or a result of its own.
+  virtual int ShowModal() = 0;
+};
+
 class TksCustomPDFDocument : public TksComponent {
  public:
   TksCustomPDFDocument();
@@ -453,9 +463,17 @@ class TksCustomPDFDocument : public TksComponent {
   // Set by the load once the structure walk has finished: a document read only part-way
   // is refused by SaveToFile rather than written as if it were whole.
   bool StructureRead = false;
-  // Shown before a save when ShowSetupDialog is true; false means cancelled. Filled by the
-  // settings dialog; without it the save simply goes on.
-  std::function<bool(TksCustomPDFDocument& document)> SetupDialogHook;
+  // Modal results of the settings dialog shown before a save.
+  static constexpr int kModalNone = 0, kModalOK = 1, kModalCancel = 2;
+  // A dialog the caller supplies instead of the built-in one; not owned, reused across saves.
+  TksSetupDialog* SetupDialog = nullptr;
+  // Shows the built-in settings dialog for the document and gives its modal result. Filled
+  // by the window's library (the engine has no display); none on the command line.
+  std::function<int(TksCustomPDFDocument& document)> SetupDialogHook;
+  // SetupDialog when assigned (its Document set to this document only while it is shown),
+  // else the built-in dialog; kModalNone when there is neither. SaveToFile calls it first
+  // when ShowSetupDialog is true, and writes nothing when it gives kModalCancel.
+  int ShowSettingsDialog();
   // Opens the saved file when OpenAfterSave is true; its failures are ignored. A new
   // document hands the file to the desktop's opener (xdg-open); the window may put its own.
   std::function<void(const std::string& fileName)> OpenFileHook;

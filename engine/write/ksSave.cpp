@@ -203,7 +203,8 @@ void TksCustomPDFDocument::SaveToFile(const std::string& fileName, uint8_t needA
   // would produce a file that silently lacks pages or objects.
   if (IsLoaded && !StructureRead)
     throw ESaveError(IsEncrypted ? ksres::SPasswordNeeded : ksres::SDocumentIncomplete);
-  if (ShowSetupDialog && SetupDialogHook && !SetupDialogHook(*this)) return;
+  // Cancelled: no file, an existing one untouched, no message.
+  if (ShowSetupDialog && ShowSettingsDialog() == kModalCancel) return;
 
   // An empty name (an unset variable in a script) would write a hidden ".pdf".
   if (fileName.empty()) throw EFCreateError(ksres::SOutputNameEmpty);

@@ -741,7 +741,7 @@ TEST_F(SaveTest, SetupDialogHookCanCancel) {
   doc_.SetupDialogHook = [&](TksCustomPDFDocument& d) {
     EXPECT_EQ(&d, &doc_);
     ++shown;
-    return false;
+    return TksCustomPDFDocument::kModalCancel;
   };
   doc_.SaveToFile(Path("cancelled.pdf"), 2);
   EXPECT_EQ(shown, 1);
@@ -751,7 +751,7 @@ TEST_F(SaveTest, SetupDialogHookCanCancel) {
   doc_.SetupDialogHook = [&](TksCustomPDFDocument& d) {
     ++shown;
     d.PDFVersion = pvPDF17;  // what the dialog changes is saved
-    return true;
+    return TksCustomPDFDocument::kModalOK;
   };
   EXPECT_EQ(Save("accepted.pdf").substr(0, 8), "%PDF-1.7");
   EXPECT_EQ(shown, 2);
@@ -759,6 +759,39 @@ TEST_F(SaveTest, SetupDialogHookCanCancel) {
   doc_.ShowSetupDialog = false;
   Save("nodialog.pdf");
   EXPECT_EQ(shown, 2);
+}
+
+// A caller's dialog takes the place of the built-in one and sees the document only while shown.
+TEST_F(SaveTest, ACallersSetupDialogIsShownInsteadAndReleasedAfterwards) {
+  struct Dialog : TksSetupDialog {
+    int result = TksCustomPDFDocument::kModalCancel;
+    TksCustomPDFDocument* seen = nullptr;
+    bool fail = false;
+    int ShowModal() override {
+      seen = Document;
+      if (fail) throw std::runtime_error("the dialog failed");
+      return result;
+    }
+  } dialog;
+  int builtIn = 0;
+  doc_.ShowSetupDialog = true;
+  doc_.SetupDialogHook = [&](TksCustomPDFDocument&) { return ++builtIn, TksCustomPDFDocument::kModalOK; };
+  doc_.SetupDialog = &dialog;
+  doc_.SaveToFile(Path("cancelled.pdf"), 2);
+  EXPECT_EQ(dialog.seen, &doc_);
+  EXPECT_EQ(dialog.Document, nullptr);
+  EXPECT_TRUE(FilesInDir().empty());
+  // Any other result of the caller's own saves.
+  dialog.result = 7;
+  EXPECT_EQ(Save("own-result.pdf").substr(0, 5), "%PDF-");
+  dialog.fail = true;
+  EXPECT_THROW(doc_.SaveToFile(Path("failed.pdf"), 2), std::runtime_error);
+  EXPECT_EQ(dialog.Document, nullptr);
+  EXPECT_EQ(builtIn, 0);
+  // Without any dialog the save goes on.
+  doc_.SetupDialog = nullptr;
+  doc_.SetupDialogHook = nullptr;
+  EXPECT_EQ(doc_.ShowSettingsDialog(), TksCustomPDFDocument::kModalNone);
 }
 
 TEST_F(SaveTest, OpenAfterSaveSeesTheCompleteFileAndItsFailureIsIgnored) {
