@@ -15,6 +15,7 @@
 
 #include "ksPlatform.h"
 #include "ksRadioGroup.h"
+#include "ksSettingsDlg.h"
 #include "ui_Form1.h"
 
 #ifndef PW_VERSION
@@ -70,6 +71,13 @@ TForm1::TForm1(TksDesktop* desktop, QWidget* parent)
   PDFDoc->PageMode = pmNone;
   PDFDoc->PageLayout = plNone;
   PDFDoc->ShowSetupDialog = false;
+  // The settings dialog, when the user asks for it, comes up at the start of each save;
+  // its answer tells a cancelled conversion from a done one.
+  UseSettingsDialog(*PDFDoc, desktop_);
+  PDFDoc->SetupDialogHook = [this, show = PDFDoc->SetupDialogHook](TksCustomPDFDocument& doc) {
+    settingsResult_ = show(doc);
+    return settingsResult_;
+  };
   PDFDoc->Encryption().SetLevel(el40bit);
   PDFDoc->CustomRenderText = false;
 
@@ -118,6 +126,13 @@ QString TForm1::Caption() {
   return QStringLiteral("%1 %2").arg(QString::fromUtf8(kApplicationTitle), QStringLiteral(PW_VERSION)).trimmed();
 }
 
+void TForm1::UseArguments(const QStringList& arguments) {
+  if (arguments.size() > 1) ui_->Edit2->setText(arguments[1]);
+  if (arguments.isEmpty() || arguments[0].isEmpty()) return;
+  ui_->Edit1->setText(arguments[0]);
+  OpenSource(false);
+}
+
 void TForm1::Button1Click() {
   if (busy_ || !OpenDialog1.Execute(*desktop_, this)) return;
   ui_->Edit1->setText(OpenDialog1.FileName);
@@ -157,7 +172,13 @@ void TForm1::Button3Click() {
       warningSet_.insert(finding);
       warnings_ << finding;
     }
+  PDFDoc->ShowSetupDialog = ui_->chkShowSettings->isChecked();
+  settingsResult_ = TksCustomPDFDocument::kModalNone;
   if (!RunEngine([&] { PDFDoc->SaveToFile(ToFileName(ui_->Edit2->text()), 2); })) return;
+  if (settingsResult_ == TksCustomPDFDocument::kModalCancel) {
+    ui_->lblStatus->setText(QString::fromUtf8(kConversionCancelled));
+    return;
+  }
   if (warnings_.isEmpty()) {
     ShowMessage(QString::fromUtf8(kConversionDone));
     return;

@@ -19,6 +19,8 @@ inline constexpr const char* kApplicationTitle = "Pagewright PDF Version Convert
 // What the status line shows when the user cancels the password prompt.
 inline constexpr const char* kOpenCancelled = "The file was not opened: the password prompt was cancelled.";
 inline constexpr const char* kConversionDone = "Conversion Done!";
+// What the status line shows when the user cancels the settings dialog of a conversion.
+inline constexpr const char* kConversionCancelled = "Not converted: the settings dialog was cancelled.";
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -31,6 +33,10 @@ class TForm1 : public QWidget {
   std::unique_ptr<TksPDFDocument> PDFDoc;
   TksFileDialog OpenDialog1{fdOpen};
   TksFileDialog SaveDialog1{fdSave};
+
+  // Fills the window from the program's arguments: a source PDF (opened at once) and an
+  // output file, both optional.
+  void UseArguments(const QStringList& arguments);
 
   // The caption: the application title and the version.
   static QString Caption();
@@ -79,6 +85,7 @@ class TForm1 : public QWidget {
   TksPDFVersion loadedVersion_ = pvPDF14;  // the version the loaded document declares
   bool findingsShown_ = false;             // the status line shows a chosen version's findings
   bool busy_ = false;
+  int settingsResult_ = 0;  // the settings dialog's answer in the running conversion
   // The engine's warnings, each text once, in the order given: those of the running
   // load or save, and those of the last open (part of every conversion of its document).
   QStringList warnings_;

@@ -1,4 +1,4 @@
-// pagewright: the conversion window.
+// pagewright [SOURCE.pdf [OUTPUT.pdf]]: the conversion window, optionally filled in.
 #include <QApplication>
 
 #include "Form1.h"
@@ -8,5 +8,6 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
   TForm1 form;
   form.show();
+  form.UseArguments(application.arguments().mid(1));
   return application.exec();
 }

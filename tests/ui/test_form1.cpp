@@ -1,4 +1,5 @@
 // The conversion window driven as a user would, on the offscreen platform.
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
@@ -119,6 +120,8 @@ class TestForm1 : public QObject {
     QTest::newRow("Button2") << "Button2" << "GroupBox2" << QRect(413, 30, 25, 25) << "...";
     QTest::newRow("Button3") << "Button3" << "Form1" << QRect(104, 334, 75, 25) << "&Convert";
     QTest::newRow("Button5") << "Button5" << "Form1" << QRect(304, 334, 75, 25) << "&Exit";
+    QTest::newRow("chkShowSettings") << "chkShowSettings" << "Form1" << QRect(104, 364, 275, 20)
+                                     << "Show &settings before saving";
     // Added below the designed area: the status line and the progress bar.
     QTest::newRow("StatusBar1") << "StatusBar1" << "Form1" << QRect(0, 388, 492, 24) << "";
   }
@@ -144,6 +147,7 @@ class TestForm1 : public QObject {
       QCOMPARE(button->cursor().shape(), Qt::PointingHandCursor);
     }
     if (auto* box = qobject_cast<QGroupBox*>(widget)) text = box->title();
+    if (auto* check = qobject_cast<QCheckBox*>(widget)) text = check->text();
     QCOMPARE(text, caption);
   }
 
@@ -194,7 +198,7 @@ class TestForm1 : public QObject {
       QString name = qobject_cast<QRadioButton*>(widget) ? widget->parentWidget()->objectName() : widget->objectName();
       if (order.isEmpty() || order.back() != name) order << name;
     }
-    QCOMPARE(order, (QStringList{"Edit1", "Button1", "RadioGroup1", "Edit2", "Button2", "Button3", "Button5"}));
+    QCOMPARE(order, (QStringList{"Edit1", "Button1", "RadioGroup1", "Edit2", "Button2", "Button3", "Button5", "chkShowSettings"}));
   }
 
   void radioItemsInTwoColumns() {
@@ -325,6 +329,42 @@ class TestForm1 : public QObject {
     const QByteArray written = ReadAll(output);
     QVERIFY2(written.startsWith(QByteArray("%PDF-") + kVersionTexts[index]), written.left(17).constData());
     QCOMPARE(form_->PDFDoc->PDFVersion, static_cast<TksPDFVersion>(index));
+  }
+
+  // Asked for, the settings dialog comes before the write: Cancel converts nothing, OK
+  // writes with what it holds (Flate at the fastest level unless changed).
+  void settingsBeforeSaving() {
+    const QString source = Write(QStringLiteral("in.pdf"), SmallPdf("1.4"));
+    const QString output = dir().filePath(QStringLiteral("out.pdf"));
+    Open(source);
+    Edit2()->setText(output);
+    Find<QCheckBox>("chkShowSettings")->click();
+    form_->PDFDoc->OpenFileHook = nullptr;
+    QString title;
+    QTimer::singleShot(0, [&title] {
+      QWidget* modal = QApplication::activeModalWidget();
+      QVERIFY(modal);
+      title = modal->windowTitle();
+      QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("btnCancel")), Qt::LeftButton);
+    });
+    Click("Button3");
+    QCOMPARE(title, QStringLiteral("Document Settings and Preferences"));
+    QVERIFY(!QFile::exists(output));
+    QVERIFY(Shown(QStringLiteral("message")).isEmpty());
+    QCOMPARE(Find<QLabel>("lblStatus")->text(), QStringLiteral("Not converted: the settings dialog was cancelled."));
+
+    QTimer::singleShot(0, [] {
+      QWidget* modal = QApplication::activeModalWidget();
+      QVERIFY(modal);
+      modal->findChild<QLineEdit*>(QStringLiteral("edtTitle"))->setText(QStringLiteral("Отчёт"));
+      QTest::keyClick(modal, Qt::Key_Return);
+    });
+    Click("Button3");
+    QCOMPARE(Shown(QStringLiteral("message")), QStringList{QStringLiteral("Conversion Done!")});
+    QVERIFY(ReadAll(output).startsWith("%PDF-1.4"));
+    QVERIFY(form_->PDFDoc->Info().Title() == u"Отчёт");
+    QVERIFY(form_->PDFDoc->Compression.Enabled);
+    QCOMPARE(int(form_->PDFDoc->Compression.Level), 1);
   }
 
   void namesWithoutThePdfExtension_data() {
