@@ -29,9 +29,10 @@ PKGS=(
   qt6-base-dev qt6-qpa-plugins libgl-dev
   # Unit and end-to-end tests (GoogleTest, GoogleMock; googletest holds their sources).
   libgtest-dev libgmock-dev googletest
-  # scripts/screenshot.sh: a private X server, xwininfo (x11-utils), xwd (x11-apps),
-  # xwdtopnm and pnmtopng (netpbm).
-  xvfb x11-utils x11-apps netpbm
+  # scripts/screenshot.sh and the window test under a real X server: a private X server,
+  # xwininfo (x11-utils), xwd (x11-apps), xwdtopnm and pnmtopng (netpbm), and xdotool,
+  # which clicks and types as a user would; the xcb platform plugin comes with Qt.
+  xvfb x11-utils x11-apps netpbm xdotool
   # The conversion window's fallback face is Liberation Sans (listed above), which has the
   # metrics of the layout's font.
   # Peers the end-to-end tests check our output against: qpdf (structure, --json read

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -129,6 +130,23 @@ void TksPDFSettingsDlg::FormCreate() {
 
   LoadCaptions();
   FillLists();
+  // Five tabs in a fixed 364 x 449: close spacing, and check lists tall enough for every
+  // row, so nothing has to scroll.
+  for (QLayout* layout : findChildren<QLayout*>()) {
+    layout->setSpacing(4);
+    if (layout != this->layout()) layout->setContentsMargins(6, 4, 6, 4);
+  }
+  for (QListWidget* list : {ui_->chklstUserPermissions, ui_->chklstViewerPreferences}) {
+    list->setUniformItemSizes(true);
+    list->setFixedHeight(list->count() * list->sizeHintForRow(0) + 2 * list->frameWidth() + 2);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
+  // Read-only texts look it: the grey of an inactive caption.
+  for (QLineEdit* edit : {ui_->edtCreator, ui_->edtProducer, ui_->edtVersion, ui_->edtNoPages}) {
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Text, palette.color(QPalette::Disabled, QPalette::Text));
+    edit->setPalette(palette);
+  }
   ui_->rgEncryptionLevel->setItemIndex(0);
   ui_->cbPageLayout->setCurrentIndex(0);
   ui_->cbPageMode->setCurrentIndex(0);

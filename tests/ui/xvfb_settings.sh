@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The window under a real X server, driven with xdotool as a user would: with "Show
+# settings before saving" checked, Convert brings up the settings dialog; Escape writes
+# nothing, Enter writes the file Flate-compressed and hands it once to xdg-open (a stub
+# on PATH that records its arguments). With SHOTS set, a picture of each of the
+# dialog's five tabs is saved there as settings-N.png.
+# Usage: xvfb_settings.sh APP SOURCE.pdf
+set -euo pipefail
+APP="$1"
+SOURCE="$2"
+WORK="$(mktemp -d)"
+N=90
+while [ -e "/tmp/.X11-unix/X$N" ] || [ -e "/tmp/.X$N-lock" ]; do N=$((N + 1)); done
+Xvfb ":$N" -screen 0 1024x768x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+XVFB=$!
+APP_PID=""
+cleanup() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
+  kill "$XVFB" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() { echo "xvfb_settings: $*" >&2; exit 1; }
+export DISPLAY=":$N"
+for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+
+# The opener the engine starts after the save: it records what it was given.
+mkdir -p "$WORK/bin"
+cat > "$WORK/bin/xdg-open" <<STUB
+#!/bin/sh
+printf '%s\n' "\$@" >> "$WORK/opened"
+STUB
+chmod +x "$WORK/bin/xdg-open"
+
+# The mapped top-level window whose caption starts with $1 (not the 1x1 leader window).
+window() {
+  local id=""
+  for _ in $(seq 150); do
+    id="$(xwininfo -root -tree 2>/dev/null | awk -v t="\"$1" 'index($0, t) && !/ 1x1\+/ {print $1; exit}')"
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+gone() {
+  for _ in $(seq 100); do
+    xwininfo -root -tree 2>/dev/null | grep -q "\"$1" || return 0
+    sleep 0.1
+  done
+  return 1
+}
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+press() { xdotool windowfocus --sync "$1" 2>/dev/null || true; xdotool key "$2"; }
+
+OUT="$WORK/out dir; name.pdf"
+mkdir -p "$WORK/out dir"
+PATH="$WORK/bin:$PATH" QT_QPA_PLATFORM=xcb "$APP" "$SOURCE" "$OUT" &
+APP_PID=$!
+MAIN="$(window "Pagewright PDF Version Converter")" || fail "the window did not appear"
+sleep 1
+click "$MAIN" 110 374  # Show settings before saving
+click "$MAIN" 141 346  # Convert
+DLG="$(window "Document Settings and Preferences")" || fail "Convert showed no settings dialog"
+sleep 0.5
+if [ -n "${SHOTS:-}" ]; then
+  mkdir -p "$SHOTS"
+  for tab in 1 2 3 4 5; do
+    xwd -silent -id "$DLG" | xwdtopnm 2>/dev/null | pnmtopng > "$SHOTS/settings-$tab.png"
+    press "$DLG" ctrl+Tab
+    sleep 0.3
+  done
+fi
+press "$DLG" Escape
+gone "Document Settings and Preferences" || fail "Escape did not close the dialog"
+sleep 0.5
+[ ! -e "$OUT" ] || fail "Escape wrote $OUT"
+[ ! -e "$WORK/opened" ] || fail "Escape opened a file"
+
+click "$MAIN" 141 346
+DLG="$(window "Document Settings and Preferences")" || fail "the second Convert showed no dialog"
+sleep 0.5
+press "$DLG" Return
+DONE="$(window "Pagewright PDF Version Converter\"")" || true
+for _ in $(seq 100); do [ -e "$WORK/opened" ] && break; sleep 0.1; done
+[ -s "$OUT" ] || fail "Enter wrote no file"
+grep -aq "/FlateDecode" "$OUT" || fail "the streams of $OUT are not Flate-compressed"
+[ "$(cat "$WORK/opened" 2>/dev/null)" = "$OUT" ] || fail "xdg-open was given '$(cat "$WORK/opened" 2>/dev/null)', not '$OUT'"
+echo "xvfb_settings: Escape wrote nothing; Enter wrote $(wc -c < "$OUT") bytes and opened them once"
