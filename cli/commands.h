@@ -1,5 +1,6 @@
 // The command-line converter's commands.
 #pragma once
+#include <functional>
 #include <string>
 #include <optional>
 #include <utility>
@@ -131,6 +132,10 @@ std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption
 std::string CheckDocumentSettings(const TksDocumentSettingsOption& settings);
 // Writes the settings into a loaded document.
 void ApplyDocumentSettings(TksCustomPDFDocument& document, const TksDocumentSettingsOption& settings);
+
+// --batch: the arguments as given; checkOptions reads the conversion options every file
+// gets and gives 0 when they are right (else the exit code, its message shown).
+int RunBatch(int argc, char** argv, const std::function<int(const std::vector<std::string>&)>& checkOptions);
 
 // Each returns the process exit code: 0 success, 3 success with warnings, 2 failure.
 int RunInfo(const TksCliOptions& options);

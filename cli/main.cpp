@@ -82,6 +82,19 @@ const char* kUsage =
     "                           high-resolution-printing\n"
     "  --decrypt                write OUTPUT unencrypted (needs the owner password)\n"
     "\n"
+    "\n"
+    "Many files (--batch):\n"
+    "  pagewright-convert --batch [--jobs=N] [--list=FILE] [--report=FILE] [--timeout=SECONDS]\n"
+    "      [--memory-limit=MIB] [--converter=PROGRAM] [options] INPUT... -o OUTDIR\n"
+    "                           converts every INPUT file, every *.pdf under an INPUT\n"
+    "                           folder and every file named in a list (a name a line) with\n"
+    "                           the same options into OUTDIR, keeping relative paths; N at\n"
+    "                           once (default: the number of cores), each in a process of\n"
+    "                           its own, stopped after SECONDS (default 600) or past MIB\n"
+    "                           beyond the input's size (default 2048). A JSON line per\n"
+    "                           file goes to FILE (default OUTDIR/pagewright-batch.jsonl);\n"
+    "                           run again, it converts only what is not done yet\n"
+    "\n"
     "Exit status: 0 success, 3 success with warnings, 2 failure, 1 wrong usage.\n";
 
 bool StartsWith(const char* s, const char* prefix, const char** rest) {
@@ -105,9 +118,9 @@ int UsageError(const std::string& message) {
   return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Reads the arguments and runs what they ask for; with checkOnly, reads them only and
+// gives 0 for a conversion they would run (usage errors give 1 with their message).
+int ParseAndRun(int argc, char** argv, bool checkOnly) {
   TksCliOptions options;
   bool info = false;
   std::string positional[2];
@@ -294,5 +307,24 @@ int main(int argc, char** argv) {
   if (positional[1].empty()) return UsageError("the output file name is empty");
   options.input = positional[0];
   options.output = positional[1];
+  if (checkOnly) return 0;
   return RunConvert(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--batch") == 0)
+      return RunBatch(argc, argv, [argv](const std::vector<std::string>& conversionArgs) {
+        // The options every file gets, read as for one conversion of a stand-in pair.
+        std::vector<std::string> args{argv[0]};
+        args.insert(args.end(), conversionArgs.begin(), conversionArgs.end());
+        args.insert(args.end(), {"in.pdf", "out.pdf"});
+        std::vector<char*> pointers;
+        for (std::string& a : args) pointers.push_back(a.data());
+        pointers.push_back(nullptr);
+        return ParseAndRun(static_cast<int>(args.size()), pointers.data(), true);
+      });
+  return ParseAndRun(argc, argv, false);
 }
