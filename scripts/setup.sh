@@ -39,6 +39,9 @@ PKGS=(
   # through jq), pdftoppm and pdftotext (rendering, text); /usr/bin/time gives the
   # benchmark's peak memory (bench/).
   qpdf poppler-utils jq time
+  # Dask distributed: scripts/pagewright-dask.py runs the conversions of a batch on a
+  # cluster; its test starts a scheduler and two workers.
+  python3-distributed
   # opj_compress: the JPEG 2000 image of the version report's fixture.
   libopenjp2-tools
   # localedef and the locale sources: a test makes a comma-decimal locale to show that
