@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "document/ksCstPDFDoc.h"
+#include "document/ksViewerPreferenceList.h"
 #include "ksPlatform.h"
 
 namespace {
@@ -16,7 +17,7 @@ constexpr const char* kPageModes[] = {"none", "use-outlines", "use-thumbs", "ful
 // In the order of TksUserPermissionsType.
 constexpr const char* kPermissions[] = {"copy",      "modify",        "print",             "annotation",
                                         "form-fill", "accessibility", "document-assembly", "high-resolution-printing"};
-constexpr const char* kViewerPreferences[] = {"hide-toolbar", "hide-menubar",  "hide-window-ui",
+constexpr const char* kViewerPreferences[kViewerPreferenceCount] = {"hide-toolbar", "hide-menubar",  "hide-window-ui",
                                               "fit-window",   "center-window", "display-doc-title"};
 
 template <size_t N>
@@ -66,18 +67,6 @@ std::optional<std::string> AnsiPassword(const char* utf8) {
   std::string ansi = ksplatform::WideToAnsi(wide);
   if (ksplatform::AnsiToWide(ansi) != wide) return std::nullopt;
   return ansi;
-}
-
-// The preference at position i of kViewerPreferences.
-void SetPreference(TksPDFViewerPreferences& preferences, size_t i, bool value) {
-  switch (i) {
-    case 0: preferences.SetHideToolbar(value); break;
-    case 1: preferences.SetHideMenubar(value); break;
-    case 2: preferences.SetHideWindowUI(value); break;
-    case 3: preferences.SetFitWindow(value); break;
-    case 4: preferences.SetCenterWindow(value); break;
-    default: preferences.SetDisplayDocTitle(value); break;
-  }
 }
 
 }  // namespace
@@ -211,7 +200,7 @@ void ApplyDocumentSettings(TksCustomPDFDocument& document, const TksDocumentSett
   }
   TksPDFViewerPreferences& preferences = document.ViewerPreferences();
   for (size_t i = 0; i < std::size(kViewerPreferences); ++i) {
-    if (settings.setPreferences & (1u << i)) SetPreference(preferences, i, true);
-    if (settings.clearPreferences & (1u << i)) SetPreference(preferences, i, false);
+    if (settings.setPreferences & (1u << i)) SetViewerPreference(preferences, static_cast<int>(i), true);
+    if (settings.clearPreferences & (1u << i)) SetViewerPreference(preferences, static_cast<int>(i), false);
   }
 }

@@ -17,31 +17,20 @@ if [ "${1:-}" = "--settings" ]; then
 fi
 OUT="${1:-$ROOT/build/screenshot.png}"
 
-# The first display number nobody holds.
-N=90
-while [ -e "/tmp/.X11-unix/X$N" ] || [ -e "/tmp/.X$N-lock" ]; do N=$((N + 1)); done
-Xvfb ":$N" -screen 0 1024x768x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
-XVFB=$!
+. "$ROOT/scripts/xvfb.sh"
+XVFB=""
 APP_PID=""
 cleanup() {
   [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
-  kill "$XVFB" 2>/dev/null || true
+  [ -n "$XVFB" ] && kill "$XVFB" 2>/dev/null || true
   wait 2>/dev/null || true
 }
 trap cleanup EXIT
-export DISPLAY=":$N"
-for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+start_xvfb
 
 QT_QPA_PLATFORM=xcb "$APP" &
 APP_PID=$!
-WINDOW=""
-for _ in $(seq 100); do
-  # The mapped top-level window with the caption (the toolkit keeps a 1x1 leader window too).
-  WINDOW="$(xwininfo -root -tree 2>/dev/null |
-            awk '/"Pagewright PDF Version Converter/ && !/ 1x1\+/ {print $1; exit}')"
-  [ -n "$WINDOW" ] && break
-  sleep 0.1
-done
+WINDOW="$(find_window "Pagewright PDF Version Converter")" || WINDOW=""
 if [ -z "$WINDOW" ]; then
   echo "screenshot: the window did not appear" >&2
   exit 1

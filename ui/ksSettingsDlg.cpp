@@ -18,6 +18,7 @@
 #include "base/ksExceptions.h"
 #include "content/ksNumberText.h"
 #include "document/ksAddressList.h"
+#include "document/ksViewerPreferenceList.h"
 #include "ksPlatform.h"
 #include "ksRadioGroup.h"
 #include "ksSettingsStrs.h"
@@ -54,28 +55,6 @@ std::optional<std::string> AnsiPassword(const QString& text) {
 }
 
 QString FromAnsi(const std::string& bytes) { return QString::fromStdU16String(ksplatform::AnsiToWide(bytes)); }
-
-void SetPreference(TksPDFViewerPreferences& preferences, int position, bool value) {
-  switch (position) {
-    case 0: preferences.SetHideToolbar(value); break;
-    case 1: preferences.SetHideMenubar(value); break;
-    case 2: preferences.SetHideWindowUI(value); break;
-    case 3: preferences.SetFitWindow(value); break;
-    case 4: preferences.SetCenterWindow(value); break;
-    default: preferences.SetDisplayDocTitle(value); break;
-  }
-}
-
-bool Preference(TksPDFViewerPreferences& preferences, int position) {
-  switch (position) {
-    case 0: return preferences.HideToolbar();
-    case 1: return preferences.HideMenubar();
-    case 2: return preferences.HideWindowUI();
-    case 3: return preferences.FitWindow();
-    case 4: return preferences.CenterWindow();
-    default: return preferences.DisplayDocTitle();
-  }
-}
 
 // The permission each row of the list stands for, in the list's order.
 constexpr TksUserPermissionsType kPermissionRows[] = {AllowPrint,    AllowModify,        AllowCopy,
@@ -331,7 +310,7 @@ void TksPDFSettingsDlg::FormShow() {
 
   TksPDFViewerPreferences& preferences = doc.ViewerPreferences();
   for (int row = 0; row < ui_->chklstViewerPreferences->count(); ++row)
-    SetChecked(ui_->chklstViewerPreferences, row, Preference(preferences, row));
+    SetChecked(ui_->chklstViewerPreferences, row, ViewerPreference(preferences, row));
 }
 
 void TksPDFSettingsDlg::ShowError(const QString& text) { Desktop().ShowError(windowTitle(), text, this); }
@@ -440,7 +419,7 @@ void TksPDFSettingsDlg::btnOKClick() {
     for (int row = 0; row < ui_->chklstViewerPreferences->count(); ++row) {
       const bool checked = Checked(ui_->chklstViewerPreferences, row);
       // An unchecked row clears its preference; one that was not set stays absent.
-      if (checked || Preference(preferences, row)) SetPreference(preferences, row, checked);
+      if (checked || ViewerPreference(preferences, row)) SetViewerPreference(preferences, row, checked);
     }
 
     if (ui_->chkEmailAfterSave->isChecked()) {

@@ -9,21 +9,18 @@ set -euo pipefail
 APP="$1"
 SOURCE="$2"
 WORK="$(mktemp -d)"
-N=90
-while [ -e "/tmp/.X11-unix/X$N" ] || [ -e "/tmp/.X$N-lock" ]; do N=$((N + 1)); done
-Xvfb ":$N" -screen 0 1024x768x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
-XVFB=$!
+. "$(dirname "$0")/../../scripts/xvfb.sh"
+XVFB=""
 APP_PID=""
 cleanup() {
   [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
-  kill "$XVFB" 2>/dev/null || true
+  [ -n "$XVFB" ] && kill "$XVFB" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 fail() { echo "xvfb_settings: $*" >&2; exit 1; }
-export DISPLAY=":$N"
-for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+start_xvfb || fail "no X server"
 
 # The opener the engine starts after the save: it records what it was given.
 mkdir -p "$WORK/bin"
@@ -33,16 +30,6 @@ printf '%s\n' "\$@" >> "$WORK/opened"
 STUB
 chmod +x "$WORK/bin/xdg-open"
 
-# The mapped top-level window whose caption starts with $1 (not the 1x1 leader window).
-window() {
-  local id=""
-  for _ in $(seq 150); do
-    id="$(xwininfo -root -tree 2>/dev/null | awk -v t="\"$1" 'index($0, t) && !/ 1x1\+/ {print $1; exit}')"
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
 gone() {
   for _ in $(seq 100); do
     xwininfo -root -tree 2>/dev/null | grep -q "\"$1" || return 0
@@ -57,11 +44,11 @@ OUT="$WORK/out dir; name.pdf"
 mkdir -p "$WORK/out dir"
 PATH="$WORK/bin:$PATH" QT_QPA_PLATFORM=xcb "$APP" "$SOURCE" "$OUT" &
 APP_PID=$!
-MAIN="$(window "Pagewright PDF Version Converter")" || fail "the window did not appear"
+MAIN="$(find_window "Pagewright PDF Version Converter")" || fail "the window did not appear"
 sleep 1
 click "$MAIN" 110 374  # Show settings before saving
 click "$MAIN" 141 346  # Convert
-DLG="$(window "Document Settings and Preferences")" || fail "Convert showed no settings dialog"
+DLG="$(find_window "Document Settings and Preferences")" || fail "Convert showed no settings dialog"
 sleep 0.5
 if [ -n "${SHOTS:-}" ]; then
   mkdir -p "$SHOTS"
@@ -78,10 +65,10 @@ sleep 0.5
 [ ! -e "$WORK/opened" ] || fail "Escape opened a file"
 
 click "$MAIN" 141 346
-DLG="$(window "Document Settings and Preferences")" || fail "the second Convert showed no dialog"
+DLG="$(find_window "Document Settings and Preferences")" || fail "the second Convert showed no dialog"
 sleep 0.5
 press "$DLG" Return
-DONE="$(window "Pagewright PDF Version Converter\"")" || true
+find_window "Pagewright PDF Version Converter\"" >/dev/null || true  # the message after the save
 for _ in $(seq 100); do [ -e "$WORK/opened" ] && break; sleep 0.1; done
 [ -s "$OUT" ] || fail "Enter wrote no file"
 grep -aq "/FlateDecode" "$OUT" || fail "the streams of $OUT are not Flate-compressed"
