@@ -228,6 +228,8 @@ std::array<uint8_t, 32> TksBasePDFCrypt::PadPassword(std::string_view password) 
 void TksBasePDFCrypt::CryptObjectData(const uint8_t* key, int keyLength, int32_t objectNumber, int32_t generation,
                                       uint8_t* data, size_t size) {
   if (size == 0) return;
+  // RC4 keys are 5 to 16 bytes; the MD5 input has room for no more.
+  keyLength = std::clamp(keyLength, 0, 16);
   std::array<uint8_t, 21> input{};
   std::copy_n(key, keyLength, input.begin());
   size_t at = static_cast<size_t>(keyLength);
@@ -388,6 +390,16 @@ void TksPDFDecrypt::ReadEncryptionData(const TksPDFDictObject& encrypt, const Tk
       }
     }
     if (aes128) lengthBits = 128;
+    // AES-256 keys serve AESV3 only, and AESV3 needs them: a method of the other kind
+    // would key on the wrong number of bytes.
+    for (auto [key, method] : {std::pair{"/StmF", StreamMethod}, std::pair{"/StrF", StringMethod},
+                               std::pair{"/EFF", FileMethod}}) {
+      if (method == kscrypt::cmIdentity || (method == kscrypt::cmAESV3) == (v == 5)) continue;
+      auto* name = AsName(encrypt.Lookup(key));
+      auto* filter = name && cf ? AsDict(cf->Lookup(name->Text)) : nullptr;
+      auto* cfm = filter ? AsName(filter->Lookup("/CFM")) : nullptr;
+      throw ESecurityError(ksFormat(ksres::SUnsupportedCryptMethod, cfm ? cfm->NameValue().c_str() : "?"));
+    }
   }
 
   if (v == 5) {

@@ -448,6 +448,11 @@ TEST(Crypt, EncryptionDictionaryErrors) {
       {"ShortUAt6", {5, 6, 256, kKey96, kKey64, -4, "cf-aesv3"}, "Invalid User Key.", {kKey64, kKey64, ""}},
       {"NoOE", {5, 6, 256, kKey96, kKey96, -4, "cf-aesv3"}, "Invalid Owner Key.", {"", kKey64, ""}},
       {"ShortUE", {5, 6, 256, kKey96, kKey96, -4, "cf-aesv3"}, "Invalid User Key.", {kKey64, "00", ""}},
+      // Methods keyed on the other key length.
+      {"RC4UnderV5", {5, 6, 256, kKey96, kKey96, -4, "cf-v2"}, "Unsupported encryption method (V2)", {kKey64, kKey64, ""}},
+      {"AESV2UnderV5", {5, 6, 256, kKey96, kKey96, -4, "cf-aes"}, "Unsupported encryption method (AESV2)",
+       {kKey64, kKey64, ""}},
+      {"AESV3UnderV4", {4, 4, 128, kKey64, kKey64, -4, "cf-aesv3"}, "Unsupported encryption method (AESV3)", {}},
       {"V3", {3, 3, 128, kKey64, kKey64, -4, ""}, "Unsupported encryption version (/V 3)", {}},
       {"OddLength", {2, 3, 44, kKey64, kKey64, -4, ""}, "Invalid encryption key length (44 bits)", {}},
       {"LongLength", {2, 3, 256, kKey64, kKey64, -4, ""}, "Invalid encryption key length (256 bits)", {}},
@@ -1107,16 +1112,16 @@ TEST(CryptAES, OwnerChangesKeepTheUnknownUserPassword) {
 // nothing, other streams "/StmF".
 TEST(CryptAES, StreamMethodsByKind) {
   auto dict = GeneratedV5(6);
-  auto rc4 = std::make_unique<TksPDFDictObject>();
-  rc4->AddName("/CFM", "/V2");
-  AsDict(dict->Lookup("/CF"))->AddObject("/Files", std::move(rc4));
+  auto none = std::make_unique<TksPDFDictObject>();
+  none->AddName("/CFM", "/None");
+  AsDict(dict->Lookup("/CF"))->AddObject("/Files", std::move(none));
   dict->AddName("/EFF", "/Files");
   dict->SetName("/StrF", "/Identity");
   dict->AddObject("/EncryptMetadata", std::make_unique<TksPDFBooleanObject>(false));
   TksPDFDecrypt decrypt;
   decrypt.ReadEncryptionData(*dict, nullptr);
   const std::pair<const char*, kscrypt::TksCryptMethod> cases[] = {
-      {"/Page", kscrypt::cmAESV3}, {"/EmbeddedFile", kscrypt::cmRC4}, {"/Metadata", kscrypt::cmIdentity},
+      {"/Page", kscrypt::cmAESV3}, {"/EmbeddedFile", kscrypt::cmIdentity}, {"/Metadata", kscrypt::cmIdentity},
       {"/XRef", kscrypt::cmIdentity}};
   for (const auto& [type, method] : cases) {
     TksPDFDictObject d;
