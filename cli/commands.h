@@ -59,15 +59,15 @@ struct TksDocumentSettingsOption {
   int pageMode = -1;    // a TksPageMode; -1 keeps the document's
   unsigned setPreferences = 0, clearPreferences = 0;  // bits: 1 << position in ViewerPreferenceNames
   bool openAfterSave = false;
-  // Encryption: 40 or 128 bits, or 0 to keep the document's; passwords as Windows-1252
-  // bytes, each kept as it is when not given; permission bits (TksUserPermissions).
-  int encrypt = 0;
+  // Encryption: a TksPDFEncryptionLevel, or -1 to keep the document's; passwords in UTF-8
+  // as given (each kept as it is when not given); permission bits (TksUserPermissions).
+  int encrypt = -1;
   bool decrypt = false;
   std::optional<std::string> userPassword, ownerPassword;
   std::optional<uint8_t> allow;
   bool Any() const {
     return title || subject || author || keywords || creator || pageLayout >= 0 || pageMode >= 0 ||
-           setPreferences || clearPreferences || openAfterSave || encrypt || decrypt || userPassword ||
+           setPreferences || clearPreferences || openAfterSave || encrypt >= 0 || decrypt || userPassword ||
            ownerPassword || allow;
   }
 };

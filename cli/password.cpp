@@ -33,5 +33,8 @@ bool ReportNotOpened(const TksCustomPDFDocument& document, const TksCliOptions& 
 
 const char* EncryptionText(const TksCustomPDFDocument& document) {
   if (!document.IsEncrypted || !document.Decryptor) return "none";
-  return document.Decryptor->KeyLength == 5 ? "RC4-40" : document.Decryptor->KeyLength == 16 ? "RC4-128" : "RC4";
+  const TksPDFDecrypt& handler = *document.Decryptor;
+  if (handler.Level == elAES256) return "AES-256";
+  if (handler.Level == elAES128) return "AES-128";
+  return handler.KeyLength == 5 ? "RC4-40" : handler.KeyLength == 16 ? "RC4-128" : "RC4";
 }

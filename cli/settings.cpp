@@ -58,10 +58,13 @@ std::string PreferenceBits(const char* option, const char* list, unsigned& bits)
   }
 }
 
-// A password given in UTF-8 as the Windows-1252 bytes the 40- and 128-bit handlers key
+// In the order of TksPDFEncryptionLevel.
+constexpr const char* kEncryptionLevels[] = {"40", "128", "aes128", "aes256"};
+
+// A password given in UTF-8 as the Windows-1252 bytes the RC4 and AES-128 handlers key
 // on; none when a character has no byte there (it would silently become "?", locking the
 // file with a password nobody typed).
-std::optional<std::string> AnsiPassword(const char* utf8) {
+std::optional<std::string> AnsiPassword(const std::string& utf8) {
   const std::u16string wide = ksplatform::Utf8ToUtf16(utf8);
   if (ksplatform::Utf16ToUtf8(wide) != utf8) return std::nullopt;
   std::string ansi = ksplatform::WideToAnsi(wide);
@@ -104,9 +107,9 @@ std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption
   if (StartsWith(arg, "--clear-viewer-prefs=", &rest))
     return PreferenceBits("--clear-viewer-prefs", rest, settings.clearPreferences);
   if (StartsWith(arg, "--encrypt=", &rest)) {
-    if (std::strcmp(rest, "40") != 0 && std::strcmp(rest, "128") != 0)
-      return std::string("--encrypt takes 40 or 128 (bits), not '") + rest + "'";
-    settings.encrypt = rest[0] == '4' ? 40 : 128;
+    settings.encrypt = FromList(kEncryptionLevels, rest, false);
+    if (settings.encrypt < 0)
+      return std::string("--encrypt takes 40 or 128 (RC4 bits), aes128 or aes256, not '") + rest + "'";
     return std::string();
   }
   if (std::strcmp(arg, "--decrypt") == 0) {
@@ -116,10 +119,10 @@ std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption
   for (const auto& [prefix, field] : {std::pair{"--user-password=", &TksDocumentSettingsOption::userPassword},
                                       std::pair{"--owner-password=", &TksDocumentSettingsOption::ownerPassword}}) {
     if (!StartsWith(arg, prefix, &rest)) continue;
-    settings.*field = AnsiPassword(rest);
-    if (!(settings.*field))
-      return std::string(prefix, std::strlen(prefix) - 1) +
-             " holds characters that 40- and 128-bit encryption cannot take (only those of Windows-1252)";
+    // Checked against the level once all options are read: --encrypt may come later.
+    if (ksplatform::Utf16ToUtf8(ksplatform::Utf8ToUtf16(rest)) != rest)
+      return std::string(prefix, std::strlen(prefix) - 1) + " is not UTF-8 text";
+    settings.*field = rest;
     return std::string();
   }
   if (StartsWith(arg, "--allow=", &rest)) {
@@ -153,9 +156,17 @@ std::optional<std::string> ParseDocumentSettingsOption(TksDocumentSettingsOption
 }
 
 std::string CheckDocumentSettings(const TksDocumentSettingsOption& settings) {
-  if (settings.encrypt && settings.decrypt) return "--encrypt and --decrypt exclude each other";
-  if (!settings.encrypt && (settings.userPassword || settings.ownerPassword || settings.allow))
-    return "--user-password, --owner-password and --allow go with --encrypt=40|128";
+  if (settings.encrypt >= 0 && settings.decrypt) return "--encrypt and --decrypt exclude each other";
+  if (settings.encrypt < 0 && (settings.userPassword || settings.ownerPassword || settings.allow))
+    return "--user-password, --owner-password and --allow go with --encrypt=40|128|aes128|aes256";
+  // AES-256 keys on the UTF-8 text itself; the others on Windows-1252 bytes.
+  if (settings.encrypt != elAES256)
+    for (const auto& [name, value] : {std::pair{"--user-password", &settings.userPassword},
+                                      std::pair{"--owner-password", &settings.ownerPassword}})
+      if (*value && !AnsiPassword(**value))
+        return std::string(name) +
+               " holds characters that RC4 and AES-128 encryption cannot take (only those of Windows-1252; "
+               "aes256 takes any)";
   const unsigned both = settings.setPreferences & settings.clearPreferences;
   for (size_t i = 0; i < std::size(kViewerPreferences); ++i)
     if (both & (1u << i))
@@ -169,14 +180,17 @@ void ApplyDocumentSettings(TksCustomPDFDocument& document, const TksDocumentSett
   // Settings opened with the user password are locked: changing them fails with the
   // engine's message before anything is written.
   TksPDFEncryptionSettings& encryption = document.Encryption();
-  if (settings.encrypt) {
+  if (settings.encrypt >= 0) {
+    const auto level = static_cast<TksPDFEncryptionLevel>(settings.encrypt);
     encryption.SetEnabled(true);
-    encryption.SetLevel(settings.encrypt == 40 ? el40bit : el128bit);
+    encryption.SetLevel(level);
     // What is not given stays as the document has it, as the dialog's edits show it; an
-    // empty owner password keeps the previous one there too.
+    // empty owner password keeps the previous one there too. AES-256 takes the text's
+    // UTF-8, the others its Windows-1252 bytes (checked when the options were read).
+    const auto bytes = [&](const std::string& utf8) { return level == elAES256 ? utf8 : *AnsiPassword(utf8); };
     if (settings.ownerPassword && !settings.ownerPassword->empty())
-      encryption.SetOwnerPassword(*settings.ownerPassword);
-    if (settings.userPassword) encryption.SetUserPassword(*settings.userPassword);
+      encryption.SetOwnerPassword(bytes(*settings.ownerPassword));
+    if (settings.userPassword) encryption.SetUserPassword(bytes(*settings.userPassword));
     if (settings.allow) encryption.SetUserPermissions(TksUserPermissions::FromBits(*settings.allow));
   }
   if (settings.decrypt) encryption.SetEnabled(false);

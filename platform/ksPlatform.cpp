@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unicode/usprep.h>
 
 #include <atomic>
 #include <cerrno>
@@ -107,6 +108,33 @@ std::string Utf16ToUtf8(std::u16string_view w) {
     }
   }
   return out;
+}
+
+std::optional<std::u16string> SaslPrep(std::u16string_view text) {
+  UErrorCode status = U_ZERO_ERROR;
+  UStringPrepProfile* profile = usprep_openByType(USPREP_RFC4013_SASLPREP, &status);
+  if (U_FAILURE(status)) return std::nullopt;
+  struct Close {
+    UStringPrepProfile* p;
+    ~Close() { usprep_close(p); }
+  } close{profile};
+  // Mapping and normalisation may lengthen the text; twice its length plus a little is
+  // room enough, and the call says how much it needed when it is not.
+  std::u16string out(text.size() * 2 + 16, u'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    status = U_ZERO_ERROR;
+    const int32_t n = usprep_prepare(profile, reinterpret_cast<const UChar*>(text.data()),
+                                     static_cast<int32_t>(text.size()), reinterpret_cast<UChar*>(out.data()),
+                                     static_cast<int32_t>(out.size()), USPREP_DEFAULT, nullptr, &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+      out.assign(static_cast<size_t>(n) + 1, u'\0');
+      continue;
+    }
+    if (U_FAILURE(status)) return std::nullopt;
+    out.resize(static_cast<size_t>(n));
+    return out;
+  }
+  return std::nullopt;
 }
 
 std::u16string Utf8ToUtf16(std::string_view s) {

@@ -3,6 +3,7 @@
 // line.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,11 @@ std::string WideToAnsi(std::u16string_view wide);
 
 std::string Utf16ToUtf8(std::u16string_view wide);
 std::u16string Utf8ToUtf16(std::string_view utf8);
+
+// A password prepared for the AES-256 handler: the SASLprep profile of stringprep
+// (mapping, NFKC, prohibited and bidirectional checks); none when the text holds what
+// the profile prohibits.
+std::optional<std::u16string> SaslPrep(std::u16string_view text);
 
 // A read-only view of a whole file, mapped when it can be.
 //

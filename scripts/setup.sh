@@ -7,8 +7,8 @@ PKGS=(
   build-essential g++ clang cmake ninja-build pkg-config
   # libFuzzer and clang's sanitizer runtimes, which fuzz/run.sh links.
   libclang-rt-14-dev
-  # The engine: zlib (Flate), nettle (RC4 and MD5 of the security handler), expat (the
-  # XMP packet whose version a save rewrites).
+  # The engine: zlib (Flate), nettle (RC4, AES, MD5 and SHA-2 of the security handler),
+  # expat (the XMP packet whose version a save rewrites).
   zlib1g-dev nettle-dev libexpat1-dev
   # Text drawn onto pages: font lookup (fontconfig), metrics and font programs (FreeType),
   # dates in the locale's formats (ICU).
@@ -20,6 +20,9 @@ PKGS=(
   # The stamping tests' second opinions: fontTools opens embedded subsets with their
   # checksums checked, mutool extracts fonts and text as another reader does.
   python3-fonttools mupdf-tools
+  # tests/support/make_crypt_vectors.py: the AES tests' expected values, computed apart
+  # from the engine.
+  python3-cryptography
   # Pictures stamped onto pages: JPEG through libjpeg-turbo, bitmaps and icons through
   # gdk-pixbuf, SVG through its librsvg loader.
   libjpeg62-turbo-dev libgdk-pixbuf-2.0-dev librsvg2-common

@@ -96,8 +96,15 @@ inline constexpr const char* SInvalidUserKey = "Invalid User Key.";
 inline constexpr const char* SRC4InvalidKeyLength = "RC4: Invalid key length";
 inline constexpr const char* SCannotChangeEncryption = "User cannot change encryption settings";
 // - our own texts
-inline constexpr const char* SUnsupportedAES =
-    "The document is encrypted with AES, which is not supported (RC4 only)";
+inline constexpr const char* SUnsupportedRevision = "Unsupported revision of the security handler (/R %d)";
+inline constexpr const char* SAESPaddingWrong =
+    "Object %d: its AES-encrypted data end in a wrong padding; they are kept as decrypted";
+inline constexpr const char* SAESPaddingWrongMore = "%d more objects had AES-encrypted data with a wrong padding";
+inline constexpr const char* SPermsMismatch =
+    "The encryption dictionary's /Perms does not match its /P; the permissions are taken from /P";
+inline constexpr const char* SUserPasswordUnknown =
+    "The user password of this file is not known (the owner password opened it): give the user password to change "
+    "its encryption";
 inline constexpr const char* SUnsupportedSecurityHandler = "Unsupported security handler (%s)";
 inline constexpr const char* SUnsupportedCryptMethod = "Unsupported encryption method (%s)";
 inline constexpr const char* SUnsupportedEncryptionVersion = "Unsupported encryption version (/V %d)";

@@ -114,6 +114,7 @@ void TksCustomPDFDocument::ReportRepeatedWarnings() {
     switch (kind) {
       case rfLengthRepaired: return ksFormat(ksres::SLengthRepairedMore, count);
       case rfOtherGeneration: return ksFormat(ksres::SOtherGenerationMore, count);
+      case rfAESPadding: return ksFormat(ksres::SAESPaddingWrongMore, count);
       default: return ksFormat(ksres::SPageTreeKidUntypedMore, count);  // rfUntypedPageTreeEntry
     }
   };

@@ -331,8 +331,11 @@ class TksCustomPDFDocument : public TksComponent {
   // Replaces the encrypting handler: the source's keys when the settings are still those
   // the source was opened with, else new ones made from the settings.
   void CreateEncryptionHandler();
-  // Bytes encrypted for object objectNumber (generation 0), creating the handler when needed.
-  std::string EncryptData(std::string_view bytes, int32_t objectNumber);
+  // Bytes encrypted for object objectNumber (generation 0), creating the handler when
+  // needed: a string, or the data of a stream with the dictionary given.
+  std::string EncryptData(std::string_view bytes, int32_t objectNumber, const TksPDFDictObject* streamDict = nullptr);
+  // The encryption a save writes: the handler's, else what the settings will make.
+  TksPDFEncryptionLevel OutputEncryptionLevel() const;
   // The dictionary written as the last object of an encrypted save; also gives the trailer
   // its new identifier.
   std::unique_ptr<TksPDFDictObject> BuildEncryptionDictionary();
@@ -586,7 +589,9 @@ class TksCustomPDFDocument : public TksComponent {
   void Warning(const std::string& text);
   // Findings a damaged file can repeat thousands of times: the first few are reported one
   // by one, the rest counted and reported in one line when the load ends.
-  enum TksRepeatedFinding : uint8_t { rfLengthRepaired = 0, rfOtherGeneration, rfUntypedPageTreeEntry, rfCount };
+  enum TksRepeatedFinding : uint8_t {
+    rfLengthRepaired = 0, rfOtherGeneration, rfUntypedPageTreeEntry, rfAESPadding, rfCount
+  };
   void RepeatedWarning(TksRepeatedFinding kind, const std::string& text);
   void ReportRepeatedWarnings();
 

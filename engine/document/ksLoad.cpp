@@ -26,8 +26,7 @@ class TksReaderDecryptor : public TksPDFDecryptor {
     handler_.DecryptString(bytes, objectNumber, generation);
   }
   void DecryptStream(int32_t objectNumber, int32_t generation, std::vector<uint8_t>& bytes) override {
-    if (!handler_.IsStreamEncrypted(nullptr)) return;
-    handler_.DecryptData(bytes.data(), bytes.size(), objectNumber, generation);
+    handler_.DecryptData(bytes, objectNumber, generation);
   }
 
  private:
@@ -268,6 +267,8 @@ void TksCustomPDFDocument::ParseFile(bool rebuild) {
 bool TksCustomPDFDocument::TryPassword(const std::u16string& password) {
   if (IsEncrypted) {
     if (!CheckPassword(password)) return false;
+    // Here, not in CheckPassword, which the password loop calls before this once more.
+    if (Decryptor->PermsMismatch) Warning(ksres::SPermsMismatch);
     // Object streams are encrypted as a whole: they could only be expanded once the key
     // was known. Each is decrypted by the reader under its own number and generation.
     EnterScannedObjectStreams();
@@ -287,6 +288,9 @@ bool TksCustomPDFDocument::CheckPassword(const std::u16string& password) {
   }
   Decryptor = std::make_unique<TksPDFDecrypt>();
   Decryptor->ReadEncryptionData(*encrypt, Trailer.IDArray.get());
+  Decryptor->OnBadPadding = [this](int32_t objectNumber) {
+    RepeatedWarning(rfAESPadding, ksFormat(ksres::SAESPaddingWrong, objectNumber));
+  };
   if (load_) {
     load_->ReaderDecryptor = std::make_unique<TksReaderDecryptor>(*Decryptor);
     load_->Reader->Decryptor = load_->ReaderDecryptor.get();

@@ -164,10 +164,15 @@ void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPD
     TksPDFDecryptor* saved;
     ~DecryptorGuard() { reader.Decryptor = saved; }
   } guard{*load_->Reader, load_->Reader->Decryptor};
-  if (load_->Reader->Decryptor && Decryptor && !Decryptor->IsStreamEncrypted(stream.Dict.get())) load_->Reader->Decryptor = nullptr;
+  // Streams of another method than the reader's (embedded files under "/EFF") are read as
+  // they stand and decrypted here.
+  const bool otherMethod = load_->Reader->Decryptor && Decryptor &&
+                           Decryptor->StreamMethodFor(stream.Dict.get()) != Decryptor->StreamMethod;
+  if (otherMethod) load_->Reader->Decryptor = nullptr;
   auto readWith = [&](int64_t length) {
     load_->Reader->Seek(streamKeyword);
     stream.Data = load_->Reader->ReadStreamData(length, object.ObjectNumber, object.Generation);
+    if (otherMethod) Decryptor->DecryptData(stream.Data->Buffer(), object.ObjectNumber, object.Generation, stream.Dict.get());
     // Data found through the "endstream" search are a guess (a stream whose data hold the
     // word is cut there): that is reported, unless only the end-of-line was miscounted.
     if (load_->Reader->LastLengthFit != TksPDFStreamReader::lfRecovered) return;

@@ -31,6 +31,8 @@ constexpr TksPDFFeatureRow kFeatures[] = {
     {pfOpenType, pvPDF16, "OpenType font programs"},         // Reference 5.8, FontFile3 /OpenType
     {pfPortfolio, pvPDF17, "portfolios"},                    // Reference 8.2.4, collections
     {pfAssociatedFile, pvPDF20, "associated files"},         // ISO 32000-2 14.13, /AF
+    {pfAES128, pvPDF16, "AES-128 encryption"},               // Reference 3.5.2, /AESV2 crypt filters
+    {pfAES256, pvPDF20, "AES-256 encryption"},               // ISO 32000-2 7.6.4, revision 6 and /AESV3
 };
 static_assert(std::size(kFeatures) == pfCount, "one row per feature");
 

@@ -30,6 +30,8 @@ enum TksPDFFeature : uint8_t {
   pfOpenType,
   pfPortfolio,
   pfAssociatedFile,
+  pfAES128,
+  pfAES256,
   pfCount
 };
 static_assert(pfCount <= 32, "features are kept as bits of a 32-bit mask");

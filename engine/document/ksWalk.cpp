@@ -194,7 +194,14 @@ std::vector<TksVersionFinding> TksCustomPDFDocument::VersionFindings(TksPDFVersi
   TksVersionReport report = versionReport_;
   // What the save itself adds: streams compressed with Flate, the source's keys.
   if (Compression.Enabled && Compression.Method == 0) report.Note(FeatureBit(pfFlate), 0);
-  if (IsEncrypted && Decryptor && Decryptor->KeyLength > 5) report.Note(FeatureBit(pfKey128), 0);
+  if (IsEncryptionEnabled()) {
+    switch (OutputEncryptionLevel()) {
+      case el40bit: break;
+      case el128bit: report.Note(FeatureBit(pfKey128), 0); break;
+      case elAES128: report.Note(FeatureBit(pfAES128), 0); break;
+      case elAES256: report.Note(FeatureBit(pfAES256), 0); break;
+    }
+  }
   return report.Findings(target);
 }
 

@@ -193,7 +193,7 @@ bool TksDocumentWriter::EncryptBytesForSave(int32_t objectNumber, const TksPDFDi
   if (!doc_.IsEncryptionEnabled()) return false;
   if (!doc_.Encryptor) doc_.CreateEncryptionHandler();
   if (!doc_.Encryptor->EncryptsStream(dict)) return false;
-  encrypted = doc_.EncryptData(bytes, objectNumber);
+  encrypted = doc_.EncryptData(bytes, objectNumber, dict);
   return true;
 }
 
@@ -383,6 +383,7 @@ void TksDocumentWriter::WriteCatalog() {
   TksPDFCatalog& c = *doc_.Catalog;
   std::string body = "<<\r\n";
   catalogKeys_.clear();
+  wroteExtensions_ = false;
   auto entry = [&](std::string_view key, std::string_view value) {
     std::string line = KeyLine(key, value);
     if (!line.empty()) catalogKeys_.emplace_back(key);
@@ -400,6 +401,14 @@ void TksDocumentWriter::WriteCatalog() {
   entry("/AcroForm", ValueText(1, c.AcroForm.get()));
   entry("/OpenAction", ValueText(1, c.OpenAction.get()));
   entry("/AA", ValueText(1, c.AA.get()));
+  // AES-256 came to 1.7 as an extension before 2.0 took it in: readers of 1.7 that know
+  // the extension open the file once the catalog declares it (level 3 for revision 5, 8
+  // for revision 6).
+  wroteExtensions_ =
+      doc_.PDFVersion == pvPDF17 && doc_.IsEncryptionEnabled() && doc_.Encryptor && doc_.Encryptor->Version == 5;
+  if (wroteExtensions_)
+    entry("/Extensions", doc_.Encryptor->Revision == 5 ? "<< /ADBE << /BaseVersion /1.7 /ExtensionLevel 3 >> >>"
+                                                       : "<< /ADBE << /BaseVersion /1.7 /ExtensionLevel 8 >> >>");
   // What the catalog does not build (structure tree, language, page labels, layers, ...)
   // follows, so a conversion loses none of it.
   if (c.OtherEntries) {

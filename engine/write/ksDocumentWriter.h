@@ -39,6 +39,8 @@ class TksDocumentWriter {
   const std::vector<int64_t>& Offsets() const { return offsets_; }
   int64_t XRefPosition() const { return xrefPosition_; }
   const std::vector<std::string>& CatalogKeys() const { return catalogKeys_; }
+  // Whether the catalog declares the extension its encryption needs (never the source's).
+  bool WroteExtensions() const { return wroteExtensions_; }
   int32_t PagesWritten() const { return pagesWritten_; }
 
   static std::string KeyLine(std::string_view key, std::string_view value);
@@ -78,6 +80,7 @@ class TksDocumentWriter {
   int64_t sourceBytesSincePageRelease_ = 0;
   int64_t xrefPosition_ = -1;
   std::vector<std::string> catalogKeys_;
+  bool wroteExtensions_ = false;
   int32_t pagesWritten_ = 0;
   const TksPDFIndirectObject* metadataObject_ = nullptr;  // the catalog's /Metadata stream
 };

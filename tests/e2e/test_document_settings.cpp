@@ -256,6 +256,14 @@ TEST(DocumentSettings, EncryptionWithPasswordsAndPermissionsAsQpdfReadsIt) {
        "--allow=modify,annotation,form-fill,accessibility,document-assembly,high-resolution-printing",
        // High-resolution printing is a degree of printing: readers grant neither without print.
        "o", "u", "128 RC4 accessibility,modify,modifyannotations,modifyassembly,modifyforms,modifyother"},
+      // At a version that knows the method (below it the conversion warns, exit 3).
+      {"--pdf-version=1.6 --encrypt=aes128 --user-password=u --owner-password=o --allow=print,copy", "o", "u",
+       "128 AESv2 extract,printlow"},
+      {"--pdf-version=2.0 --encrypt=aes256 --user-password=u --owner-password=o --allow=print,annotation", "o", "u",
+       "256 AESv3 modifyannotations,printlow"},
+      // AES-256 takes any text.
+      {"--pdf-version=2.0 --encrypt=aes256 --user-password='Ж' --owner-password='密码' --allow=none", "密码", "Ж",
+       "256 AESv3 -"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -279,8 +287,8 @@ TEST(DocumentSettings, EncryptionWithPasswordsAndPermissionsAsQpdfReadsIt) {
   CliRun cyrillic = Convert(dir, "--encrypt=128 --user-password='Ж' " + Quote(in) + " " + Quote(dir.Path("zh.pdf")));
   EXPECT_EQ(cyrillic.status, 1);
   EXPECT_EQ(cyrillic.err.substr(0, cyrillic.err.find('\n')),
-            "pagewright-convert: --user-password holds characters that 40- and 128-bit encryption cannot take (only "
-            "those of Windows-1252)");
+            "pagewright-convert: --user-password holds characters that RC4 and AES-128 encryption cannot take (only "
+            "those of Windows-1252; aes256 takes any)");
   EXPECT_FALSE(fs::exists(dir.Path("zh.pdf")));
 }
 
@@ -306,22 +314,49 @@ TEST(DocumentSettings, EncryptedSourceKeepsWhatIsNotGivenAndDecryptsOnlyForTheOw
   }
 }
 
+// The owner password of an AES-256 file does not give its user password: changed settings
+// keep the user's part of the keys, and a level that would need new ones is refused.
+TEST(DocumentSettings, AES256OwnerChangesKeepTheUnknownUserPassword) {
+  TempDir dir;
+  const std::string in = std::string(PW_CORPUS_DIR) + "/qpdf_enc-XI-R6_V5_U_view_O_master.pdf";  // view, master
+  CliRun r = Convert(dir, "--password=master --encrypt=aes256 --allow=print " + Quote(in) + " " +
+                              Quote(dir.Path("256.pdf")));
+  ASSERT_EQ(r.status, 3) << r.err;  // the declared 1.7 predates AES-256
+  for (const char* password : {"view", "master"}) EXPECT_EQ(QpdfEncryption(dir.Path("256.pdf"), password), "256 AESv3 printlow");
+  r = Convert(dir, "--password=master --encrypt=aes128 " + Quote(in) + " " + Quote(dir.Path("128.pdf")));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err,
+            "pagewright-convert: The user password of this file is not known (the owner password opened it): give the "
+            "user password to change its encryption\n");
+  EXPECT_FALSE(fs::exists(dir.Path("128.pdf")));
+  // With the user password given, new keys of any level.
+  r = Convert(dir, "--password=master --encrypt=aes128 --user-password=view " + Quote(in) + " " +
+                       Quote(dir.Path("128.pdf")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(QpdfEncryption(dir.Path("128.pdf"), "view"), testing::StartsWith("128 AESv2 "));
+  EXPECT_THAT(QpdfEncryption(dir.Path("128.pdf"), "master"), testing::StartsWith("128 AESv2 "));
+}
+
 TEST(DocumentSettings, WrongEncryptionOptionsAreUsageErrors) {
   TempDir dir;
   const std::string in = dir.File("in.pdf", Source());
   const struct {
     std::string args, message;
   } cases[] = {
-      {"--encrypt=256", "--encrypt takes 40 or 128 (bits), not '256'"},
+      {"--encrypt=256", "--encrypt takes 40 or 128 (RC4 bits), aes128 or aes256, not '256'"},
       {"--encrypt=40 --decrypt", "--encrypt and --decrypt exclude each other"},
-      {"--allow=print", "--user-password, --owner-password and --allow go with --encrypt=40|128"},
-      {"--owner-password=o", "--user-password, --owner-password and --allow go with --encrypt=40|128"},
+      {"--allow=print", "--user-password, --owner-password and --allow go with --encrypt=40|128|aes128|aes256"},
+      {"--owner-password=o", "--user-password, --owner-password and --allow go with --encrypt=40|128|aes128|aes256"},
+      // Checked against the level whatever the order.
+      {"--owner-password='ключ' --encrypt=aes128",
+       "--owner-password holds characters that RC4 and AES-128 encryption cannot take (only those of "
+       "Windows-1252; aes256 takes any)"},
       {"--encrypt=40 --allow=print,fill",
        "unknown permission 'fill' in --allow (all, none or a list of copy, modify, print, annotation, form-fill, "
        "accessibility, document-assembly, high-resolution-printing)"},
       {"--encrypt=40 --owner-password='ключ'",
-       "--owner-password holds characters that 40- and 128-bit encryption cannot take (only those of "
-       "Windows-1252)"},
+       "--owner-password holds characters that RC4 and AES-128 encryption cannot take (only those of "
+       "Windows-1252; aes256 takes any)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);

@@ -196,6 +196,8 @@ const std::map<std::string, std::vector<std::string>> kEvidence = {
     {"associated files", {"/AF\""}},
     {"Unicode text strings", {"u:"}},
     {"encryption keys over 40 bits", {"/Encrypt"}},
+    {"AES-128 encryption", {"/AESV2"}},
+    {"AES-256 encryption", {"/AESV3"}},
 };
 
 TEST(VersionReport, CorpusFindingsAreBackedByTheFile) {

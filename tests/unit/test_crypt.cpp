@@ -1,6 +1,7 @@
 // The security handler: key derivation, password checks, permissions, settings lock,
 // per-object encryption. Expected values were computed independently (RC4 and MD5
-// of the published algorithms in a short script) or taken from real encrypted files.
+// of the published algorithms in a short script; the AES values by
+// tests/support/make_crypt_vectors.py) or taken from real encrypted files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 
 #include "compat/ksClasses.h"
 #include "crypt/ksPDFCrypt.h"
+#include "ksPlatform.h"
 
 namespace {
 
@@ -25,10 +27,14 @@ struct DictShape {
   int v = 0, r = 0, length = 0;  // 0: entry absent
   std::string o, u;              // hexadecimal
   int64_t p = -4;
-  std::string extra;             // "cf-v2", "cf-aes", "identity-streams", "no-metadata"
+  std::string extra;             // "cf-v2", "cf-aes", "cf-aesv3", "identity-streams", "no-metadata"
+};
+// Revisions 5 and 6 add these (hexadecimal; empty: absent).
+struct V5Entries {
+  std::string oe, ue, perms;
 };
 
-std::unique_ptr<TksPDFDictObject> MakeDict(const DictShape& s) {
+std::unique_ptr<TksPDFDictObject> MakeDict(const DictShape& s, const V5Entries& v5 = V5Entries()) {
   auto d = std::make_unique<TksPDFDictObject>();
   d->AddName("/Filter", "/Standard");
   if (s.v) d->AddInteger("/V", s.v);
@@ -39,8 +45,8 @@ std::unique_ptr<TksPDFDictObject> MakeDict(const DictShape& s) {
   d->AddInt64("/P", s.p);
   if (!s.extra.empty()) {
     auto filter = std::make_unique<TksPDFDictObject>();
-    filter->AddName("/CFM", s.extra == "cf-aes" ? "/AESV2" : "/V2");
-    filter->AddInteger("/Length", 16);
+    filter->AddName("/CFM", s.extra == "cf-aes" ? "/AESV2" : s.extra == "cf-aesv3" ? "/AESV3" : "/V2");
+    filter->AddInteger("/Length", s.extra == "cf-aesv3" ? 32 : 16);
     auto cf = std::make_unique<TksPDFDictObject>();
     cf->AddObject("/StdCF", std::move(filter));
     d->AddObject("/CF", std::move(cf));
@@ -48,6 +54,8 @@ std::unique_ptr<TksPDFDictObject> MakeDict(const DictShape& s) {
     d->AddName("/StrF", "/StdCF");
     if (s.extra == "no-metadata") d->AddObject("/EncryptMetadata", std::make_unique<TksPDFBooleanObject>(false));
   }
+  for (const auto& [key, hex] : {std::pair{"/OE", &v5.oe}, std::pair{"/UE", &v5.ue}, std::pair{"/Perms", &v5.perms}})
+    if (!hex->empty()) d->AddObject(key, std::make_unique<TksPDFStringObject>("<" + *hex + ">", true));
   return d;
 }
 
@@ -421,25 +429,39 @@ struct DictErrorCase {
   const char* name;
   DictShape dict;
   const char* message;
+  V5Entries v5;
 };
 
-const char* kAES = "The document is encrypted with AES, which is not supported (RC4 only)";
 const std::string kKey64(64, 'A');
+const std::string kKey96(96, 'A');
 
 TEST(Crypt, EncryptionDictionaryErrors) {
   const DictErrorCase cases[] = {
-      {"V5", {5, 5, 256, kKey64, kKey64, -4, ""}, kAES},
-      {"R6", {0, 6, 0, kKey64, kKey64, -4, ""}, kAES},
-      {"AESV2", {4, 4, 128, kKey64, kKey64, -4, "cf-aes"}, kAES},
-      {"V3", {3, 3, 128, kKey64, kKey64, -4, ""}, "Unsupported encryption version (/V 3)"},
-      {"OddLength", {2, 3, 44, kKey64, kKey64, -4, ""}, "Invalid encryption key length (44 bits)"},
-      {"LongLength", {2, 3, 256, kKey64, kKey64, -4, ""}, "Invalid encryption key length (256 bits)"},
-      {"ShortO", {2, 3, 128, "00", kKey64, -4, ""}, "Invalid Owner Key."},
-      {"EmptyO", {2, 3, 128, "", kKey64, -4, ""}, "Invalid Owner Key."},
-      {"EmptyU", {2, 3, 128, kKey64, "", -4, ""}, "Invalid User Key."},
+      {"R7", {5, 7, 256, kKey96, kKey96, -4, "cf-aesv3"}, "Unsupported revision of the security handler (/R 7)",
+       {kKey64, kKey64, ""}},
+      {"R6UnderV4", {4, 6, 128, kKey96, kKey96, -4, "cf-aes"}, "Unsupported revision of the security handler (/R 6)",
+       {}},
+      {"R4UnderV5", {5, 4, 256, kKey96, kKey96, -4, "cf-aesv3"},
+       "Unsupported revision of the security handler (/R 4)", {}},
+      {"V6", {6, 6, 256, kKey96, kKey96, -4, ""}, "Unsupported encryption version (/V 6)", {}},
+      {"ShortOAt6", {5, 6, 256, kKey64, kKey96, -4, "cf-aesv3"}, "Invalid Owner Key.", {kKey64, kKey64, ""}},
+      {"ShortUAt6", {5, 6, 256, kKey96, kKey64, -4, "cf-aesv3"}, "Invalid User Key.", {kKey64, kKey64, ""}},
+      {"NoOE", {5, 6, 256, kKey96, kKey96, -4, "cf-aesv3"}, "Invalid Owner Key.", {"", kKey64, ""}},
+      {"ShortUE", {5, 6, 256, kKey96, kKey96, -4, "cf-aesv3"}, "Invalid User Key.", {kKey64, "00", ""}},
+      // Methods keyed on the other key length.
+      {"RC4UnderV5", {5, 6, 256, kKey96, kKey96, -4, "cf-v2"}, "Unsupported encryption method (V2)", {kKey64, kKey64, ""}},
+      {"AESV2UnderV5", {5, 6, 256, kKey96, kKey96, -4, "cf-aes"}, "Unsupported encryption method (AESV2)",
+       {kKey64, kKey64, ""}},
+      {"AESV3UnderV4", {4, 4, 128, kKey64, kKey64, -4, "cf-aesv3"}, "Unsupported encryption method (AESV3)", {}},
+      {"V3", {3, 3, 128, kKey64, kKey64, -4, ""}, "Unsupported encryption version (/V 3)", {}},
+      {"OddLength", {2, 3, 44, kKey64, kKey64, -4, ""}, "Invalid encryption key length (44 bits)", {}},
+      {"LongLength", {2, 3, 256, kKey64, kKey64, -4, ""}, "Invalid encryption key length (256 bits)", {}},
+      {"ShortO", {2, 3, 128, "00", kKey64, -4, ""}, "Invalid Owner Key.", {}},
+      {"EmptyO", {2, 3, 128, "", kKey64, -4, ""}, "Invalid Owner Key.", {}},
+      {"EmptyU", {2, 3, 128, kKey64, "", -4, ""}, "Invalid User Key.", {}},
   };
   for (const auto& c : cases) {
-    auto dict = MakeDict(c.dict);
+    auto dict = MakeDict(c.dict, c.v5);
     TksPDFDecrypt decrypt;
     EXPECT_THAT([&] { decrypt.ReadEncryptionData(*dict, nullptr); }, ThrowsMessage<Exception>(StrEq(c.message)))
         << c.name;
@@ -748,6 +770,369 @@ TEST(Crypt, SourceKeysKeepWhatTheCryptFiltersLeaveInClear) {
     EXPECT_THAT(ObjectToText(handler.BuildEncryptionDictionary().get()),
                 testing::HasSubstr("/StmF /Identity\r\n/StrF /StdCF\r\n"));
   }
+}
+
+
+// ---- AES ----
+
+// The hash of revisions 5 and 6 against tests/support/make_crypt_vectors.py.
+TEST(CryptAES, PasswordHashMatchesIndependentValues) {
+  const struct {
+    int revision;
+    std::string password, salt, userKey, hash;  // hexadecimal
+  } cases[] = {
+      {6, "", "0000000000000000", "", "439FEBA099A63D0D035A1E5FB67FF307329189584956425AFF2D3BD3D15EDC60"},
+      {6, "75736572", "0001020304050607", "", "731758C09C8B0160A34721D18BDD24220ABADA0070AA3F05B8103FD5B8D05F17"},
+      {6, "6F776E6572", "08090A0B0C0D0E0F",
+       "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F202122232425262728292A2B2C2D2E2F",
+       "400C13628B144FE2FBB850B65729E9ECB63C00FBB817C685725F25DE85AF0521"},
+      {6, "70C3A4737377C3B67264", "73616C7473616C74", "", "669AF84A429F367EFD68295085222AC5755682E7B826ACF353C1E31B231070B9"},
+      // 200 bytes: only the first 127 count.
+      {6, Hex(std::string(200, 'x')), "3132333435363738", "",
+       "E51AF489812DDC093EF22E92093B1A7D1944F175E4DE3385361A5D950B55EDE0"},
+      {5, "62617A", "6162636465666768", "", "2E1BD5C8A51DD8AE0DA24F5E86F7899004A79D8C5D56343707C9C747B17C944C"},
+      {5, "666F6F", "4142434445464748",
+       "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F202122232425262728292A2B2C2D2E2F",
+       "A048D0E95DDE896F196889AC40402A533320FB9AF7892A4ADD2FD8673434B119"},
+  };
+  for (const auto& c : cases) {
+    const auto hash = kscrypt::PasswordHash(c.revision, FromHex(c.password), FromHex(c.salt), FromHex(c.userKey));
+    EXPECT_EQ(Hex(kscrypt::View(hash.data(), 32)), c.hash) << c.revision << " " << c.password.substr(0, 20);
+  }
+}
+
+// Examples of the SASLprep profile's own description, and the 127-byte cut.
+TEST(CryptAES, PasswordsArePreparedAndCut) {
+  const std::pair<std::u16string, std::string> cases[] = {
+      {u"I\u00ADX", "IX"},                 // soft hyphen mapped to nothing
+      {u"user", "user"},
+      {u"USER", "USER"},                   // no case folding
+      {u"\u00AA", "a"},                    // NFKC
+      {u"\u2168", "IX"},                   // NFKC
+      {u"a\u00A0b", "a b"},                // other spaces become the space
+      {u"\u0007", "\x07"},                 // prohibited: keyed on as typed
+      {u"p\u00e4ss", "p\xC3\xA4ss"},
+  };
+  for (const auto& [typed, prepared] : cases) EXPECT_EQ(kscrypt::PreparePassword(typed), prepared) << Hex(prepared);
+  EXPECT_EQ(kscrypt::PreparePassword(std::u16string(200, u'a')), std::string(127, 'a'));
+  // A character cut in the middle stays cut: readers key on the first 127 bytes.
+  EXPECT_EQ(kscrypt::PreparePassword(std::u16string(64, u'\u00e9')).size(), 127u);
+  using V = std::vector<std::string>;
+  EXPECT_EQ(TksPDFDecrypt::PasswordCandidates(u"I\u00ADX", 6), (V{"IX", "I\xC2\xADX"}));
+  EXPECT_EQ(TksPDFDecrypt::PasswordCandidates(u"\u0416", 5), (V{"\xD0\x96"}));
+}
+
+// Dictionaries of revisions 6 and 5 made by tests/support/make_crypt_vectors.py: user "u",
+// owner "o", file key 00..1F, /P -3884.
+std::unique_ptr<TksPDFDictObject> GeneratedV5(int revision, int64_t p = -3884, const char* perms = "AFDA9845019E0D8C6020846DEB85AC87") {
+  if (revision == 6)
+    return MakeDict({5, 6, 256,
+                     "416F99332091A6DAA7506B7EDE2550293E16AC240953257D046C2744D32B5D7633333333333333334444444444444444",
+                     "4A70B474273CC9566CF0B71B8AFFDBBB6930304B56B3C7C7DD64B5341F64E71B11111111111111112222222222222222",
+                     p, "cf-aesv3"},
+                    {"609D30A151D19F271137BE17AE587ADAEF41DC5CC8301B9B659807B04213F0AF",
+                     "03AA19ED64146E9B27F848861F6484A606CC33A259196B44B359F3313894DA86", perms});
+  return MakeDict({5, 5, 256,
+                   "9CE60B6A3C594279D0EEE7CB85F2ED96BAABED5F4A11F606FFFD0C7691AE6EE133333333333333334444444444444444",
+                   "C2D2E466FD7ED5CAC58DFDB01B996EB5358DB72E02ADE892514B850F9729C89F11111111111111112222222222222222",
+                   p, "cf-aesv3"},
+                  {"669F21F1C1FA824880984F31F465A0FF34CA889ABF635B068A833393809644E7",
+                   "21807002F19029E50A88E93C4F8871256578850063CD52A54A4A7A21DA62542A", perms});
+}
+
+TEST(CryptAES, Revisions5And6OpenWithEitherPasswordAndGiveTheFileKey) {
+  for (int revision : {6, 5}) {
+    for (const auto& [password, owner] : {std::pair{u"u", false}, std::pair{u"o", true}}) {
+      SCOPED_TRACE(std::to_string(revision) + (owner ? " owner" : " user"));
+      auto dict = GeneratedV5(revision);
+      TksPDFDecrypt decrypt;
+      decrypt.ReadEncryptionData(*dict, nullptr);
+      EXPECT_EQ(decrypt.Level, elAES256);
+      EXPECT_EQ(decrypt.StreamMethod, kscrypt::cmAESV3);
+      TksPDFEncryptionSettings settings;
+      ASSERT_TRUE(decrypt.Authenticate(settings, password));
+      EXPECT_EQ(decrypt.IsOwner, owner);
+      EXPECT_EQ(decrypt.UserPasswordKnown, !owner);  // the owner open cannot learn it
+      EXPECT_FALSE(decrypt.PermsMismatch);
+      EXPECT_EQ(Hex(kscrypt::View(decrypt.Key.data(), 32)),
+                "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F");
+      EXPECT_EQ(settings.Level(), elAES256);
+      EXPECT_EQ(settings.UserPermissions(), (TksUserPermissions{AllowPrint, AllowCopy}));
+      std::string s = FromHex("A0A1A2A3A4A5A6A7A8A9AAABACADAEAF75734D749521521DB9916CA5D2D16CCF");
+      decrypt.DecryptString(s, 99, 7);  // one key for every object
+      EXPECT_EQ(s, "Hello, world");
+      TksPDFEncryptionSettings unused;
+      EXPECT_FALSE(decrypt.Authenticate(unused, u"U"));
+    }
+  }
+}
+
+TEST(CryptAES, PermsThatDoNotMatchAreOnlyNoted) {
+  auto dict = GeneratedV5(6, -3904);  // /Perms says -3884
+  TksPDFDecrypt decrypt;
+  decrypt.ReadEncryptionData(*dict, nullptr);
+  EXPECT_EQ(decrypt.CheckUserPassword("u"), 0);
+  EXPECT_TRUE(decrypt.PermsMismatch);
+  auto none = GeneratedV5(6, -3884, "");
+  TksPDFDecrypt other;
+  other.ReadEncryptionData(*none, nullptr);
+  std::string user;
+  EXPECT_EQ(other.CheckOwnerPassword("o", user), 0);
+  EXPECT_TRUE(other.PermsMismatch);
+}
+
+// Revision 4 with AESV2 crypt filters from the generator: user "reader", owner "boss".
+TEST(CryptAES, Revision4WithAESV2) {
+  DictShape shape{4, 4, 128, "EEECFEB40767E6E447D16D65E2277349937D0650D26FBA43CCAA77F0EC09B5CD",
+                  "FAA4BD4D58779B860A2EF85D51260A4800000000000000000000000000000000", -1028, "cf-aes"};
+  auto dict = MakeDict(shape);
+  auto id = MakeID("000102030405060708090A0B0C0D0E0F");
+  TksPDFDecrypt decrypt;
+  decrypt.ReadEncryptionData(*dict, id.get());
+  EXPECT_EQ(decrypt.Level, elAES128);
+  EXPECT_EQ(decrypt.KeyLength, 16);
+  std::vector<int32_t> badPadding;
+  decrypt.OnBadPadding = [&](int32_t n) { badPadding.push_back(n); };
+  ASSERT_EQ(decrypt.CheckUserPassword("reader"), 0);
+  EXPECT_EQ(Hex(kscrypt::View(decrypt.Key.data(), 16)), "CF00D4C17A5DC746F827A94D5BBCFA59");
+  std::string user;
+  ASSERT_EQ(decrypt.CheckOwnerPassword("boss", user), 0);
+  EXPECT_EQ(user, "reader");
+
+  const struct {
+    const char* hex;
+    std::string plain;
+    bool padded;
+  } cases[] = {
+      {"A0A1A2A3A4A5A6A7A8A9AAABACADAEAF302102DF36699A22BC495A53DA05BCDB", "Secret text", true},
+      // A whole block of data gets a whole block of padding.
+      {"A0A1A2A3A4A5A6A7A8A9AAABACADAEAF4DE86942B7EE33F97C58E58167E2CD9F1E904C0CC9383E8C8D5EC1D3AB0D24C4",
+       "sixteen bytes!!!", true},
+      // No padding: kept as decrypted, and told.
+      {"A0A1A2A3A4A5A6A7A8A9AAABACADAEAFC055BC0E949DAECEA98FC353149420F0", "no padding here!", false},
+      // A tail short of a block is dropped.
+      {"A0A1A2A3A4A5A6A7A8A9AAABACADAEAF302102DF36699A22BC495A53DA05BCDB0102", "Secret text", false},
+      // Less than a vector and a block is no data.
+      {"A0A1A2A3A4A5A6A7A8A9AAABACADAEAF3021", "", false},
+  };
+  for (const auto& c : cases) {
+    badPadding.clear();
+    std::string s = FromHex(c.hex);
+    decrypt.DecryptString(s, 12, 3);
+    EXPECT_EQ(s, c.plain) << c.hex;
+    EXPECT_EQ(badPadding, c.padded ? std::vector<int32_t>{} : std::vector<int32_t>{12}) << c.hex;
+    const std::string bytes = FromHex(c.hex);
+    std::vector<uint8_t> stream(bytes.begin(), bytes.end());
+    decrypt.DecryptData(stream, 12, 3);
+    EXPECT_EQ(std::string(stream.begin(), stream.end()), c.plain);
+  }
+}
+
+// Real dictionaries of the corpus's AES files; the keys are what qpdf --show-encryption-key
+// gives with the same passwords.
+TEST(CryptAES, RealFilesOpenWithTheirPasswords) {
+  const struct {
+    const char* name;
+    DictShape dict;
+    V5Entries v5;
+    std::string id;  // bytes of /ID[0]
+    const char* user;
+    const char* owner;
+    const char* key;
+  } cases[] = {
+      {"pdfium_encrypted",
+       {4, 4, 128, "f4dac5619702f34666f7e8e1af03e4660072a021cdf7ec908bdb3c78f9c9633c",
+        "3a15f3b2387a77be7080464022951ed100000000000000000000000000000000", -3392, "cf-aes"},
+       {},
+       FromHex("1b0fd0f5e29ad84dbf67775e9e3b009f"), "1234", "5678", "4A9D7EFAACD921559D32EBD68FFCB782"},
+      // /U of 16 bytes and a literal /ID.
+      {"qpdf_short-O-U",
+       {4, 4, 128, "e9aa816e7e5861b853c9259303e9cbd1135453cc10e93f73a5c740de28649a75",
+        "82f858c956fc27a1d051b09b9fb19b72", -4, "cf-aes"},
+       {},
+       "5e72c1f40c8d84a2", "19723102477", "19723102477", "C2D332AC7C641021D32D21771469C237"},
+      {"pdfminer_aes-256 (revision 5)",
+       {5, 5, 256, "c57e3c2eda16be5b842ec6de91316f7d1893df7a06159f4e9bc331dcfca1cbb6d73873ec17f7c10e27b8d2cf38c972c7",
+        "b3ec8a57ee4c3f2cbc4226e0590188d8e956ce332b67f8ad1ab75537e5efb49558881c7cf9badf3bb407b2135433f9bc", -4,
+        "cf-aesv3"},
+       {"5bce31c2255a315180dc0e944879d5de2d62e3230f4cbf0a36d3b82b51fa50e7",
+        "79d14e4809c35d601061bdd8c654c3cd7d49d051ad21c4c309043903e2f71f08", "570003d1b373c91d135899a5c48137fd"},
+       "", "baz", "foo", "5250E6E3F7B07091B017F36F36312D5574F84B32F2DE934A42C0F8068928D0AA"},
+      {"pdfjs_issue6010_1",
+       {5, 6, 256, "0410e9f436e2d628ab5423b8f383898f136b365051e98e920a9ae8e3604094b51a24efbe4bfeeb9d1065c0f9204684e2",
+        "efe9cb2034c934f59a7e3e57856e542dfb3a84c6f87d7c58537666322c1738df9b5e972cea7d77a387330cdcddfd0790", -4,
+        "cf-aesv3"},
+       {"c53fd14f839debe69d281e51b81335460bfde952135682c64ad2ff2c1c5659f6",
+        "4562ee6c70b74bc3357fb1504caddcfac9030146714915f6443c9d803ef83cf4", "d7ecc0ef11a70d1031d60fe96f188b75"},
+       "", "abc", "owner", "058BA1AAB4F7ACD58C8CFA156680A3D525B916518794DA7E8B2E360B6ED04F9A"},
+      // "/O" and "/U" of 127 bytes, zeros after the 48 that count.
+      {"qpdf_enc-XI-R6",
+       {5, 6, 256,
+        "3dec4da2ebc9ce7f36a48ebb50c59692097cc73e60c02dd697ede933130337eb5d1eabe88863dd415f73175c9aa777be" +
+            std::string(158, '0'),
+        "2fa09f7750947a91aa85899f3197fd0d88ff8ad743c962030fa4ae61662bcf632bd3a8dad2ea7bd18e696b705ee7bf5f" +
+            std::string(158, '0'),
+        -3076, "cf-aesv3"},
+       {"dbe23f220ee17fc7079a80fc8df67c450bb5f69d488ca607315e7102a3235aec",
+        "03506811fe2544e3bbc945feaa9bba18fb4a96961e1056b20397cc3b6891d6cd", "711a56949c0f9f11307e8405063bcfed"},
+       "", "view", "master", "99B8C28EAEEBAC3FB51195EA44E41C7B9705CC982344ADA5851DAF808EB7D42F"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto dict = MakeDict(c.dict, c.v5);
+    std::unique_ptr<TksPDFArrayObject> id;
+    if (!c.id.empty()) {
+      id = std::make_unique<TksPDFArrayObject>();
+      id->Add(std::make_unique<TksPDFStringObject>("<" + Hex(c.id) + ">", true));
+    }
+    for (const char* password : {c.user, c.owner}) {
+      TksPDFDecrypt decrypt;
+      decrypt.ReadEncryptionData(*dict, id.get());
+      TksPDFEncryptionSettings settings;
+      ASSERT_TRUE(decrypt.AuthenticateBytes(settings, password)) << password;
+      EXPECT_EQ(decrypt.IsOwner, std::string(password) == c.owner);
+      EXPECT_EQ(Hex(kscrypt::View(decrypt.Key.data(), static_cast<size_t>(decrypt.KeyLength))), c.key);
+      EXPECT_FALSE(decrypt.PermsMismatch);
+      TksPDFEncryptionSettings unused;
+      EXPECT_FALSE(decrypt.AuthenticateBytes(unused, "wrong"));
+    }
+  }
+}
+
+// New keys for the AES levels: the dictionary names the method, both passwords open it
+// (a Unicode one at AES-256), and what the handler encrypts decrypts again.
+TEST(CryptAES, NewKeysOpenAndRoundTrip) {
+  for (auto level : {elAES128, elAES256}) {
+    SCOPED_TRACE(int(level));
+    const std::u16string user = level == elAES256 ? u"\u043F\u0430\u0440\u043E\u043B\u044C" : u"Gast";
+    TksPDFEncryptionSettings settings;
+    settings.SetLevel(level);
+    settings.SetOwnerPassword("Chef");
+    settings.SetUserPassword(level == elAES256 ? ksplatform::Utf16ToUtf8(user) : "Gast");
+    settings.SetUserPermissions({AllowPrint, AllowFormFill});
+    TksPDFEncryption handler("Output1.pdf", settings, "D:2020");
+    auto dict = handler.BuildEncryptionDictionary();
+    const std::string text = ObjectToText(dict.get());
+    if (level == elAES128) {
+      EXPECT_THAT(text, testing::EndsWith("/P -3644\r\n/V 4\r\n/R 4\r\n/Length 128\r\n/CF <<\r\n/StdCF <<\r\n"
+                                          "/CFM /AESV2\r\n/AuthEvent /DocOpen\r\n/Length 16\r\n>>\r\n>>\r\n"
+                                          "/StmF /StdCF\r\n/StrF /StdCF\r\n>>"));
+    } else {
+      EXPECT_THAT(text, testing::HasSubstr("/P -3644\r\n/V 5\r\n/R 6\r\n/Length 256\r\n/CF <<\r\n/StdCF <<\r\n"
+                                           "/CFM /AESV3\r\n/AuthEvent /DocOpen\r\n/Length 32\r\n>>\r\n>>\r\n"
+                                           "/StmF /StdCF\r\n/StrF /StdCF\r\n/OE <"));
+      EXPECT_EQ(AsString(dict->Lookup("/O"))->Bytes().size(), 48u);
+      EXPECT_EQ(AsString(dict->Lookup("/UE"))->Bytes().size(), 32u);
+      EXPECT_EQ(AsString(dict->Lookup("/Perms"))->Bytes().size(), 16u);
+    }
+    for (const auto& [typed, owner] : {std::pair{user, false}, std::pair{std::u16string(u"Chef"), true}}) {
+      TksPDFDecrypt decrypt;
+      decrypt.ReadEncryptionData(*dict, handler.BuildIDArray().get());
+      TksPDFEncryptionSettings opened;
+      ASSERT_TRUE(decrypt.Authenticate(opened, typed));
+      EXPECT_EQ(decrypt.IsOwner, owner);
+      EXPECT_FALSE(decrypt.PermsMismatch);
+      EXPECT_EQ(decrypt.Level, level);
+      EXPECT_EQ(opened.UserPermissions(), (TksUserPermissions{AllowPrint, AllowFormFill}));
+      for (const std::string& plain : {std::string(), std::string("x"), std::string(16, 'b'), std::string(1000, '\0')}) {
+        std::string s = handler.Encrypt(plain, 42);
+        EXPECT_EQ(s.size(), 16 + (plain.size() / 16 + 1) * 16);  // vector, then padded to whole blocks
+        decrypt.DecryptString(s, 42, 0);
+        EXPECT_EQ(s, plain);
+      }
+      TksPDFDictObject streamDict;
+      std::vector<uint8_t> stream;
+      const std::string data = handler.Encrypt("stream data", 9, 0, &streamDict);
+      stream.assign(data.begin(), data.end());
+      decrypt.DecryptData(stream, 9, 0, &streamDict);
+      EXPECT_EQ(std::string(stream.begin(), stream.end()), "stream data");
+    }
+    // Each object's vector is new: the same text never encrypts to the same bytes.
+    EXPECT_NE(handler.Encrypt("same", 1), handler.Encrypt("same", 1));
+  }
+}
+
+// An AES source keeps its dictionary exactly: every entry the passwords were checked
+// against stays, whichever password opened it.
+TEST(CryptAES, SourceDictionaryIsWrittenBackAsItIs) {
+  for (int revision : {6, 5}) {
+    auto dict = GeneratedV5(revision);
+    dict->AddName("/SubFilter", "/Kept");
+    for (const char* password : {"u", "o"}) {
+      TksPDFDecrypt source;
+      source.ReadEncryptionData(*dict, nullptr);
+      TksPDFEncryptionSettings settings;
+      ASSERT_TRUE(source.AuthenticateBytes(settings, password));
+      TksPDFEncryption handler(source);
+      EXPECT_EQ(ObjectToText(handler.BuildEncryptionDictionary().get()), ObjectToText(dict.get()));
+      EXPECT_EQ(handler.BuildIDArray(), nullptr);
+      EXPECT_EQ(handler.OutputLevel(), elAES256);
+      std::string s = handler.Encrypt("Hello", 7);
+      source.DecryptString(s, 7, 0);
+      EXPECT_EQ(s, "Hello");
+    }
+  }
+}
+
+// The owner of an AES-256 file changes its permissions and owner password without
+// knowing the user password: the user's part of the keys stays, so it still opens.
+TEST(CryptAES, OwnerChangesKeepTheUnknownUserPassword) {
+  for (int revision : {6, 5}) {
+    auto dict = GeneratedV5(revision);
+    TksPDFDecrypt source;
+    source.ReadEncryptionData(*dict, nullptr);
+    TksPDFEncryptionSettings settings;
+    ASSERT_TRUE(source.AuthenticateBytes(settings, "o"));
+    ASSERT_FALSE(source.UserPasswordKnown);
+    settings.SetOwnerPassword("new owner");
+    settings.SetUserPermissions({AllowCopy});
+    TksPDFEncryption handler(source, settings);
+    auto written = handler.BuildEncryptionDictionary();
+    EXPECT_EQ(AsString(written->Lookup("/U"))->Bytes(), AsString(dict->Lookup("/U"))->Bytes());
+    EXPECT_EQ(AsString(written->Lookup("/UE"))->Bytes(), AsString(dict->Lookup("/UE"))->Bytes());
+    EXPECT_EQ(ObjectToText(written->Lookup("/R")), std::to_string(revision));
+    for (const auto& [password, owner] : {std::pair{"u", false}, std::pair{"new owner", true}}) {
+      TksPDFDecrypt reopened;
+      reopened.ReadEncryptionData(*written, nullptr);
+      TksPDFEncryptionSettings again;
+      ASSERT_TRUE(reopened.AuthenticateBytes(again, password)) << password;
+      EXPECT_EQ(reopened.IsOwner, owner);
+      EXPECT_FALSE(reopened.PermsMismatch);
+      EXPECT_EQ(reopened.Key, source.Key);
+      EXPECT_EQ(again.UserPermissions(), TksUserPermissions{AllowCopy});
+    }
+    TksPDFDecrypt old;
+    old.ReadEncryptionData(*written, nullptr);
+    std::string unused;
+    EXPECT_EQ(old.CheckOwnerPassword("o", unused), -1);
+  }
+}
+
+// Embedded files follow "/EFF", metadata "/EncryptMetadata", cross-reference streams
+// nothing, other streams "/StmF".
+TEST(CryptAES, StreamMethodsByKind) {
+  auto dict = GeneratedV5(6);
+  auto none = std::make_unique<TksPDFDictObject>();
+  none->AddName("/CFM", "/None");
+  AsDict(dict->Lookup("/CF"))->AddObject("/Files", std::move(none));
+  dict->AddName("/EFF", "/Files");
+  dict->SetName("/StrF", "/Identity");
+  dict->AddObject("/EncryptMetadata", std::make_unique<TksPDFBooleanObject>(false));
+  TksPDFDecrypt decrypt;
+  decrypt.ReadEncryptionData(*dict, nullptr);
+  const std::pair<const char*, kscrypt::TksCryptMethod> cases[] = {
+      {"/Page", kscrypt::cmAESV3}, {"/EmbeddedFile", kscrypt::cmIdentity}, {"/Metadata", kscrypt::cmIdentity},
+      {"/XRef", kscrypt::cmIdentity}};
+  for (const auto& [type, method] : cases) {
+    TksPDFDictObject d;
+    d.AddName("/Type", type);
+    EXPECT_EQ(decrypt.StreamMethodFor(&d), method) << type;
+  }
+  EXPECT_FALSE(decrypt.AreStringsEncrypted());
+  dict->SetName("/EFF", "/Missing");
+  TksPDFDecrypt other;
+  EXPECT_THAT([&] { other.ReadEncryptionData(*dict, nullptr); },
+              ThrowsMessage<Exception>(StrEq("Unsupported encryption method (Missing)")));
 }
 
 }  // namespace

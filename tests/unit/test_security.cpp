@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <functional>
 
@@ -121,7 +122,9 @@ TEST_P(OpenEncrypted, PasswordDecidesStateAndPermissions) {
   EXPECT_TRUE(doc.Encryption().Enabled());
   EXPECT_EQ(doc.Encryption().Level(), c.protection.level);
   EXPECT_EQ(doc.Encryption().UserPermissions(), c.permissions);
-  EXPECT_EQ(doc.Encryption().UserPassword(), c.protection.user);
+  // The owner password of AES-256 does not give the user password.
+  const bool userKnown = !(c.owner && c.protection.level == elAES256);
+  EXPECT_EQ(doc.Encryption().UserPassword(), userKnown ? c.protection.user : "");
   if (c.owner) {
     EXPECT_TRUE(doc.Encryption().AllowChange());
     EXPECT_EQ(doc.Encryption().OwnerPassword(), c.protection.owner.empty() ? c.protection.user : c.protection.owner);
@@ -152,7 +155,17 @@ INSTANTIATE_TEST_SUITE_P(
                  u"\u5bc6\u7801", true, true, kPrintOnly},
         OpenCase{"ansi-user", {el40bit, "p\xE4ssw\xF6rd", "o", kPrintOnly}, u"p\u00e4ssw\u00f6rd", true, false,
                  kPrintOnly40},
-        OpenCase{"wrong", {el128bit, "u", "o", kPrintOnly}, u"x", false, false, {}}),
+        OpenCase{"wrong", {el128bit, "u", "o", kPrintOnly}, u"x", false, false, {}},
+        OpenCase{"userAES128", {elAES128, "u", "o", kPrintOnly}, u"u", true, false, kPrintOnly},
+        OpenCase{"ownerAES128", {elAES128, "u", "o", kPrintOnly}, u"o", true, true, kPrintOnly},
+        OpenCase{"userAES256", {elAES256, "u", "o", kPrintOnly}, u"u", true, false, kPrintOnly},
+        OpenCase{"ownerAES256", {elAES256, "u", "o", kPrintOnly}, u"o", true, true, kPrintOnly},
+        OpenCase{"empty-userAES256", {elAES256, "", "o", TksUserPermissions::All()}, u"", true, false,
+                 TksUserPermissions::All()},
+        // Any text: prepared, then its UTF-8 bytes.
+        OpenCase{"unicodeAES256", {elAES256, "\xD0\x96", "\xE5\xAF\x86\xE7\xA0\x81", kPrintOnly}, u"\u0416", true,
+                 false, kPrintOnly},
+        OpenCase{"wrongAES256", {elAES256, "u", "o", kPrintOnly}, u"U", false, false, {}}),
     [](const testing::TestParamInfo<OpenCase>& i) {
       std::string n = i.param.name;
       for (char& ch : n)
@@ -403,6 +416,47 @@ TEST(EncryptedLoad, ObjectStreamsAreDecryptedBeforeTheyAreExpanded) {
   ASSERT_TRUE(doc.IsOpened());
   ASSERT_EQ(doc.PageCount(), 1);
   EXPECT_EQ(AsString(Piece(doc)->Lookup("/Note"))->Bytes(), "in clear inside");
+}
+
+// AES data with a wrong padding, and a /Perms that does not say /P, open with warnings
+// (real files carry both). Revision 6 values of tests/support/make_crypt_vectors.py: user
+// "u", file key 00..1F; /Perms says /P -3884.
+TEST(EncryptedLoad, AESPaddingAndPermsFaultsAreWarnings) {
+  std::array<uint8_t, 32> key;
+  for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(i);
+  auto aes = [&](std::string plain, bool pad) {
+    if (pad) plain.append(16 - plain.size() % 16, static_cast<char>(16 - plain.size() % 16));
+    std::string out(16, '\x5A');
+    out += plain;
+    auto* bytes = reinterpret_cast<uint8_t*>(out.data());
+    kscrypt::AesCbc(key.data(), 32, bytes, bytes + 16, out.size() - 16, true);
+    return "<" + BytesToHexDigits(out) + ">";
+  };
+  const std::string encrypt =
+      "<< /Filter /Standard /V 5 /R 6 /Length 256 /P -3904 "
+      "/CF << /StdCF << /CFM /AESV3 /Length 32 >> >> /StmF /StdCF /StrF /StdCF "
+      "/U <4A70B474273CC9566CF0B71B8AFFDBBB6930304B56B3C7C7DD64B5341F64E71B11111111111111112222222222222222> "
+      "/UE <03AA19ED64146E9B27F848861F6484A606CC33A259196B44B359F3313894DA86> "
+      "/O <416F99332091A6DAA7506B7EDE2550293E16AC240953257D046C2744D32B5D7633333333333333334444444444444444> "
+      "/OE <609D30A151D19F271137BE17AE587ADAEF41DC5CC8301B9B659807B04213F0AF> "
+      "/Perms <AFDA9845019E0D8C6020846DEB85AC87> >>";
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+      .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+      .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>")
+      .Object(6, "<< /Title " + aes("Sixteen bytes ok", false) + " /Subject " + aes("Padded", true) + " >>")
+      .Object(7, encrypt);
+  const std::string path = ksfixture::WriteTempFile("aes-faults.pdf", b.Build("/Root 1 0 R /Info 6 0 R /Encrypt 7 0 R"));
+  TksCustomPDFDocument doc;
+  std::vector<std::string> warnings;
+  doc.OnWarning = [&](TksCustomPDFDocument*, const std::string& w) { warnings.push_back(w); };
+  ASSERT_TRUE(Open(doc, path, u"u"));
+  EXPECT_THAT(warnings, testing::UnorderedElementsAre(
+                            "The encryption dictionary's /Perms does not match its /P; the permissions are taken from /P",
+                            "Object 6: its AES-encrypted data end in a wrong padding; they are kept as decrypted"));
+  EXPECT_EQ(doc.Info().Title(), u"Sixteen bytes ok");
+  EXPECT_EQ(doc.Info().Subject(), u"Padded");
+  EXPECT_EQ(doc.Encryption().UserPermissions(), TksUserPermissions{});  // from /P -3904
 }
 
 }  // namespace
