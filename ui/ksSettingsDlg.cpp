@@ -56,6 +56,16 @@ std::optional<std::string> AnsiPassword(const QString& text) {
 
 QString FromAnsi(const std::string& bytes) { return QString::fromStdU16String(ksplatform::AnsiToWide(bytes)); }
 
+// Passwords as the level keys on them: UTF-8 for AES-256, which takes any character,
+// Windows-1252 bytes for the others.
+std::optional<std::string> PasswordBytes(const QString& text, TksPDFEncryptionLevel level) {
+  if (level == elAES256) return text.toStdString();
+  return AnsiPassword(text);
+}
+QString PasswordText(const std::string& bytes, TksPDFEncryptionLevel level) {
+  return level == elAES256 ? QString::fromStdString(bytes) : FromAnsi(bytes);
+}
+
 // The permission each row of the list stands for, in the list's order.
 constexpr TksUserPermissionsType kPermissionRows[] = {AllowPrint,    AllowModify,        AllowCopy,
                                                       AllowAnnotation, AllowFormFill,    AllowAccessibility,
@@ -285,14 +295,14 @@ void TksPDFSettingsDlg::FormShow() {
     // Opened with the user password the owner password is unknown, yet the file stays
     // encrypted: the box says so.
     shownEncrypted_ = !encryption.OwnerPassword().empty() || encryptionLocked_;
-    ui_->edtOwnerPassword->setText(FromAnsi(encryption.OwnerPassword()));
+    ui_->edtOwnerPassword->setText(PasswordText(encryption.OwnerPassword(), encryption.Level()));
     ui_->edtConfirmOwnerPassword->setText(ui_->edtOwnerPassword->text());
-    ui_->edtUserPassword->setText(FromAnsi(encryption.UserPassword()));
+    ui_->edtUserPassword->setText(PasswordText(encryption.UserPassword(), encryption.Level()));
     ui_->edtConfirmUserPassword->setText(ui_->edtUserPassword->text());
   }
   // Level and permissions show the settings' values even before encryption is asked for:
   // unticked rows would otherwise take every permission from a newly encrypted file.
-  ui_->rgEncryptionLevel->setItemIndex(encryption.Level() == el128bit ? 1 : 0);
+  ui_->rgEncryptionLevel->setItemIndex(encryption.Level());
   const TksUserPermissions permissions = encryption.UserPermissions();
   for (int row = 0; row < static_cast<int>(std::size(kPermissionRows)); ++row)
     SetChecked(ui_->chklstUserPermissions, row, permissions.Contains(kPermissionRows[row]));
@@ -313,6 +323,12 @@ void TksPDFSettingsDlg::FormShow() {
     SetChecked(ui_->chklstViewerPreferences, row, ViewerPreference(preferences, row));
 }
 
+TksPDFEncryptionLevel TksPDFSettingsDlg::SelectedLevel() const {
+  const int index = ui_->rgEncryptionLevel->ItemIndex();
+  return index >= elAES128 && index <= elAES256 ? static_cast<TksPDFEncryptionLevel>(index)
+                                                 : index == el128bit ? el128bit : el40bit;
+}
+
 void TksPDFSettingsDlg::ShowError(const QString& text) { Desktop().ShowError(windowTitle(), text, this); }
 
 bool TksPDFSettingsDlg::CheckPasswords() {
@@ -327,7 +343,7 @@ bool TksPDFSettingsDlg::CheckPasswords() {
     QString message;
     if (pair.edit->text() != pair.confirm->text()) {
       message = QString::fromStdString(ksFormat(ksuistr::SPasswordsDoNotMatch, pair.who));
-    } else if (!AnsiPassword(pair.edit->text())) {
+    } else if (!PasswordBytes(pair.edit->text(), SelectedLevel())) {
       const QString level = ui_->rgEncryptionLevel->Items().value(ui_->rgEncryptionLevel->ItemIndex());
       message = QString::fromStdString(
           ksFormat(ksuistr::SPasswordNotAnsi, pair.who, level.toStdString().c_str()));
@@ -377,10 +393,11 @@ void TksPDFSettingsDlg::btnOKClick() {
     if (!encryptionLocked_) {
       if (ui_->chkEnableEncryption->isChecked()) {
         encryption.SetEnabled(true);
-        encryption.SetLevel(ui_->rgEncryptionLevel->ItemIndex() == 1 ? el128bit : el40bit);
+        const TksPDFEncryptionLevel level = SelectedLevel();
+        encryption.SetLevel(level);
         if (!ui_->edtOwnerPassword->text().isEmpty())
-          encryption.SetOwnerPassword(*AnsiPassword(ui_->edtOwnerPassword->text()));
-        encryption.SetUserPassword(*AnsiPassword(ui_->edtUserPassword->text()));
+          encryption.SetOwnerPassword(*PasswordBytes(ui_->edtOwnerPassword->text(), level));
+        encryption.SetUserPassword(*PasswordBytes(ui_->edtUserPassword->text(), level));
         TksUserPermissions permissions = TksUserPermissions::All();
         for (int row = 0; row < static_cast<int>(std::size(kPermissionRows)); ++row)
           if (!Checked(ui_->chklstUserPermissions, row)) permissions.Exclude(kPermissionRows[row]);

@@ -46,6 +46,8 @@ class TksPDFSettingsDlg : public TksBaseDlg {
   bool CheckPasswords();
   bool CheckPresentation(std::string& range, float& duration);
   void ShowError(const QString& text);
+  // The level the radio group selects.
+  TksPDFEncryptionLevel SelectedLevel() const;
 
   std::unique_ptr<Ui::TksPDFSettingsDlg> ui_;
   // What FormShow put into the controls, so OK writes only what the user changed.

@@ -34,7 +34,8 @@ inline constexpr const char* SUserPassword = "User Password:";
 inline constexpr const char* SConfirmUserPassword = "Confirm User Password:";
 inline constexpr const char* SEncryptionLevel = " Encryption Level ";
 inline constexpr const char* SUserPermissions = "User Permissions";
-inline constexpr const char* SEncryptionLevels[] = {"40 Bit", "128 Bit"};
+// In the order of the levels: RC4 at 40 and 128 bits, then AES.
+inline constexpr const char* SEncryptionLevels[] = {"40 Bit", "128 Bit", "AES 128 Bit", "AES 256 Bit"};
 inline constexpr const char* SPermissionItems[] = {"Print",     "Modify",        "Copy",
                                                    "Annotation", "Form Fill",     "Accessebility",
                                                    "Document Assembly", "High Resolution Printing"};
@@ -94,7 +95,8 @@ inline constexpr const char* SOwnerOnly = "Only the owner can change the encrypt
 inline constexpr const char* SOwner = "Owner";
 inline constexpr const char* SUser = "User";
 inline constexpr const char* SPasswordNotAnsi =
-    "The %s Password holds characters that %s encryption cannot take: use only the characters of Windows-1252.";
+    "The %s Password holds characters that %s encryption cannot take: use only the characters of Windows-1252, "
+    "or AES 256 Bit, which takes any.";
 inline constexpr const char* SInvalidDuration = "The page transition duration is not a number of seconds: %s";
 
 }  // namespace ksuistr

@@ -315,6 +315,26 @@ class TestSettingsDlg : public QObject {
     QVERIFY(encryption.UserPermissions() == expected);
   }
 
+  // AES-256 keys on UTF-8 and takes any character; the dialog shows it back as typed.
+  void aes256TakesAnyPassword() {
+    Load(1);
+    Show();
+    QCOMPARE(Find<TksRadioGroup>("rgEncryptionLevel")->Items(),
+             (QStringList{"40 Bit", "128 Bit", "AES 128 Bit", "AES 256 Bit"}));
+    Check("chkEnableEncryption")->click();
+    Find<TksRadioGroup>("rgEncryptionLevel")->setItemIndex(3);
+    for (const char* name : {"edtOwnerPassword", "edtConfirmOwnerPassword"}) Edit(name)->setText(QStringLiteral("Жёлтый"));
+    for (const char* name : {"edtUserPassword", "edtConfirmUserPassword"}) Edit(name)->setText(QStringLiteral("пароль"));
+    ClickOK();
+    QVERIFY(Shown().isEmpty());
+    QCOMPARE(doc_->Encryption().Level(), elAES256);
+    QCOMPARE(doc_->Encryption().UserPassword(), std::string("пароль"));
+    dlg_->hide();
+    Show();
+    QCOMPARE(Edit("edtOwnerPassword")->text(), QStringLiteral("Жёлтый"));
+    QCOMPARE(Find<TksRadioGroup>("rgEncryptionLevel")->ItemIndex(), 3);
+  }
+
   void ownerMayDropEncryption() {
     LoadEncrypted(u"o");
     Show();
