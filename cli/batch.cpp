@@ -489,6 +489,7 @@ int RunBatch(int argc, char** argv, const std::function<int(const std::vector<st
   TksBatchOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
+    // A value is the end of its argument, so rest.data() is a terminated string too.
     std::string_view rest;
     if (a == "--batch") continue;
     if (a == "-o" || a == "--output-dir") {
@@ -498,7 +499,7 @@ int RunBatch(int argc, char** argv, const std::function<int(const std::vector<st
       options.outDir = rest;
     } else if (StartsWith(a, "--jobs=", rest)) {
       char* end = nullptr;
-      const long n = std::strtol(std::string(rest).c_str(), &end, 10);
+      const long n = std::strtol(rest.data(), &end, 10);
       if (rest.empty() || *end || n < 1 || n > 1024) return BatchUsage("--jobs takes a number of 1 to 1024");
       options.jobs = static_cast<unsigned>(n);
     } else if (StartsWith(a, "--list=", rest)) {
@@ -509,11 +510,11 @@ int RunBatch(int argc, char** argv, const std::function<int(const std::vector<st
       options.converter = rest;
     } else if (StartsWith(a, "--timeout=", rest)) {
       char* end = nullptr;
-      options.timeout = std::strtod(std::string(rest).c_str(), &end);
+      options.timeout = std::strtod(rest.data(), &end);
       if (rest.empty() || *end || !(options.timeout >= 0)) return BatchUsage("--timeout takes seconds (0: none)");
     } else if (StartsWith(a, "--memory-limit=", rest)) {
       char* end = nullptr;
-      const long long n = std::strtoll(std::string(rest).c_str(), &end, 10);
+      const long long n = std::strtoll(rest.data(), &end, 10);
       if (rest.empty() || *end || n < 0) return BatchUsage("--memory-limit takes MiB (0: none)");
       options.memoryMiB = static_cast<uint64_t>(n);
     } else if (a == "--info" || a == "--open-after-save" || a == "--progress" || StartsWith(a, "--page-info", rest)) {
