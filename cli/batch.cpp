@@ -355,7 +355,8 @@ int TksBatch::Run() {
     return 2;
   }
   LoadDone();
-  report_ = std::fopen(options_.report.c_str(), "a");
+  // Not inherited by the conversions ("e": close on exec).
+  report_ = std::fopen(options_.report.c_str(), "ae");
   if (!report_) {
     std::fprintf(stderr, "pagewright-convert: cannot write the report %s: %s\n", options_.report.c_str(),
                  std::strerror(errno));
