@@ -45,7 +45,7 @@ struct TksBatchOptions {
   std::vector<std::string> lists;
   std::string outDir;
   std::string report;
-  std::string converter;
+  std::string converter;  // empty: this program, forked without a new image
   unsigned jobs = 0;
   double timeout = 600;          // seconds a conversion may take
   uint64_t memoryMiB = 2048;     // address space beyond the input's own size
@@ -165,8 +165,8 @@ struct TksRunning {
 
 class TksBatch {
  public:
-  TksBatch(TksBatchOptions options, std::vector<TksBatchItem> items)
-      : options_(std::move(options)), items_(std::move(items)) {}
+  TksBatch(TksBatchOptions options, std::vector<TksBatchItem> items, const TksConvertOne& convertOne)
+      : options_(std::move(options)), items_(std::move(items)), convertOne_(convertOne) {}
   int Run();
 
  private:
@@ -178,6 +178,7 @@ class TksBatch {
 
   TksBatchOptions options_;
   std::vector<TksBatchItem> items_;
+  const TksConvertOne& convertOne_;
   std::vector<TksRunning> running_;
   std::map<std::string, uint64_t> done_;  // output relative path -> its size, from the report
   std::FILE* report_ = nullptr;
@@ -210,7 +211,7 @@ void TksBatch::Start(size_t index) {
   fs::create_directories(output.parent_path(), ec);
   const std::string errorFile = scratch_ + "/" + std::to_string(index) + ".err";
 
-  std::vector<std::string> args{options_.converter};
+  std::vector<std::string> args{options_.converter.empty() ? std::string("pagewright-convert") : options_.converter};
   args.insert(args.end(), options_.conversionArgs.begin(), options_.conversionArgs.end());
   args.push_back(item.input);
   args.push_back(output.string());
@@ -240,6 +241,16 @@ void TksBatch::Start(size_t index) {
     }
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (options_.converter.empty()) {
+      // This program is loaded already: the conversion runs in the forked copy, which
+      // saves a program start (most of the time a small file takes).
+      const int status = convertOne_(args);
+      std::fflush(stdout);
+      _exit(status);
+    }
     execvp(argv[0], argv.data());
     dprintf(STDERR_FILENO, "pagewright-convert: cannot run %s: %s\n", argv[0], std::strerror(errno));
     _exit(127);
@@ -377,6 +388,11 @@ int TksBatch::Run() {
   stop.sa_handler = OnStopSignal;
   sigaction(SIGINT, &stop, nullptr);
   sigaction(SIGTERM, &stop, nullptr);
+  // A conversion's end is waited for, not polled for: SIGCHLD stays pending until taken.
+  sigset_t childEnded;
+  sigemptyset(&childEnded);
+  sigaddset(&childEnded, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &childEnded, nullptr);
 
   // Outputs a finished run recorded and that are still there in full are not made again:
   // every output appears only once complete and read back, so one that exists is whole.
@@ -425,7 +441,8 @@ int TksBatch::Run() {
         kill(job.pid, SIGKILL);
       }
     Progress(false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const struct timespec tick{0, 50'000'000};
+    sigtimedwait(&childEnded, nullptr, &tick);
   }
   if (gStop) {
     // Stopped by the user: the running conversions stop too and leave no output.
@@ -486,7 +503,8 @@ std::string CollectInputs(const TksBatchOptions& options, std::vector<TksBatchIt
 
 }  // namespace
 
-int RunBatch(int argc, char** argv, const std::function<int(const std::vector<std::string>&)>& checkOptions) {
+int RunBatch(int argc, char** argv, const std::function<int(const std::vector<std::string>&)>& checkOptions,
+             const TksConvertOne& convertOne) {
   TksBatchOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
@@ -532,11 +550,6 @@ int RunBatch(int argc, char** argv, const std::function<int(const std::vector<st
   if (const int status = checkOptions(options.conversionArgs); status != 0) return status;
   if (options.jobs == 0) options.jobs = std::max(1u, std::thread::hardware_concurrency());
   if (options.report.empty()) options.report = (fs::path(options.outDir) / "pagewright-batch.jsonl").string();
-  if (options.converter.empty()) {
-    std::error_code ec;
-    options.converter = fs::read_symlink("/proc/self/exe", ec).string();
-    if (ec) options.converter = argv[0];
-  }
 
   std::vector<TksBatchItem> items;
   if (std::string error = CollectInputs(options, items); !error.empty()) return BatchUsage(error);
@@ -546,6 +559,6 @@ int RunBatch(int argc, char** argv, const std::function<int(const std::vector<st
     const auto [at, added] = seen.emplace(items[i].relative, i);
     if (!added) items[i].refused = "not converted: " + items[at->second].input + " writes the same output";
   }
-  TksBatch batch(std::move(options), std::move(items));
+  TksBatch batch(std::move(options), std::move(items), convertOne);
   return batch.Run();
 }

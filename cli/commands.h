@@ -133,9 +133,13 @@ std::string CheckDocumentSettings(const TksDocumentSettingsOption& settings);
 // Writes the settings into a loaded document.
 void ApplyDocumentSettings(TksCustomPDFDocument& document, const TksDocumentSettingsOption& settings);
 
+// One conversion from its arguments (the program's name first), giving its exit status.
+using TksConvertOne = std::function<int(std::vector<std::string>& args)>;
 // --batch: the arguments as given; checkOptions reads the conversion options every file
-// gets and gives 0 when they are right (else the exit code, its message shown).
-int RunBatch(int argc, char** argv, const std::function<int(const std::vector<std::string>&)>& checkOptions);
+// gets and gives 0 when they are right (else the exit code, its message shown);
+// convertOne runs a file's conversion in the process forked for it.
+int RunBatch(int argc, char** argv, const std::function<int(const std::vector<std::string>&)>& checkOptions,
+             const TksConvertOne& convertOne);
 
 // Each returns the process exit code: 0 success, 3 success with warnings, 2 failure.
 int RunInfo(const TksCliOptions& options);

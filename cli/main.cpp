@@ -316,17 +316,23 @@ int ParseAndRun(int argc, char** argv, bool checkOnly) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto run = [](std::vector<std::string>& args, bool checkOnly) {
+    std::vector<char*> pointers;
+    for (std::string& a : args) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    return ParseAndRun(static_cast<int>(args.size()), pointers.data(), checkOnly);
+  };
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], "--batch") == 0)
-      return RunBatch(argc, argv, [argv](const std::vector<std::string>& conversionArgs) {
-        // The options every file gets, read as for one conversion of a stand-in pair.
-        std::vector<std::string> args{argv[0]};
-        args.insert(args.end(), conversionArgs.begin(), conversionArgs.end());
-        args.insert(args.end(), {"in.pdf", "out.pdf"});
-        std::vector<char*> pointers;
-        for (std::string& a : args) pointers.push_back(a.data());
-        pointers.push_back(nullptr);
-        return ParseAndRun(static_cast<int>(args.size()), pointers.data(), true);
-      });
+      return RunBatch(
+          argc, argv,
+          [&](const std::vector<std::string>& conversionArgs) {
+            // The options every file gets, read as for one conversion of a stand-in pair.
+            std::vector<std::string> args{argv[0]};
+            args.insert(args.end(), conversionArgs.begin(), conversionArgs.end());
+            args.insert(args.end(), {"in.pdf", "out.pdf"});
+            return run(args, true);
+          },
+          [&](std::vector<std::string>& args) { return run(args, false); });
   return ParseAndRun(argc, argv, false);
 }
