@@ -25,25 +25,9 @@ using testing::HasSubstr;
 
 namespace {
 
-class TempDir {
+class TempDir : public ksshell::TempDir {
  public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "pw-version-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name, const std::string& bytes) const {
-    const std::string path = Path(name);
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  TempDir() : ksshell::TempDir("pw-version-") {}
 };
 
 struct CliRun {

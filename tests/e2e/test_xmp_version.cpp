@@ -20,24 +20,9 @@ using ksshell::Shell;
 
 namespace {
 
-class TempDir {
+class TempDir : public ksshell::TempDir {
  public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "pw-xmp-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-    return Path(name);
-  }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  TempDir() : ksshell::TempDir("pw-xmp-") {}
 };
 
 // A packet with two kilobytes of padding; body holds the rdf:Description's content.
