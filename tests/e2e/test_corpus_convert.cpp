@@ -71,6 +71,26 @@ using ksshell::Quote;
 using ksshell::RunResult;
 using ksshell::Shell;
 
+// The first pages of output (up to three) render as those of source at 20 dpi; the
+// pictures go to folder under stem. passwordOption is pdftoppm's ("" for none).
+void ExpectSameFirstPages(const std::string& folder, const std::string& stem, const std::string& source,
+                          const std::string& output, int pages, const std::string& passwordOption) {
+  const int count = std::min(pages, 3);
+  const std::string src = folder + "/" + stem + "s", out = folder + "/" + stem + "o";
+  for (const auto& [pdf, prefix] : {std::pair{source, src}, std::pair{output, out}})
+    Shell("pdftoppm -r 20 -f 1 -l " + std::to_string(count) + " " + passwordOption + " " + Quote(pdf) + " " +
+          Quote(prefix) + " 2>/dev/null");
+  int compared = 0;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().string();
+    if (name.rfind(src + "-", 0) != 0) continue;
+    EXPECT_TRUE(ksfixture::ReadFile(name) == ksfixture::ReadFile(out + name.substr(src.size())))
+        << "page image " << name.substr(src.size()) << " differs";
+    ++compared;
+  }
+  EXPECT_EQ(compared, count);
+}
+
 std::string Trim(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
   return s;
@@ -466,20 +486,8 @@ TEST_P(ConvertEncrypted, OpensWithEachKnownPasswordAndStaysProtected) {
 
     // Rendering is the slow check: once per file is enough.
     if (run > 1) continue;
-    const std::string pdftoppmPassword = "-upw " + peerPassword;
-    const std::string last = std::to_string(std::min(std::atoi(f.pages.c_str()), 3));
-    const std::string src = dir.path() + "/s" + std::to_string(run), out = dir.path() + "/o" + std::to_string(run);
-    Shell("pdftoppm -r 20 -f 1 -l " + last + " " + pdftoppmPassword + " " + Quote(source) + " " + Quote(src) + " 2>/dev/null");
-    Shell("pdftoppm -r 20 -f 1 -l " + last + " " + pdftoppmPassword + " " + Quote(output) + " " + Quote(out) + " 2>/dev/null");
-    int compared = 0;
-    for (const auto& e : fs::directory_iterator(dir.path())) {
-      const std::string name = e.path().string();
-      if (name.rfind(src + "-", 0) != 0) continue;
-      EXPECT_TRUE(ksfixture::ReadFile(name) == ksfixture::ReadFile(out + name.substr(src.size())))
-          << "page image " << name.substr(src.size()) << " differs";
-      ++compared;
-    }
-    EXPECT_EQ(compared, std::min(std::atoi(f.pages.c_str()), 3));
+    ExpectSameFirstPages(dir.path(), std::to_string(run), source, output, std::atoi(f.pages.c_str()),
+                         "-upw " + peerPassword);
   }
 }
 
@@ -564,20 +572,7 @@ TEST_P(ConvertAES, OpensWithEachPasswordAndKeepsTheMethodInEachVersion) {
               "/Extensions << /ADBE << /BaseVersion /1.7 /ExtensionLevel ") != std::string::npos;
       EXPECT_EQ(extension, aes256 && version == "1.7");
       if (run > 1) continue;  // rendering is the slow check: once per file
-      const std::string last = std::to_string(std::min(std::atoi(f.pages.c_str()), 3));
-      const std::string src = dir.path() + "/s", out = dir.path() + "/o";
-      for (const auto& [pdf, prefix] : {std::pair{source, src}, std::pair{output, out}})
-        Shell("pdftoppm -r 20 -f 1 -l " + last + " -upw " + Quote(*user) + " " + Quote(pdf) + " " + Quote(prefix) +
-              " 2>/dev/null");
-      int compared = 0;
-      for (const auto& e : fs::directory_iterator(dir.path())) {
-        const std::string name = e.path().string();
-        if (name.rfind(src + "-", 0) != 0) continue;
-        EXPECT_TRUE(ksfixture::ReadFile(name) == ksfixture::ReadFile(out + name.substr(src.size())))
-            << "page image " << name.substr(src.size()) << " differs";
-        ++compared;
-      }
-      EXPECT_EQ(compared, std::min(std::atoi(f.pages.c_str()), 3));
+      ExpectSameFirstPages(dir.path(), "", source, output, std::atoi(f.pages.c_str()), "-upw " + Quote(*user));
     }
   }
 
