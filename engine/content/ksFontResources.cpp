@@ -194,7 +194,7 @@ std::string MatchingFontKey(TksPageEditor& editor, TksPDFDictObject& fonts, cons
         if (created->BaseFont == wanted.BaseFont && created->Subtype == wanted.Subtype &&
             created->EncodingName == wanted.EncodingName && created->EmbedMode == wanted.EmbedMode) {
           if (objectNumber) *objectNumber = ref->ObjectNumber;
-          return fonts.KeyAt(i)->Text;
+          return fonts.KeyAt(i)->Text();
         }
         continue;
       }
@@ -214,7 +214,7 @@ std::string MatchingFontKey(TksPageEditor& editor, TksPDFDictObject& fonts, cons
       if (!first || !last || first->Value > low || last->Value < high) continue;
     }
     if (objectNumber) *objectNumber = ref ? ref->ObjectNumber : -1;
-    return fonts.KeyAt(i)->Text;
+    return fonts.KeyAt(i)->Text();
   }
   return {};
 }

@@ -261,7 +261,7 @@ std::string TksPDFViewerPreferences::CatalogText(TksTextFormHooks* hooks) const 
   }
   // The rest (print scaling, duplex, copies, page ranges, ...) as it stands.
   for (int32_t i = 0; i < dict_->Count(); ++i) {
-    const std::string& key = dict_->KeyAt(i)->Text;
+    const std::string& key = dict_->KeyAt(i)->Text();
     const TksPDFObject* v = dict_->ValueAt(i);
     if (!v || v->ObjectType == otNull || IsModelledKey(key)) continue;
     lines += key;

@@ -84,7 +84,7 @@ void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
 
   // Every entry but the field list, which the field tree reading follows.
   for (int32_t i = 0; i < dict->Count(); ++i)
-    if (dict->KeyAt(i)->Text != "/Fields") MarkReachable(dict->ValueAt(i));
+    if (dict->KeyAt(i)->Text() != "/Fields") MarkReachable(dict->ValueAt(i));
 
   const TksPDFDictObject* fonts = nullptr;
   if (TksPDFObject* dr = dict->Lookup("/DR"))
@@ -225,7 +225,7 @@ void TksCustomPDFDocument::ReadField(TksFieldTreeWalk& walk, TksAcroFormField* p
 
   for (int32_t i = 0; i < dict->Count(); ++i) {
     TksPDFObject* value = dict->ValueAt(i);
-    if (dict->KeyAt(i)->Text != "/Kids") {
+    if (dict->KeyAt(i)->Text() != "/Kids") {
       MarkReachable(value);
       continue;
     }
@@ -288,7 +288,7 @@ void TksCustomPDFDocument::ReadFieldStates(TksAcroFormField& field, const TksPDF
     const bool noToggleToOff = field.FieldKind == fkRadioButton && (field.Flags & 16384) != 0;
     for (int32_t i = 0; i < normal->Count(); ++i) {
       const TksPDFDictKey* key = normal->KeyAt(i);
-      if (noToggleToOff && key->Text == "/Off") continue;
+      if (noToggleToOff && key->Text() == "/Off") continue;
       std::string state = key->NameValue();
       if (known.insert(state).second) field.States.push_back(std::move(state));
     }

@@ -247,7 +247,7 @@ void TksCustomPDFDocument::ParseFile(bool rebuild) {
         if (auto* dict = AsDict(v)) {
           auto copy = std::make_unique<TksPDFDictObject>();
           for (int32_t i = 0; i < dict->Count(); ++i)
-            copy->AddObject(dict->KeyAt(i)->Text, resolved(dict->ValueAt(i), depth + 1));
+            copy->AddObject(dict->KeyAt(i)->Text(), resolved(dict->ValueAt(i), depth + 1));
           return TksPDFObjectPtr(std::move(copy));
         }
         return v->Clone();

@@ -299,7 +299,7 @@ void TksCustomPDFDocument::ReadOutlines(TksPDFObject* outlines) {
     // root is written with its structure entries alone), so what they refer to is kept.
     if (p.parent || p.prev)
       for (int32_t k = 0; k < dict->Count(); ++k)
-        if (!IsItemKey(dict->KeyAt(k)->Text)) MarkReachable(dict->ValueAt(k));
+        if (!IsItemKey(dict->KeyAt(k)->Text())) MarkReachable(dict->ValueAt(k));
 
     for (const char* key : {"/Parent", "/Prev", "/Count", "/Last"}) dict->Remove(key);
     TksPDFObjectPtr first, next;
@@ -443,8 +443,8 @@ void TksCustomPDFDocument::BuildOutlines(TksPDFObjectStore& saveStore) {
           dict->AddObject(std::string(key), v->Clone());
         }
         for (int32_t k = 0; k < source->Count(); ++k)
-          if (!IsItemKey(source->KeyAt(k)->Text) && source->ValueAt(k))
-            dict->AddObject(source->KeyAt(k)->Text, source->ValueAt(k)->Clone());
+          if (!IsItemKey(source->KeyAt(k)->Text()) && source->ValueAt(k))
+            dict->AddObject(source->KeyAt(k)->Text(), source->ValueAt(k)->Clone());
       }
       const Built& parent = built[b.parent];
       dict->AddObject("/Parent", parent.item->ReferenceTo());

@@ -123,7 +123,7 @@ void TksCustomPDFDocument::ReadStructure() {
       // Keys the engine does not model are written as they stand, references included.
       TksPDFDictObject& kept = Catalog->ViewerPreferences.Dictionary();
       for (int32_t i = 0; i < kept.Count(); ++i)
-        if (!TksPDFViewerPreferences::IsModelledKey(kept.KeyAt(i)->Text)) MarkReachable(kept.ValueAt(i));
+        if (!TksPDFViewerPreferences::IsModelledKey(kept.KeyAt(i)->Text())) MarkReachable(kept.ValueAt(i));
     }
 
   if (TksPDFObject* v = Present(*catalog, "/Metadata")) {
@@ -199,7 +199,7 @@ void TksCustomPDFDocument::ReadStructure() {
   // Structure tree, language, page labels, layers and the rest: kept so that the
   // writer can put them back after the entries it builds.
   for (int32_t i = 0; i < catalog->Count(); ++i) {
-    const std::string& key = catalog->KeyAt(i)->Text;
+    const std::string& key = catalog->KeyAt(i)->Text();
     TksPDFObject* v = catalog->ValueAt(i);
     if (!v || v->ObjectType == otNull || TksPDFCatalog::IsBuiltKey(key) || TksPDFCatalog::IsDroppedKey(key) || Catalog->OtherEntries->IndexOfKey(key) >= 0)
       continue;
@@ -257,7 +257,7 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, int32_t generation
       dict->Remove("/Parent");
       if (inheritedHere)
         for (int32_t i = 0; i < inheritedHere->Count(); ++i) {
-          const std::string& key = inheritedHere->KeyAt(i)->Text;
+          const std::string& key = inheritedHere->KeyAt(i)->Text();
           if (dict->IndexOfKey(key) < 0) dict->AddObject(key, CloneOf(inheritedHere->ValueAt(i)));
         }
       // The page's entries are followed here (its annotations later, in page order),
@@ -265,8 +265,8 @@ void TksCustomPDFDocument::ReadPageTree(int32_t objectNumber, int32_t generation
       node->Followed = true;
       walkPage_ = static_cast<int32_t>(Pages.size() + 1);
       for (int32_t i = 0; i < dict->Count(); ++i)
-        if (dict->KeyAt(i)->Text != "/Annots") {
-          versionReport_.Note(FeaturesOfEntry(dict->KeyAt(i)->Text, dict->ValueAt(i)), walkPage_);
+        if (dict->KeyAt(i)->Text() != "/Annots") {
+          versionReport_.Note(FeaturesOfEntry(dict->KeyAt(i)->Text(), dict->ValueAt(i)), walkPage_);
           MarkReachable(dict->ValueAt(i));
         }
       walkPage_ = 0;

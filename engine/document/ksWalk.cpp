@@ -173,7 +173,7 @@ void TksCustomPDFDocument::MarkReachable(TksPDFObject* value) {
         int32_t i = f.next++;
         TksPDFObject* item = d->ValueAt(i);
         if (!item) continue;
-        const std::string& key = d->KeyAt(i)->Text;
+        const std::string& key = d->KeyAt(i)->Text();
         if (f.streamDict && key == "/Length") continue;
         if ((key == "/Dest" || key == "/D") && (item->ObjectType == otString || item->ObjectType == otName) &&
             (key == "/Dest" || !HoldsForeignDestination(*d))) {

@@ -176,6 +176,10 @@ class TksXRefReader {
       }
       s.stream.reset();
     }
+    // The lists grew an entry at a time and are kept for the document's life: the spare
+    // room growth left would be a third of their memory.
+    doc_.XRefEntries.shrink_to_fit();
+    doc_.XRefStreamEntries.shrink_to_fit();
   }
 
   // Before an entry replaces the one in force for number: an object that a newer section

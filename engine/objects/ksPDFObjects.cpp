@@ -8,6 +8,7 @@
 #include <cmath>
 #include <mutex>
 #include <random>
+#include <unordered_set>
 
 #include "base/ksConsts.h"
 #include "base/ksPDFResStrs.h"
@@ -249,28 +250,90 @@ void TksPDFArrayObject::DeleteAt(int32_t index) {
   Items.erase(Items.begin() + index);
 }
 
+// ---- Dictionary keys ----
+
+namespace {
+
+// The texts keys share: each distinct text once, never freed (keys anywhere may point
+// at it). A file can hold any number of distinct keys, so the table stops taking texts
+// beyond a size no real file comes near; later keys own their text.
+class TksSharedKeyTexts {
+ public:
+  static constexpr size_t kLongestShared = 64;
+  static constexpr size_t kMostBytes = 8 << 20;
+
+  const std::string* Find(std::string_view text) {
+    if (text.size() > kLongestShared) return nullptr;
+    const size_t hash = std::hash<std::string_view>{}(text);
+    // Each thread remembers recent texts, so the lock is taken for new texts only.
+    thread_local const std::string* recent[kRecentSlots] = {};
+    const std::string*& slot = recent[hash % kRecentSlots];
+    if (slot && *slot == text) return slot;
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = texts_.find(text);
+    if (it == texts_.end()) {
+      if (bytes_ >= kMostBytes) return nullptr;
+      it = texts_.emplace(text).first;
+      bytes_ += text.size() + kNodeOverhead;
+    }
+    slot = &*it;
+    return slot;
+  }
+
+ private:
+  static constexpr size_t kRecentSlots = 512;
+  static constexpr size_t kNodeOverhead = 64;
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+  };
+  std::mutex lock_;
+  // Node-based: an element never moves when the table grows.
+  std::unordered_set<std::string, Hash, std::equal_to<>> texts_;
+  size_t bytes_ = 0;
+};
+
+TksSharedKeyTexts& SharedKeyTexts() {
+  static auto* texts = new TksSharedKeyTexts;  // outlives every key, static ones included
+  return *texts;
+}
+
+}  // namespace
+
+TksPDFDictKey::TksPDFDictKey(std::string_view text) {
+  if (text.empty()) return;
+  if (const std::string* shared = SharedKeyTexts().Find(text))
+    bits_ = reinterpret_cast<uintptr_t>(shared);
+  else
+    bits_ = reinterpret_cast<uintptr_t>(new std::string(text)) | kOwned;
+}
+
+TksPDFDictKey::TksPDFDictKey(const TksPDFDictKey& other) : bits_(other.bits_) {
+  if (bits_ & kOwned) bits_ = reinterpret_cast<uintptr_t>(new std::string(*other.TextPointer())) | kOwned;
+}
+
+const std::string& TksPDFDictKey::EmptyText() {
+  static const std::string empty;
+  return empty;
+}
+
 // ---- Dictionary ----
 
 std::unique_ptr<TksPDFDictObject> TksPDFDictObject::CloneDict() const {
   auto d = std::make_unique<TksPDFDictObject>();
-  d->keys_.reserve(keys_.size());
-  d->values_.reserve(values_.size());
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    d->keys_.push_back(keys_[i]);
-    d->values_.push_back(CloneOf(values_[i].get()));
-  }
+  d->entries_.reserve(entries_.size());
+  for (const Entry& e : entries_) d->entries_.push_back(Entry{e.Key, CloneOf(e.Value.get())});
   return d;
 }
 
 TksPDFObjectPtr TksPDFDictObject::Clone() const { return CloneDict(); }
 
-void TksPDFDictObject::AddEntry(std::string key, TksPDFObjectPtr value) {
-  keys_.push_back(TksPDFDictKey{std::move(key)});
-  values_.push_back(std::move(value));
+void TksPDFDictObject::AddEntry(std::string_view key, TksPDFObjectPtr value) {
+  entries_.push_back(Entry{TksPDFDictKey(key), std::move(value)});
 }
 
 void TksPDFDictObject::AddObject(std::string_view key, TksPDFObjectPtr value) {
-  AddEntry(std::string(key), std::move(value));
+  AddEntry(key, std::move(value));
 }
 
 void TksPDFDictObject::AddInteger(std::string_view key, int32_t value) {
@@ -291,30 +354,30 @@ void TksPDFDictObject::AddName(std::string_view key, std::string_view name) {
 }
 
 int32_t TksPDFDictObject::IndexOfKey(std::string_view key) const {
-  for (size_t i = 0; i < keys_.size(); ++i)
-    if (keys_[i].Text == key) return static_cast<int32_t>(i);
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].Key.Text() == key) return static_cast<int32_t>(i);
   return -1;
 }
 
 TksPDFObject* TksPDFDictObject::Lookup(std::string_view key) const {
   int32_t i = IndexOfKey(key);
-  return i < 0 ? nullptr : values_[static_cast<size_t>(i)].get();
+  return i < 0 ? nullptr : entries_[static_cast<size_t>(i)].Value.get();
 }
 
 const TksPDFDictKey* TksPDFDictObject::KeyAt(int32_t index) const {
   if (index < 0 || index >= Count()) return nullptr;
-  return &keys_[static_cast<size_t>(index)];
+  return &entries_[static_cast<size_t>(index)].Key;
 }
 
 TksPDFObject* TksPDFDictObject::ValueAt(int32_t index) const {
   if (index < 0 || index >= Count()) return nullptr;
-  return values_[static_cast<size_t>(index)].get();
+  return entries_[static_cast<size_t>(index)].Value.get();
 }
 
 void TksPDFDictObject::SetObject(std::string_view key, TksPDFObjectPtr value) {
   int32_t i = IndexOfKey(key);
   if (i >= 0)
-    values_[static_cast<size_t>(i)] = std::move(value);
+    entries_[static_cast<size_t>(i)].Value = std::move(value);
   else
     AddObject(key, std::move(value));
 }
@@ -338,24 +401,23 @@ void TksPDFDictObject::Remove(std::string_view key) {
 
 void TksPDFDictObject::DeleteAt(int32_t index) {
   if (index < 0 || index >= Count()) return;
-  keys_.erase(keys_.begin() + index);
-  values_.erase(values_.begin() + index);
+  entries_.erase(entries_.begin() + index);
 }
 
 TksPDFObjectPtr TksPDFDictObject::PutValueAt(int32_t index, TksPDFObjectPtr value) {
   if (index < 0 || index >= Count()) throw EInvalidIndex(ksres::SIndexOutOfBounds);
-  std::swap(values_[static_cast<size_t>(index)], value);
+  std::swap(entries_[static_cast<size_t>(index)].Value, value);
   return value;
 }
 
 TksPDFObjectPtr TksPDFDictObject::TakeValueAt(int32_t index) {
   if (index < 0 || index >= Count()) return nullptr;
-  return std::move(values_[static_cast<size_t>(index)]);
+  return std::move(entries_[static_cast<size_t>(index)].Value);
 }
 
 void TksPDFDictObject::Merge(const TksPDFDictObject* other) {
   if (!other) return;
-  for (size_t i = 0; i < other->keys_.size(); ++i) SetObject(other->keys_[i].Text, CloneOf(other->values_[i].get()));
+  for (const Entry& e : other->entries_) SetObject(e.Key.Text(), CloneOf(e.Value.get()));
 }
 
 // ---- Stream ----
@@ -491,7 +553,7 @@ void AppendObjectText(std::string& out, const TksPDFObject* obj, TksTextFormHook
       std::string_view parentLine = hooks ? hooks->ParentLine(*d) : std::string_view();
       out += "<<\r\n";
       for (int32_t i = 0; i < d->Count(); ++i) {
-        const std::string& key = d->KeyAt(i)->Text;
+        const std::string& key = d->KeyAt(i)->Text();
         if (!parentLine.empty() && key == "/Parent") continue;
         out += key;
         out.push_back(' ');
@@ -561,8 +623,7 @@ std::string NewImageResourceName() { return "/VelImg" + RandomSuffix(); }
 std::string NewExtGStateResourceName() { return "/GS" + RandomSuffix(); }
 
 void TksPDFDictObject::AppendEntries(std::span<TksPDFDictKey> keys, std::span<TksPDFObjectPtr> values) {
-  keys_.reserve(keys_.size() + keys.size());
-  values_.reserve(values_.size() + values.size());
-  for (TksPDFDictKey& key : keys) keys_.push_back(std::move(key));
-  for (TksPDFObjectPtr& value : values) values_.push_back(std::move(value));
+  const size_t n = std::min(keys.size(), values.size());
+  entries_.reserve(entries_.size() + n);
+  for (size_t i = 0; i < n; ++i) entries_.push_back(Entry{std::move(keys[i]), std::move(values[i])});
 }

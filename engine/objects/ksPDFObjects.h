@@ -79,13 +79,6 @@ class TksPDFStringObject : public TksPDFObject {
   bool IsHex;
 };
 
-class TksPDFNameObject : public TksPDFObject {
- public:
-  explicit TksPDFNameObject(std::string text) : TksPDFObject(otName), Text(std::move(text)) {}
-  TksPDFObjectPtr Clone() const override { return std::make_unique<TksPDFNameObject>(Text); }
-  std::string NameValue() const { return Text.empty() ? std::string() : Text.substr(1); }
-  std::string Text;
-};
 
 class TksPDFArrayObject : public TksPDFObject {
  public:
@@ -104,12 +97,46 @@ class TksPDFArrayObject : public TksPDFObject {
   std::vector<TksPDFObjectPtr> Items;
 };
 
-// A dictionary key: the name's text with its "/", kept in the dictionary itself. Files
-// of many small objects hold millions of keys, and a name object of its own per key
-// would cost twice the memory.
-struct TksPDFDictKey {
-  std::string Text;
-  std::string NameValue() const { return Text.empty() ? std::string() : Text.substr(1); }
+// A dictionary key: the name's text with its "/". Files of many small objects hold
+// millions of keys but only a few hundred distinct texts, so a key points at one copy of
+// its text kept for the life of the process (eight bytes a key instead of a string each);
+// a long text, or any text once that table has grown large, is owned by its key.
+class TksPDFDictKey {
+ public:
+  TksPDFDictKey() = default;
+  explicit TksPDFDictKey(std::string_view text);
+  TksPDFDictKey(const TksPDFDictKey& other);
+  TksPDFDictKey(TksPDFDictKey&& other) noexcept : bits_(other.bits_) { other.bits_ = 0; }
+  TksPDFDictKey& operator=(TksPDFDictKey other) noexcept {
+    std::swap(bits_, other.bits_);
+    return *this;
+  }
+  ~TksPDFDictKey() {
+    if (bits_ & kOwned) delete TextPointer();
+  }
+  const std::string& Text() const { return bits_ ? *TextPointer() : EmptyText(); }
+  std::string NameValue() const { return Text().empty() ? std::string() : Text().substr(1); }
+
+ private:
+  static constexpr uintptr_t kOwned = 1;
+  std::string* TextPointer() const { return reinterpret_cast<std::string*>(bits_ & ~kOwned); }
+  static const std::string& EmptyText();
+  // The shared text's address, or an owned text's address with kOwned set; 0 is empty.
+  uintptr_t bits_ = 0;
+};
+
+class TksPDFNameObject : public TksPDFObject {
+ public:
+  explicit TksPDFNameObject(std::string_view text) : TksPDFObject(otName), text_(text), Text(text_.Text()) {}
+  TksPDFObjectPtr Clone() const override { return std::make_unique<TksPDFNameObject>(Text); }
+  std::string NameValue() const { return text_.NameValue(); }
+
+ private:
+  // Names repeat as keys do (/Type, /Page, /Font ...) and share their text the same way.
+  TksPDFDictKey text_;
+
+ public:
+  const std::string& Text;
 };
 
 class TksPDFDictObject : public TksPDFObject {
@@ -118,8 +145,8 @@ class TksPDFDictObject : public TksPDFObject {
   TksPDFObjectPtr Clone() const override;
   std::unique_ptr<TksPDFDictObject> CloneDict() const;
 
-  void AddEntry(std::string key, TksPDFObjectPtr value);
-  void AddEntry(std::unique_ptr<TksPDFNameObject> key, TksPDFObjectPtr value) { AddEntry(std::move(key->Text), std::move(value)); }
+  void AddEntry(std::string_view key, TksPDFObjectPtr value);
+  void AddEntry(std::unique_ptr<TksPDFNameObject> key, TksPDFObjectPtr value) { AddEntry(key->Text, std::move(value)); }
   void AddObject(std::string_view key, TksPDFObjectPtr value);
   void AddInteger(std::string_view key, int32_t value);
   void AddReal(std::string_view key, double value);
@@ -142,15 +169,19 @@ class TksPDFDictObject : public TksPDFObject {
   // Takes the value of an entry out, leaving the entry without a value.
   TksPDFObjectPtr TakeValueAt(int32_t index);
   void Merge(const TksPDFDictObject* other);
-  int32_t Count() const { return static_cast<int32_t>(keys_.size()); }
+  int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
   // Moves entries in at the end, in order, without a duplicate check (the parser's way of
   // building a dictionary from what it read).
   void AppendEntries(std::span<TksPDFDictKey> keys, std::span<TksPDFObjectPtr> values);
 
  private:
-  // Parallel lists: entry i is (keys_[i], values_[i]); a value may be empty.
-  std::vector<TksPDFDictKey> keys_;
-  std::vector<TksPDFObjectPtr> values_;
+  // One list, so a dictionary costs one allocation and sixteen bytes an entry; a value
+  // may be empty.
+  struct Entry {
+    TksPDFDictKey Key;
+    TksPDFObjectPtr Value;
+  };
+  std::vector<Entry> entries_;
 };
 
 class TksPDFStreamObject : public TksPDFObject {

@@ -321,7 +321,7 @@ std::unique_ptr<TksPDFDictObject> TksPDFStreamReader::ReadDictObject() {
     if (c < 0) throw EDictionaryReadError(ksFormat(ksres::SDictionaryReadError, ksres::SEndOfData));
     std::string key = ReadNameText();
     TksPDFObjectPtr value = ParseObject();  // none before ">>": the key is kept without a value
-    keyScratch_.push_back(TksPDFDictKey{std::move(key)});
+    keyScratch_.emplace_back(key);
     valueScratch_.push_back(std::move(value));
   }
   auto dict = std::make_unique<TksPDFDictObject>();

@@ -414,7 +414,7 @@ void TksDocumentWriter::WriteCatalog() {
   if (c.OtherEntries) {
     const TksPDFDictObject& other = *c.OtherEntries;
     for (int32_t i = 0; i < other.Count(); ++i) {
-      const std::string& key = other.KeyAt(i)->Text;
+      const std::string& key = other.KeyAt(i)->Text();
       if (TksPDFCatalog::IsBuiltKey(key)) continue;
       entry(key, ValueText(1, other.ValueAt(i)));
     }

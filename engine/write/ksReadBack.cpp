@@ -89,7 +89,7 @@ void Record(int32_t number, const TksPDFObject* value, TksOutputRecords& r) {
   const TksPDFDictObject* dict = AsDict(value);
   if (!dict) return;
   if (number == 1) {
-    for (int32_t i = 0; i < dict->Count(); ++i) r.catalogKeys.push_back(dict->KeyAt(i)->Text);
+    for (int32_t i = 0; i < dict->Count(); ++i) r.catalogKeys.push_back(dict->KeyAt(i)->Text());
     r.outlinesRoot = RefNumber(dict->Lookup("/Outlines"));
     r.acroForm = RefNumber(dict->Lookup("/AcroForm"));
     if (const auto* form = AsDict(dict->Lookup("/AcroForm"))) r.fieldRoots = RefsOf(AsArray(form->Lookup("/Fields")));

@@ -1,4 +1,6 @@
 // Object values: operations, ownership and the exact text form.
+#include <thread>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -145,6 +147,46 @@ TEST(Dictionary, PutValueAtAndMerge) {
   // The merged values are copies.
   other.SetInteger("/A", 10);
   EXPECT_EQ(static_cast<TksPDFIntegerObject*>(d.Lookup("/A"))->Value, 9);
+}
+
+TEST(Dictionary, KeysShareShortTextsAndOwnLongOnes) {
+  const std::string longKey = "/" + std::string(200, 'k');
+  TksPDFDictObject d;
+  d.AddInteger("/Type", 1);
+  d.AddInteger(longKey, 2);
+  TksPDFDictObject e;
+  e.AddInteger("/Type", 3);
+  // One copy of a short text serves every key; a long one is each key's own.
+  EXPECT_EQ(&d.KeyAt(0)->Text(), &e.KeyAt(0)->Text());
+  EXPECT_EQ(d.KeyAt(1)->Text(), longKey);
+  EXPECT_EQ(d.KeyAt(1)->NameValue(), longKey.substr(1));
+
+  auto clone = d.CloneDict();
+  EXPECT_NE(&clone->KeyAt(1)->Text(), &d.KeyAt(1)->Text());
+  d.DeleteAt(0);  // entries move down; the clone keeps its own
+  EXPECT_EQ(d.KeyAt(0)->Text(), longKey);
+  EXPECT_EQ(ObjectToText(clone.get()), "<<\r\n/Type 1\r\n" + longKey + " 2\r\n>>");
+
+  TksPDFDictKey moved(longKey);
+  TksPDFDictKey to(std::move(moved));
+  EXPECT_EQ(moved.Text(), "");
+  EXPECT_EQ(to.Text(), longKey);
+  to = TksPDFDictKey("/Short");
+  EXPECT_EQ(to.Text(), "/Short");
+  TksPDFNameObject name("/Type");
+  EXPECT_EQ(&name.Text, &e.KeyAt(0)->Text());  // names share texts with keys
+
+  // Threads parsing at once find and add texts safely, and agree on them.
+  std::vector<std::thread> threads;
+  std::vector<const std::string*> seen(4);
+  for (size_t t = 0; t < seen.size(); ++t)
+    threads.emplace_back([&seen, t] {
+      for (int i = 0; i < 2000; ++i) TksPDFDictKey("/K" + std::to_string(i % 300) + "x" + std::to_string(t));
+      TksPDFDictKey shared("/SharedByThreads");
+      seen[t] = &shared.Text();
+    });
+  for (auto& t : threads) t.join();
+  for (const std::string* s : seen) EXPECT_EQ(s, seen[0]);
 }
 
 TEST(Array, Operations) {
