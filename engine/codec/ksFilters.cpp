@@ -426,14 +426,7 @@ std::string LZWDecode(std::string_view data, uint64_t limit) {
 
 // ---- Flate ----
 
-std::string FlateCompress(std::string_view data, uint8_t levelIndex) {
-  TksMemoryStream target;
-  target.Reserve(data.size() / 2 + 64);
-  TCompressionStream z(levelIndex, target);
-  z.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
-  z.Finish();
-  return target.ToString();
-}
+std::string FlateCompress(std::string_view data, uint8_t levelIndex) { return ZCompressBytes(data, levelIndex); }
 
 void FlateDecodeInto(std::string_view data, TksDecodeBuffer& out) {
   if (data.empty()) return;

@@ -34,11 +34,42 @@ void TCustomZStream::RestorePosition() {
   if (strm_.Position() != strmPos_) strm_.SetPosition(strmPos_);
 }
 
+std::string ZCompressBytes(std::string_view data, uint8_t levelIndex) {
+  z_stream z{};
+  int r = deflateInit2(&z, ksZLevels[std::min<int>(levelIndex, 3)], Z_DEFLATED, 15, ksZMemLevel, Z_DEFAULT_STRATEGY);
+  if (r != Z_OK) throw EZCompressionError(ZErrorText(r));
+  struct End {
+    z_stream& z;
+    ~End() { deflateEnd(&z); }
+  } end{z};
+  // zlib's bound holds any result, so a single call with the whole input finishes;
+  // counts are 32-bit, so larger data go in slices.
+  std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
+  constexpr size_t kSlice = size_t{1} << 30;
+  size_t in = 0;
+  do {
+    const size_t slice = std::min(data.size() - in, kSlice);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + in));
+    z.avail_in = static_cast<uInt>(slice);
+    in += slice;
+    const int flush = in == data.size() ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      if (z.total_out == out.size()) out.resize(out.size() + out.size() / 2 + 64);
+      z.next_out = reinterpret_cast<Bytef*>(out.data() + z.total_out);
+      z.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - z.total_out, kSlice));
+      r = deflate(&z, flush);
+      if (r < 0 && r != Z_BUF_ERROR) throw EZCompressionError(ZErrorText(r));
+    } while (flush == Z_FINISH ? r != Z_STREAM_END : z.avail_in > 0);
+  } while (in < data.size());
+  out.resize(z.total_out);
+  return out;
+}
+
 // ---- TCompressionStream ----
 
 TCompressionStream::TCompressionStream(uint8_t levelIndex, TksStream& dest) : TCustomZStream(dest) {
   int level = ksZLevels[std::min<int>(levelIndex, 3)];
-  int r = deflateInit2(&zrec_, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+  int r = deflateInit2(&zrec_, level, Z_DEFLATED, 15, ksZMemLevel, Z_DEFAULT_STRATEGY);
   if (r != Z_OK) throw EZCompressionError(ZErrorText(r));
   zrec_.next_out = buffer_.get();
   zrec_.avail_out = static_cast<uInt>(ksZBufferSize);
