@@ -83,6 +83,7 @@ struct TksCliOptions {
   bool quiet = false;
   bool strictVersion = false;  // features the version does not know refuse the conversion
   bool verify = true;          // read the output back before it replaces anything
+  int32_t threads = 0;         // compression threads of a save (0: one per core)
   // Page operations.
   int unit = 1;               // a TksMeasurementUnit; points unless --unit says otherwise
   bool pageInfo = false;      // --page-info: a line per page after the other --info lines

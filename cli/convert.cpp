@@ -78,6 +78,7 @@ int RunConvert(const TksCliOptions& options) {
     for (const TksVersionFinding& finding : findings)
       document.OnWarning(&document, TksVersionReport::Text(document.PDFVersion, finding));
     document.VerifySave = options.verify;
+    document.SaveThreads = options.threads;
     document.SaveToFile(options.output, 2);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pagewright-convert: %s\n", ksErrorText(e).c_str());

@@ -22,6 +22,8 @@ const char* kUsage =
     "  --pdf-version=V          1.0 ... 1.7 or 2.0 (default: the version INPUT declares)\n"
     "  --compress=flate|runlength  re-compress stream data on save\n"
     "  --compression-level=0..3    none, fastest, default, maximum (default 2)\n"
+    "  --threads=N              threads that compress streams (default: one per core;\n"
+    "                           the output is the same for any N)\n"
     "  --password=PW            user or owner password of an encrypted INPUT\n"
     "  --progress               show status and percentage on stderr\n"
     "  --quiet                  no warnings on stderr\n"
@@ -234,6 +236,11 @@ int ParseAndRun(int argc, char** argv, bool checkOnly) {
       options.strictVersion = true;
     } else if (std::strcmp(a, "--no-verify") == 0) {
       options.verify = false;
+    } else if (StartsWith(a, "--threads=", &rest)) {
+      char* end = nullptr;
+      const long n = std::strtol(rest, &end, 10);
+      if (!*rest || *end || n < 1 || n > 64) return UsageError("--threads takes a number of 1 to 64");
+      options.threads = static_cast<int32_t>(n);
     } else if (std::strcmp(a, "--page-info") == 0 || StartsWith(a, "--page-info=", &rest)) {
       options.pageInfo = true;
       options.pageInfoPages = rest ? rest : "";

@@ -182,34 +182,55 @@ const TksPDFNameObject* ResolveFilterName(const TksPDFObjectStore& store, TksPDF
 
 }  // namespace
 
-std::string ApplyCompressionOnSave(const TksCompression& settings, const TksPDFObjectStore& store,
-                                   TksPDFDictObject& dict, std::string data) {
-  if (!settings.Enabled) return data;
+namespace {
+
+// The names of the stream's filters, resolved, when compression applies to it; none
+// when it is already compressed in a way a second compression cannot improve.
+std::optional<std::vector<std::string>> FiltersToKeep(const TksCompression& settings, const TksPDFObjectStore& store,
+                                                      const TksPDFDictObject& dict, const TksPDFObject*& filter) {
+  if (!settings.Enabled) return std::nullopt;
   if (settings.Method > 1) throw EUnsupportedFilterError(ksres::SUnsupportedFilter);
   const std::string_view methodName = OutputFilterNames[settings.Method];
 
-  TksPDFObject* filter = store.Dereference(dict.Lookup("/Filter"));
+  filter = store.Dereference(dict.Lookup("/Filter"));
   if (filter && filter->ObjectType == otNull) filter = nullptr;  // a null entry is an absent one
 
   // Resolved copies of the existing names: a reference inside the clone could name
   // an object the writer leaves out.
   std::vector<std::string> existing;
   if (filter && filter->ObjectType == otName) {
-    const std::string& name = static_cast<TksPDFNameObject*>(filter)->Text;
+    const std::string& name = static_cast<const TksPDFNameObject*>(filter)->Text;
     if (name == "/DCTDecode" || name == "/JBIG2Decode" || name == methodName || name == "/CCITTFaxDecode")
-      return data;
+      return std::nullopt;
     existing.push_back(name);
   } else if (filter && filter->ObjectType == otArray) {
-    for (const TksPDFObjectPtr& item : static_cast<TksPDFArrayObject*>(filter)->Items) {
+    for (const TksPDFObjectPtr& item : static_cast<const TksPDFArrayObject*>(filter)->Items) {
       const std::string& name = ResolveFilterName(store, item.get())->Text;
-      if (name == "/FlateDecode" || name == "/RunLengthDecode" || name == "/CCITTFaxDecode") return data;
+      if (name == "/FlateDecode" || name == "/RunLengthDecode" || name == "/CCITTFaxDecode") return std::nullopt;
       existing.push_back(name);
     }
   } else if (filter) {
     ThrowUnexpectedFilter(filter);
   }
+  return existing;
+}
 
-  std::string packed = CompressStreamData(settings, data);
+}  // namespace
+
+bool CompressesOnSave(const TksCompression& settings, const TksPDFObjectStore& store, const TksPDFDictObject& dict) {
+  const TksPDFObject* filter = nullptr;
+  return FiltersToKeep(settings, store, dict, filter).has_value();
+}
+
+std::string ApplyCompressionOnSave(const TksCompression& settings, const TksPDFObjectStore& store,
+                                   TksPDFDictObject& dict, std::string data, std::string* compressed) {
+  const TksPDFObject* filter = nullptr;
+  std::optional<std::vector<std::string>> kept = FiltersToKeep(settings, store, dict, filter);
+  if (!kept) return data;
+  std::vector<std::string>& existing = *kept;
+  const std::string_view methodName = OutputFilterNames[settings.Method];
+
+  std::string packed = compressed ? std::move(*compressed) : CompressStreamData(settings, data);
 
   if (packed.size() <= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     dict.SetInteger("/Length", static_cast<int32_t>(packed.size()));

@@ -99,5 +99,10 @@ std::string CompressStreamData(const TksCompression& settings, std::string_view 
 // the new /Filter (a null for the new filter, then each old filter's own parameters),
 // or goes when no filter has any. Otherwise data and dict stay as they are. dict is the
 // writer's clone; /Filter and /DecodeParms are resolved through store.
+// compressed: data already compressed with CompressStreamData (by a worker thread), used
+// in place of compressing them here.
 std::string ApplyCompressionOnSave(const TksCompression& settings, const TksPDFObjectStore& store,
-                                   TksPDFDictObject& dict, std::string data);
+                                   TksPDFDictObject& dict, std::string data, std::string* compressed = nullptr);
+// Whether ApplyCompressionOnSave compresses the data of a stream with this dictionary
+// (raising what it raises for a filter entry that is not a name).
+bool CompressesOnSave(const TksCompression& settings, const TksPDFObjectStore& store, const TksPDFDictObject& dict);

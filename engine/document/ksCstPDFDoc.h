@@ -461,6 +461,9 @@ class TksCustomPDFDocument : public TksComponent {
   // outline items, annotations, form fields, catalog) before it replaces the target; a
   // mismatch fails the save with ESaveError and leaves the target as it was.
   bool VerifySave = true;
+  // Threads that compress stream data while a save with compression on writes (0: one
+  // per core, 1: none besides the writer's own). The file is the same for any number.
+  int32_t SaveThreads = 0;
   // The name SaveToFile writes to for fileName.
   static std::string SaveFileName(const std::string& fileName);
   // Set by the load once the structure walk has finished: a document read only part-way

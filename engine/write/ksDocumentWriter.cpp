@@ -15,6 +15,8 @@ namespace {
 constexpr std::string_view kPageParentLine = "/Parent 3 0 R\r\n";
 // Below this, stream data are written from memory: a kernel copy would cost more than it saves.
 constexpr size_t kCopyFromSourceAtLeast = 64 * 1024;
+// Below this, stream data are compressed by the writer itself rather than ahead.
+constexpr size_t kCompressAheadAtLeast = 16 * 1024;
 // Bytes written from the mapped source between two hand-backs of its pages.
 constexpr int64_t kSourceBytesBetweenPageReleases = 8 << 20;
 // A metadata packet decoded for its version beyond this is left as it is.
@@ -251,9 +253,12 @@ void TksDocumentWriter::PrepareStream(int32_t context, const TksPDFStreamObject&
   // /EncryptMetadata false) follows as for any stream.
   if (catalogMetadata && RewriteMetadataVersion(*dict, bytes, owned)) bytes = owned;
 
-  if (doc_.Compression.Enabled) {
-    // Works on copies: the stream keeps the bytes it was read with for a later save.
-    owned = ApplyCompressionOnSave(doc_.Compression, *doc_.Store, *dict, std::string(bytes));
+  // Works on copies: the stream keeps the bytes it was read with for a later save. The
+  // data are compressed from where they are (a worker thread may have done it already).
+  if (doc_.Compression.Enabled && CompressesOnSave(doc_.Compression, *doc_.Store, *dict)) {
+    std::string packed;
+    if (!compressAhead_ || !compressAhead_->Take(&stream, packed)) packed = CompressStreamData(doc_.Compression, bytes);
+    owned = ApplyCompressionOnSave(doc_.Compression, *doc_.Store, *dict, std::string(), &packed);
     bytes = owned;
   }
 
@@ -311,17 +316,22 @@ void TksDocumentWriter::WriteStreamObject(TksPDFIndirectObject& object, const Tk
   output_->WriteText(head);
   // Straight from the stream's data: a large stream is never copied into one text, and
   // one still in the source file is copied from the file.
-  const uint8_t* at = reinterpret_cast<const uint8_t*>(bytes.data());
-  const bool inSource = doc_.SourceFile && !bytes.empty() && at >= doc_.SourceFile->data() &&
-                        at + bytes.size() <= doc_.SourceFile->data() + doc_.SourceFile->size();
-  if (inSource && bytes.size() >= kCopyFromSourceAtLeast) {
-    output_->CopyFromFile(doc_.SourceFile->fd(), at - doc_.SourceFile->data(), static_cast<int64_t>(bytes.size()));
+  auto inSource = [this](std::string_view data) {
+    const auto* at = reinterpret_cast<const uint8_t*>(data.data());
+    return doc_.SourceFile && !data.empty() && at >= doc_.SourceFile->data() &&
+           at + data.size() <= doc_.SourceFile->data() + doc_.SourceFile->size();
+  };
+  if (inSource(bytes) && bytes.size() >= kCopyFromSourceAtLeast) {
+    output_->CopyFromFile(doc_.SourceFile->fd(), reinterpret_cast<const uint8_t*>(bytes.data()) - doc_.SourceFile->data(),
+                          static_cast<int64_t>(bytes.size()));
   } else {
     output_->WriteText(bytes);
   }
-  if (inSource) {
-    // Small data read from the mapping touch a page or two each; handed back now and then.
-    sourceBytesSincePageRelease_ += static_cast<int64_t>(bytes.size()) + 4096;
+  // Data read from the mapping (written as they are, or compressed or encrypted first)
+  // make its pages resident; they are handed back now and then.
+  const std::string_view read = stream.Data ? stream.Data->View() : std::string_view();
+  if (inSource(read)) {
+    sourceBytesSincePageRelease_ += static_cast<int64_t>(read.size()) + 4096;
     if (sourceBytesSincePageRelease_ >= kSourceBytesBetweenPageReleases) {
       doc_.SourceFile->ReleasePages();
       sourceBytesSincePageRelease_ = 0;
@@ -364,16 +374,58 @@ void TksDocumentWriter::WritePageTree() {
   body += "\r\n>>";
   WriteFramedObject(3, body);
 
+  // With compression on, worker threads compress the streams ahead of the one being
+  // written: a cursor runs over the same objects in the same order and queues them.
+  std::unique_ptr<TksCompressAhead> ahead;
+  const unsigned threads = TksCompressAhead::ThreadsFor(doc_.SaveThreads);
+  if (doc_.Compression.Enabled && threads > 1) ahead = std::make_unique<TksCompressAhead>(doc_.Compression, threads);
+  compressAhead_ = ahead.get();
+  struct ClearOnExit {
+    TksCompressAhead*& ahead;
+    ~ClearOnExit() { ahead = nullptr; }
+  } clear{compressAhead_};
+  TksPDFObjectStore* const stores[] = {doc_.Store.get(), saveStore_.get()};
+  size_t aheadStore = 0;
+  int32_t aheadIndex = 0;
+  auto queueAhead = [&] {
+    while (ahead && aheadStore < std::size(stores) && ahead->HasRoom()) {
+      TksPDFObjectStore* store = stores[aheadStore];
+      if (!store || aheadIndex >= store->Count()) {
+        ++aheadStore;
+        aheadIndex = 0;
+        continue;
+      }
+      const TksPDFIndirectObject* object = store->Items(aheadIndex++);
+      if (const TksPDFStreamObject* stream = ToCompressAhead(*object)) ahead->Submit(stream, stream->Data->View());
+    }
+  };
+
   const int64_t total = static_cast<int64_t>(doc_.Store->Count()) + (saveStore_ ? saveStore_->Count() : 0);
   int64_t visited = 0;
-  for (TksPDFObjectStore* store : {doc_.Store.get(), saveStore_.get()}) {
+  for (TksPDFObjectStore* store : stores) {
     if (!store) continue;
     for (int32_t i = 0; i < store->Count(); ++i) {
+      queueAhead();
       TksPDFIndirectObject* object = store->Items(i);
       if (object->SaveNumber > 0) WriteIndirectObject(*object);  // numbered by NumberObjects
       ++visited;
       doc_.IOProgress(static_cast<int>(visited * 100 / total));
     }
+  }
+}
+
+const TksPDFStreamObject* TksDocumentWriter::ToCompressAhead(const TksPDFIndirectObject& object) const {
+  // The packet of the catalog's metadata changes before it is compressed; small data
+  // cost less to compress than to hand over.
+  if (object.SaveNumber <= 0 || &object == metadataObject_) return nullptr;
+  const TksPDFStreamObject* stream = AsStream(object.Value.get());
+  if (!stream || !stream->Data || stream->Data->View().size() < kCompressAheadAtLeast) return nullptr;
+  static const TksPDFDictObject kNoEntries;
+  try {
+    return CompressesOnSave(doc_.Compression, *doc_.Store, stream->Dict ? *stream->Dict : kNoEntries) ? stream
+                                                                                                      : nullptr;
+  } catch (const std::exception&) {
+    return nullptr;  // raised again, with its message, when the writer reaches it
   }
 }
 

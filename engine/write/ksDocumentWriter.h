@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "document/ksCstPDFDoc.h"
+#include "write/ksCompressAhead.h"
 
 // Lives for exactly one save (or, without an output, for forming the text of one value):
 // the offsets, numbers and objects built for the output are its own and go with it. The
@@ -70,6 +71,8 @@ class TksDocumentWriter {
   bool EncryptBytesForSave(int32_t objectNumber, const TksPDFDictObject* dict, std::string_view bytes,
                            std::string& encrypted);
   void RecordOffset(int32_t number);
+  // The stream of object when its data are worth compressing ahead on a worker thread.
+  const TksPDFStreamObject* ToCompressAhead(const TksPDFIndirectObject& object) const;
 
   TksCustomPDFDocument& doc_;
   TksStream* output_;                           // counts the bytes written; not owned
@@ -83,4 +86,5 @@ class TksDocumentWriter {
   bool wroteExtensions_ = false;
   int32_t pagesWritten_ = 0;
   const TksPDFIndirectObject* metadataObject_ = nullptr;  // the catalog's /Metadata stream
+  TksCompressAhead* compressAhead_ = nullptr;  // while the objects are written, when compressing
 };

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -285,6 +286,53 @@ Outcome Convert(const std::vector<std::string>& args, const std::string& stdinPa
   waitpid(pid, &st, 0);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   return r;
+}
+
+// Streams compressed on worker threads come out as the writer alone writes them: the
+// same bytes for any number of threads, whatever the order the workers finish in.
+TEST(ConvertCompressedOnThreads, TheOutputIsTheSameForAnyThreadCount) {
+  // Pages whose content streams (text, of sizes around the size compressed ahead) and
+  // images (soft gradients) are stored without a filter.
+  ksfixture::PdfBuilder b;
+  std::string kids;
+  const int pages = 30;
+  for (int i = 0; i < pages; ++i) {
+    const int page = 3 + 3 * i, content = page + 1, image = page + 2;
+    std::string text;
+    for (int line = 0; text.size() < size_t(4000 + 2500 * i); ++line)
+      text += "BT /F1 " + std::to_string(8 + line % 5) + " Tf 72 " + std::to_string(720 - line % 60 * 11) +
+              " Td (Page " + std::to_string(i + 1) + ", line " + std::to_string(line) + ") Tj ET\n";
+    text += "q 100 0 0 100 300 300 cm /Im0 Do Q\n";
+    std::string pixels(200 * 200 * 3, '\0');
+    for (size_t k = 0; k < pixels.size(); ++k) pixels[k] = static_cast<char>((k / 3 % 200 + k / 600 + i * 9) & 0xFF);
+    b.Stream(image, "/Type /XObject /Subtype /Image /Width 200 /Height 200 /ColorSpace /DeviceRGB /BitsPerComponent 8",
+             pixels);
+    b.Object(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " + std::to_string(content) +
+                       " 0 R /Resources << /XObject << /Im0 " + std::to_string(image) + " 0 R >> >> >>");
+    b.Stream(content, "", text);
+    kids += std::to_string(page) + " 0 R ";
+  }
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+  TempDir dir;
+  const std::string source = dir / "source.pdf";
+  WriteFile(source, b.Build("/Root 1 0 R"));
+  std::string single;
+  for (const char* threads : {"1", "2", "5"}) {
+    SCOPED_TRACE(std::string("--threads=") + threads);
+    const std::string out = dir / (std::string("out") + threads + ".pdf");
+    const Outcome r = Convert({"--compress=flate", std::string("--threads=") + threads, source, out});
+    ASSERT_EQ(r.status, 0) << r.text;
+    const std::string bytes = ksfixture::ReadFile(out);
+    if (single.empty()) {
+      single = bytes;
+      EXPECT_LT(bytes.size(), fs::file_size(source) / 4) << "the streams were not compressed";
+      EXPECT_EQ(std::system(("qpdf --check '" + out + "' >/dev/null 2>&1").c_str()), 0);
+    } else {
+      EXPECT_TRUE(bytes == single) << "differs from the output of one thread";
+    }
+  }
+  EXPECT_EQ(Convert({"--threads=0", source, dir / "x.pdf"}).status, 1);
 }
 
 // An input is opened by its own name; names that are no file are refused with what
