@@ -321,17 +321,19 @@ void TksDocumentWriter::WriteStreamObject(TksPDFIndirectObject& object, const Tk
     return doc_.SourceFile && !data.empty() && at >= doc_.SourceFile->data() &&
            at + data.size() <= doc_.SourceFile->data() + doc_.SourceFile->size();
   };
-  if (inSource(bytes) && bytes.size() >= kCopyFromSourceAtLeast) {
+  const bool copied = inSource(bytes) && bytes.size() >= kCopyFromSourceAtLeast;
+  if (copied) {
     output_->CopyFromFile(doc_.SourceFile->fd(), reinterpret_cast<const uint8_t*>(bytes.data()) - doc_.SourceFile->data(),
                           static_cast<int64_t>(bytes.size()));
   } else {
     output_->WriteText(bytes);
   }
-  // Data read from the mapping (written as they are, or compressed or encrypted first)
-  // make its pages resident; they are handed back now and then.
+  // Data read through the mapping (written from it, or compressed or encrypted first)
+  // make its pages resident; they are handed back now and then. Data the kernel copied
+  // never passed through it.
   const std::string_view read = stream.Data ? stream.Data->View() : std::string_view();
   if (inSource(read)) {
-    sourceBytesSincePageRelease_ += static_cast<int64_t>(read.size()) + 4096;
+    sourceBytesSincePageRelease_ += (copied ? 0 : static_cast<int64_t>(read.size())) + 4096;
     if (sourceBytesSincePageRelease_ >= kSourceBytesBetweenPageReleases) {
       doc_.SourceFile->ReleasePages();
       sourceBytesSincePageRelease_ = 0;
@@ -377,8 +379,8 @@ void TksDocumentWriter::WritePageTree() {
   // With compression on, worker threads compress the streams ahead of the one being
   // written: a cursor runs over the same objects in the same order and queues them.
   std::unique_ptr<TksCompressAhead> ahead;
-  const unsigned threads = TksCompressAhead::ThreadsFor(doc_.SaveThreads);
-  if (doc_.Compression.Enabled && threads > 1) ahead = std::make_unique<TksCompressAhead>(doc_.Compression, threads);
+  const unsigned threads = doc_.Compression.Enabled ? TksCompressAhead::ThreadsFor(doc_.SaveThreads) : 1;
+  if (threads > 1) ahead = std::make_unique<TksCompressAhead>(doc_.Compression, threads);
   compressAhead_ = ahead.get();
   struct ClearOnExit {
     TksCompressAhead*& ahead;
