@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -26,7 +27,8 @@ class TksSaveFile : public TksStream {
  public:
   // target: the output name as the user gave it (messages name it); path: the file it
   // leads to, links followed.
-  TksSaveFile(const std::string& target, const std::string& path) : target_(target), buffer_(kBufferSize) {
+  TksSaveFile(const std::string& target, const std::string& path)
+      : target_(target), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {
     try {
       file_ = std::make_unique<ksplatform::OutputFile>(path);
     } catch (const std::system_error& e) {
@@ -43,13 +45,13 @@ class TksSaveFile : public TksStream {
   int64_t Write(const void* data, int64_t count) override {
     if (count <= 0) return 0;
     const auto* bytes = static_cast<const char*>(data);
-    if (static_cast<size_t>(count) >= buffer_.size()) {
+    if (static_cast<size_t>(count) >= kBufferSize) {
       // Large blocks (stream data) go straight to the file.
       FlushBuffer();
       WriteAll(bytes, static_cast<size_t>(count));
     } else {
-      if (used_ + static_cast<size_t>(count) > buffer_.size()) FlushBuffer();
-      std::memcpy(buffer_.data() + used_, bytes, static_cast<size_t>(count));
+      if (used_ + static_cast<size_t>(count) > kBufferSize) FlushBuffer();
+      std::memcpy(buffer_.get() + used_, bytes, static_cast<size_t>(count));
       used_ += static_cast<size_t>(count);
     }
     written_ += count;
@@ -129,13 +131,14 @@ class TksSaveFile : public TksStream {
     if (used_ == 0) return;
     size_t n = used_;
     used_ = 0;
-    WriteAll(buffer_.data(), n);
+    WriteAll(buffer_.get(), n);
   }
 
   std::string target_;
   std::unique_ptr<ksplatform::OutputFile> file_;
   int fd_ = -1;  // file_'s
-  std::vector<char> buffer_;
+  // Not cleared: a small file touches only the pages it fills.
+  std::unique_ptr<char[]> buffer_;
   bool kernelCopy_ = true;
   size_t used_ = 0;
   int64_t written_ = 0;
