@@ -1,7 +1,8 @@
-// pagewright-convert --batch: many conversions, each in a process of its own (so a file
-// that hangs, crashes or takes all memory costs only its own conversion), several at once,
-// with one progress line, a JSON-lines report and resumption from that report.
+// pagewright-convert --batch: many conversions in processes apart from the batch (so a
+// file that hangs, crashes or takes all memory costs only its own conversion), several at
+// once, with one progress line, a JSON-lines report and resumption from that report.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -163,6 +164,20 @@ struct TksRunning {
   bool timedOut = false;
 };
 
+// A forked copy of the batch that converts one file after another, told which over a
+// pipe, answering each with the exit status over another. A file whose conversion crashes
+// or runs out of time takes its worker with it, and a new one takes its place; a worker
+// also ends after a failed conversion and after kFilesPerWorker files, so nothing a
+// conversion left behind reaches many others.
+struct TksWorker {
+  pid_t pid = -1;
+  int requests = -1;  // the batch writes item numbers here
+  int answers = -1;   // and reads exit statuses here
+  bool busy = false;
+  size_t files = 0;   // conversions it has made
+};
+constexpr size_t kFilesPerWorker = 64;
+
 class TksBatch {
  public:
   TksBatch(TksBatchOptions options, std::vector<TksBatchItem> items, const TksConvertOne& convertOne)
@@ -171,6 +186,17 @@ class TksBatch {
 
  private:
   void Start(size_t index);
+  std::vector<std::string> ConversionArgs(const TksBatchItem& item) const;
+  rlim_t MemoryLimit(const TksBatchItem& item) const;
+  void StartInWorker(size_t index);
+  bool StartWorker();
+  void WorkerLoop(int requests, int answers);
+  // Takes answers and ended workers (waiting up to wait); false when nothing happened.
+  bool CollectFromWorkers(int waitMilliseconds);
+  void EndWorker(size_t w, bool kill);
+  int RunLoop(const std::vector<size_t>& todo);
+  void KillOverdue();
+  int Summary();
   void Finish(TksRunning& job, int waitStatus);
   void Record(const TksBatchItem& item, const TksBatchResult& result);
   void Progress(bool force);
@@ -180,6 +206,7 @@ class TksBatch {
   std::vector<TksBatchItem> items_;
   const TksConvertOne& convertOne_;
   std::vector<TksRunning> running_;
+  std::vector<TksWorker> workers_;  // converting without a converter program of its own
   std::map<std::string, uint64_t> done_;  // output relative path -> its size, from the report
   std::FILE* report_ = nullptr;
   std::string scratch_;
@@ -204,22 +231,35 @@ void TksBatch::LoadDone() {
   }
 }
 
-void TksBatch::Start(size_t index) {
-  const TksBatchItem& item = items_[index];
-  const fs::path output = fs::path(options_.outDir) / item.relative;
-  std::error_code ec;
-  fs::create_directories(output.parent_path(), ec);
-  const std::string errorFile = scratch_ + "/" + std::to_string(index) + ".err";
-
+std::vector<std::string> TksBatch::ConversionArgs(const TksBatchItem& item) const {
   std::vector<std::string> args{options_.converter.empty() ? std::string("pagewright-convert") : options_.converter};
   args.insert(args.end(), options_.conversionArgs.begin(), options_.conversionArgs.end());
   args.push_back(item.input);
-  args.push_back(output.string());
+  args.push_back((fs::path(options_.outDir) / item.relative).string());
+  return args;
+}
+
+rlim_t TksBatch::MemoryLimit(const TksBatchItem& item) const {
+  // Sanitizer builds reserve far more address space than they use.
+  if (KS_ADDRESS_SANITIZED || options_.memoryMiB == 0) return RLIM_INFINITY;
+  return static_cast<rlim_t>(options_.memoryMiB) * (rlim_t{1} << 20) + item.size;
+}
+
+void TksBatch::Start(size_t index) {
+  const TksBatchItem& item = items_[index];
+  std::error_code ec;
+  fs::create_directories((fs::path(options_.outDir) / item.relative).parent_path(), ec);
+  if (options_.converter.empty()) {
+    StartInWorker(index);
+    return;
+  }
+  const std::string errorFile = scratch_ + "/" + std::to_string(index) + ".err";
+  std::vector<std::string> args = ConversionArgs(item);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   // Everything the child needs is made before the fork: after it only system calls.
-  const rlim_t memory = static_cast<rlim_t>(options_.memoryMiB) * (rlim_t{1} << 20) + item.size;
+  const rlim_t memory = MemoryLimit(item);
   const pid_t parent = getpid();
 
   const pid_t pid = fork();
@@ -234,8 +274,7 @@ void TksBatch::Start(size_t index) {
     dup2(null, STDIN_FILENO);
     dup2(null, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    // Sanitizer builds reserve far more address space than they use.
-    if (!KS_ADDRESS_SANITIZED && options_.memoryMiB > 0) {
+    if (memory != RLIM_INFINITY) {
       struct rlimit limit{memory, memory};
       setrlimit(RLIMIT_AS, &limit);
     }
@@ -244,13 +283,6 @@ void TksBatch::Start(size_t index) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (options_.converter.empty()) {
-      // This program is loaded already: the conversion runs in the forked copy, which
-      // saves a program start (most of the time a small file takes).
-      const int status = convertOne_(args);
-      std::fflush(stdout);
-      _exit(status);
-    }
     execvp(argv[0], argv.data());
     dprintf(STDERR_FILENO, "pagewright-convert: cannot run %s: %s\n", argv[0], std::strerror(errno));
     _exit(127);
@@ -261,6 +293,160 @@ void TksBatch::Start(size_t index) {
     return;
   }
   running_.push_back({index, pid, Clock::now(), errorFile});
+}
+
+// ---- workers ----
+
+bool TksBatch::StartWorker() {
+  int requests[2], answers[2];
+  if (pipe2(requests, O_CLOEXEC) != 0) return false;
+  if (pipe2(answers, O_CLOEXEC) != 0) {
+    close(requests[0]);
+    close(requests[1]);
+    return false;
+  }
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // A batch killed outright takes its workers along (see Start).
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(2);
+    close(requests[1]);
+    close(answers[0]);
+    // The other workers' pipes stay the batch's alone, or they would never see their end.
+    for (const TksWorker& w : workers_) {
+      close(w.requests);
+      close(w.answers);
+    }
+    WorkerLoop(requests[0], answers[1]);
+    _exit(0);
+  }
+  close(requests[0]);
+  close(answers[1]);
+  if (pid < 0) {
+    close(requests[1]);
+    close(answers[0]);
+    return false;
+  }
+  workers_.push_back({pid, requests[1], answers[0], false, 0});
+  return true;
+}
+
+void TksBatch::WorkerLoop(int requests, int answers) {
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null < 0) return;
+  dup2(null, STDIN_FILENO);
+  dup2(null, STDOUT_FILENO);
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  struct rlimit initial{};
+  getrlimit(RLIMIT_AS, &initial);
+  for (;;) {
+    uint64_t index = 0;
+    ssize_t got;
+    do {
+      got = read(requests, &index, sizeof index);
+    } while (got < 0 && errno == EINTR);
+    if (got != static_cast<ssize_t>(sizeof index) || index >= items_.size()) return;  // the batch is done with it
+    const TksBatchItem& item = items_[index];
+    const std::string errorFile = scratch_ + "/" + std::to_string(index) + ".err";
+    const int err = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (err < 0) _exit(2);
+    dup2(err, STDERR_FILENO);
+    close(err);
+    // This file's own limit; the worker's earlier files gave back what they took.
+    struct rlimit limit{std::min(MemoryLimit(item), initial.rlim_max), initial.rlim_max};
+    if (limit.rlim_cur == RLIM_INFINITY) limit.rlim_cur = initial.rlim_cur;
+    setrlimit(RLIMIT_AS, &limit);
+    std::vector<std::string> args = ConversionArgs(item);
+    const int32_t status = convertOne_(args);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (write(answers, &status, sizeof status) != static_cast<ssize_t>(sizeof status)) return;
+  }
+}
+
+void TksBatch::StartInWorker(size_t index) {
+  const std::string errorFile = scratch_ + "/" + std::to_string(index) + ".err";
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto idle = std::find_if(workers_.begin(), workers_.end(), [](const TksWorker& w) { return !w.busy; });
+    if (idle == workers_.end()) {
+      if (!StartWorker()) break;
+      idle = workers_.end() - 1;
+    }
+    const uint64_t request = index;
+    if (write(idle->requests, &request, sizeof request) == static_cast<ssize_t>(sizeof request)) {
+      idle->busy = true;
+      running_.push_back({index, idle->pid, Clock::now(), errorFile});
+      return;
+    }
+    EndWorker(static_cast<size_t>(idle - workers_.begin()), true);  // it had ended: another one
+  }
+  TksRunning failedJob{index, -1, Clock::now(), errorFile};
+  Finish(failedJob, -1);
+}
+
+void TksBatch::EndWorker(size_t w, bool kill) {
+  TksWorker& worker = workers_[w];
+  if (kill) ::kill(worker.pid, SIGKILL);
+  close(worker.requests);
+  close(worker.answers);
+  int status = 0;
+  while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  workers_.erase(workers_.begin() + static_cast<std::ptrdiff_t>(w));
+}
+
+bool TksBatch::CollectFromWorkers(int waitMilliseconds) {
+  std::vector<pollfd> fds;
+  for (const TksWorker& w : workers_) fds.push_back({w.answers, POLLIN, 0});
+  if (fds.empty() || poll(fds.data(), fds.size(), waitMilliseconds) <= 0) return false;
+  std::vector<pid_t> ended;
+  for (size_t i = 0; i < fds.size(); ++i) {
+    if (!fds[i].revents) continue;
+    TksWorker& worker = workers_[i];
+    const auto job = std::find_if(running_.begin(), running_.end(),
+                                  [&](const TksRunning& r) { return r.pid == worker.pid; });
+    int32_t status = 0;
+    const ssize_t got = read(worker.answers, &status, sizeof status);
+    if (got < 0 && errno == EINTR) continue;
+    if (got == static_cast<ssize_t>(sizeof status) && job != running_.end()) {
+      TksRunning finished = *job;
+      running_.erase(job);
+      worker.busy = false;
+      Finish(finished, (status & 0xff) << 8);  // as a process's exit status
+      // A failed conversion may have left anything behind: its worker ends.
+      if ((status != 0 && status != 3) || ++worker.files >= kFilesPerWorker) ended.push_back(worker.pid);
+      continue;
+    }
+    // The worker ended: crashed, killed for its time, or done.
+    int waitStatus = 0;
+    while (waitpid(worker.pid, &waitStatus, 0) < 0 && errno == EINTR) {
+    }
+    worker.pid = -worker.pid;  // reaped: EndWorker must not wait for it again
+    if (job != running_.end()) {
+      TksRunning finished = *job;
+      running_.erase(job);
+      Finish(finished, waitStatus);
+    }
+    ended.push_back(worker.pid);
+  }
+  for (pid_t pid : ended) {
+    const auto w = std::find_if(workers_.begin(), workers_.end(), [pid](const TksWorker& x) { return x.pid == pid; });
+    if (w == workers_.end()) continue;
+    if (pid < 0) {
+      close(w->requests);
+      close(w->answers);
+      workers_.erase(w);
+    } else {
+      EndWorker(static_cast<size_t>(w - workers_.begin()), false);
+    }
+  }
+  return true;
 }
 
 void TksBatch::Finish(TksRunning& job, int waitStatus) {
@@ -417,6 +603,7 @@ int TksBatch::Run() {
   if (skipped_ && !terminal_)
     std::fprintf(stderr, "pagewright-convert: %zu files converted by an earlier run are kept\n", skipped_);
 
+  if (options_.converter.empty()) return RunLoop(todo);
   size_t next = 0;
   while ((next < todo.size() || !running_.empty()) && !gStop) {
     while (running_.size() < options_.jobs && next < todo.size() && !gStop) Start(todo[next++]);
@@ -429,18 +616,10 @@ int TksBatch::Run() {
         running_.erase(job);
         Finish(finished, status);
       }
-      Progress(false);
-      continue;
     }
-    // Conversions past their time are killed; the wait above reports them.
-    const Clock::time_point now = Clock::now();
-    for (TksRunning& job : running_)
-      if (!job.timedOut && options_.timeout > 0 &&
-          now - job.start > std::chrono::duration<double>(options_.timeout)) {
-        job.timedOut = true;
-        kill(job.pid, SIGKILL);
-      }
+    KillOverdue();  // also while others keep ending: the wait reports them
     Progress(false);
+    if (pid > 0) continue;
     const struct timespec tick{0, 50'000'000};
     sigtimedwait(&childEnded, nullptr, &tick);
   }
@@ -452,6 +631,39 @@ int TksBatch::Run() {
       ::unlink(job.errorFile.c_str());
     }
   }
+  return Summary();
+}
+
+void TksBatch::KillOverdue() {
+  // A conversion past its time is killed (with its worker); its end is reported as any.
+  const Clock::time_point now = Clock::now();
+  for (TksRunning& job : running_)
+    if (!job.timedOut && options_.timeout > 0 && now - job.start > std::chrono::duration<double>(options_.timeout)) {
+      job.timedOut = true;
+      kill(job.pid, SIGKILL);
+    }
+}
+
+int TksBatch::RunLoop(const std::vector<size_t>& todo) {
+  // A worker gone between two files must not take the batch along on the next request.
+  signal(SIGPIPE, SIG_IGN);
+  size_t next = 0;
+  while ((next < todo.size() || !running_.empty()) && !gStop) {
+    while (running_.size() < options_.jobs && next < todo.size() && !gStop) Start(todo[next++]);
+    CollectFromWorkers(50);
+    KillOverdue();
+    Progress(false);
+  }
+  if (gStop) {
+    // Stopped by the user: the running conversions stop too and leave no output.
+    for (const TksWorker& w : workers_) kill(w.pid, SIGTERM);
+    for (const TksRunning& job : running_) ::unlink(job.errorFile.c_str());
+  }
+  while (!workers_.empty()) EndWorker(workers_.size() - 1, false);
+  return Summary();
+}
+
+int TksBatch::Summary() {
   std::fclose(report_);
   ::rmdir(scratch_.c_str());
   Progress(true);

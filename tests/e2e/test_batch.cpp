@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "ksFixture.h"
 #include "ksShell.h"
 
 namespace fs = std::filesystem;
@@ -131,6 +132,46 @@ TEST_F(BatchTest, HangsCrashesAndFailuresAreReportedAndTheRestConverted) {
     EXPECT_TRUE(fs::exists(out_ + "/" + name)) << name;
   }
   for (const char* name : {"hang.pdf", "crash.pdf", "broken.pdf"}) EXPECT_FALSE(fs::exists(out_ + "/" + name));
+}
+
+// Without a converter program, conversions run in workers the batch forks, several files
+// each. A file that runs out of time or fails takes its worker down and new workers convert
+// the rest; workers are renewed as files pass, and the outputs are those of the program.
+TEST_F(BatchTest, WorkersTakenDownByAFileAreReplaced) {
+  fs::create_directories(in_ + "/many");
+  for (int i = 0; i < 70; ++i) fs::copy_file(in_ + "/a.pdf", in_ + "/many/" + std::to_string(i) + ".pdf");
+  std::ofstream(in_ + "/broken.pdf") << "%PDF-1.4\nnothing else";
+  // A page whose content takes seconds to compress at the maximum level.
+  std::string content;
+  for (int i = 0; content.size() < (16u << 20); ++i)
+    content += std::to_string(i % 997) + " 0 0 " + std::to_string(i % 89) + " re f\n";
+  ksfixture::PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>");
+  b.Stream(4, "", content);
+  std::ofstream(in_ + "/slow.pdf", std::ios::binary) << b.Build("/Root 1 0 R");
+
+  const auto result = Batch("--jobs=2 --timeout=1 --compress=flate --compression-level=3 --threads=1 " + Quote(in_));
+  EXPECT_EQ(result.status, 2);
+  const auto report = Report(out_ + "/pagewright-batch.jsonl");
+  ASSERT_EQ(report.size(), 75u);
+  EXPECT_NE(report.at(in_ + "/slow.pdf").find("\"status\":2,\"error\":\"stopped after 1 s\""), std::string::npos);
+  EXPECT_NE(report.at(in_ + "/broken.pdf").find("\"status\":2,\"error\":\""), std::string::npos);
+  EXPECT_FALSE(fs::exists(out_ + "/slow.pdf"));
+  const std::string single = dir_.Path("single.pdf");
+  const int singleStatus = Shell(Quote(kConvert) + " --quiet --compress=flate --compression-level=3 " +
+                                 Quote(in_ + "/a.pdf") + " " + Quote(single)).status;
+  ASSERT_TRUE(singleStatus == 0 || singleStatus == 3) << singleStatus;
+  const std::string expected = ksfixture::ReadFile(single);
+  for (int i = 0; i < 70; ++i) {
+    const std::string name = "many/" + std::to_string(i) + ".pdf";
+    EXPECT_NE(report.at(in_ + "/" + name).find("\"status\":" + std::to_string(singleStatus)), std::string::npos)
+        << name;
+    EXPECT_TRUE(ksfixture::ReadFile(out_ + "/" + name) == expected) << name;
+  }
+  // No worker is left behind ("[/]..." keeps pgrep's own command line from matching).
+  EXPECT_EQ(Shell("pgrep -f -- " + Quote("[/]" + in_.substr(1)) + " >/dev/null").status, 1);
 }
 
 // A batch killed part-way keeps what it finished; started again it converts only the rest.
