@@ -431,6 +431,14 @@ void MappedFile::ReleasePages() const {
   if (mapped_) (void)::madvise(const_cast<uint8_t*>(data_), size_, MADV_DONTNEED);
 }
 
+void MappedFile::ReleasePages(uint64_t offset, uint64_t length) const {
+  if (!mapped_ || offset >= size_) return;
+  const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  const uint64_t from = offset / page * page;
+  const uint64_t to = std::min<uint64_t>(size_, offset + length);
+  if (to > from) (void)::madvise(const_cast<uint8_t*>(data_) + from, to - from, MADV_DONTNEED);
+}
+
 bool MappedFile::Faulted() const {
   return slot_ >= 0 && mappingSlots[slot_].faulted.load(std::memory_order_acquire);
 }

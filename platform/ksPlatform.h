@@ -54,6 +54,9 @@ class MappedFile {
   // they are and are read in again when touched. A reader going through a large file
   // calls this now and then, so the file does not become part of its own memory.
   void ReleasePages() const;
+  // The same for the pages holding bytes [offset, offset + length): as cheap as the range
+  // is short, where the whole mapping costs a walk over all of it.
+  void ReleasePages(uint64_t offset, uint64_t length) const;
 
  private:
   std::string path_;

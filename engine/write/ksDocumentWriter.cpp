@@ -1,5 +1,6 @@
 // Serialisation during a save: values in the context of their object, framed objects,
 // streams, the page tree node, catalog, information, cross-reference table and trailer.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -321,22 +322,27 @@ void TksDocumentWriter::WriteStreamObject(TksPDFIndirectObject& object, const Tk
     return doc_.SourceFile && !data.empty() && at >= doc_.SourceFile->data() &&
            at + data.size() <= doc_.SourceFile->data() + doc_.SourceFile->size();
   };
-  const bool copied = inSource(bytes) && bytes.size() >= kCopyFromSourceAtLeast;
-  if (copied) {
+  if (inSource(bytes) && bytes.size() >= kCopyFromSourceAtLeast) {
     output_->CopyFromFile(doc_.SourceFile->fd(), reinterpret_cast<const uint8_t*>(bytes.data()) - doc_.SourceFile->data(),
                           static_cast<int64_t>(bytes.size()));
   } else {
     output_->WriteText(bytes);
   }
-  // Data read through the mapping (written from it, or compressed or encrypted first)
-  // make its pages resident; they are handed back now and then. Data the kernel copied
-  // never passed through it.
+  // The pages of the source around the data (its dictionary read by the load, the data
+  // read through the mapping unless the kernel copied them) are resident; they are handed
+  // back now and then, only the range passed since the last time, so the cost follows
+  // the bytes written rather than the size of the source.
   const std::string_view read = stream.Data ? stream.Data->View() : std::string_view();
   if (inSource(read)) {
-    sourceBytesSincePageRelease_ += (copied ? 0 : static_cast<int64_t>(read.size())) + 4096;
+    const int64_t at = reinterpret_cast<const uint8_t*>(read.data()) - doc_.SourceFile->data();
+    releaseFrom_ = std::min(releaseFrom_, std::max<int64_t>(at - 4096, 0));
+    releaseTo_ = std::max(releaseTo_, at + static_cast<int64_t>(read.size()) + 4096);
+    sourceBytesSincePageRelease_ += static_cast<int64_t>(read.size()) + 4096;
     if (sourceBytesSincePageRelease_ >= kSourceBytesBetweenPageReleases) {
-      doc_.SourceFile->ReleasePages();
+      doc_.SourceFile->ReleasePages(static_cast<uint64_t>(releaseFrom_), static_cast<uint64_t>(releaseTo_ - releaseFrom_));
       sourceBytesSincePageRelease_ = 0;
+      releaseFrom_ = INT64_MAX;
+      releaseTo_ = 0;
     }
   }
   output_->WriteText(kStreamDataClose);

@@ -81,6 +81,7 @@ class TksDocumentWriter {
   int32_t encryptNumber_ = 0;                   // the encryption dictionary's number
   std::unique_ptr<TksPDFObjectStore> saveStore_;  // what this save builds (outline items)
   int64_t sourceBytesSincePageRelease_ = 0;
+  int64_t releaseFrom_ = INT64_MAX, releaseTo_ = 0;  // source range read since the last hand-back
   int64_t xrefPosition_ = -1;
   std::vector<std::string> catalogKeys_;
   bool wroteExtensions_ = false;
