@@ -5,6 +5,9 @@ python3's standard library alone (qpdf then derives the object-stream and RC4 fo
   make_inputs.py objects PAGES OUT.pdf    PAGES pages of 8 small objects each
   make_inputs.py images PAGES OUT.pdf     PAGES pages, each one 1338x1338 RGB Flate image
   make_inputs.py bigimage OUT.pdf         one page, one 12993x12993 RGB image (483 MiB)
+  make_inputs.py rawimages PAGES OUT.pdf  PAGES pages, each one 1024x1024 RGB image stored
+                                          without a filter, photo-like (zlib keeps about four
+                                          fifths): the input of save-time compression
 
 Every file has a classic cross-reference table."""
 import random
@@ -140,12 +143,39 @@ def image_pages(w, pages, width, height, first_page_seed=1):
     tree.finish()
 
 
+def raw_image_pages(w, pages, width, height):
+    # Smooth rows with four bits of noise: zlib finds few repeats but still shrinks them,
+    # as with photographs; each page its own seed, so no page repeats another.
+    size = width * height * 3
+    low_bits = bytes(b & 0x0F for b in range(256))
+    tree = PageTree(w, pages, 3)
+    parent = tree.parent
+    for i, page in enumerate(tree.pages):
+        content, image = page + 1, page + 2
+        w.obj(page, b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 612 612] "
+              b"/Resources << /XObject << /Im1 %d 0 R >> >> /Contents %d 0 R >>" % (parent[page], image, content))
+        text = b"q 612 0 0 612 0 0 cm /Im1 Do Q"
+        w.stream(content, b"", [text], len(text))
+        rng = random.Random(1000 + i)
+        gradient = bytes((x // 24 + i * 7) & 0xF0 for x in range(width * 3))
+
+        def rows():
+            for _ in range(height // 64):
+                noise = rng.randbytes(width * 3 * 64).translate(low_bits)
+                yield bytes(a | b for a, b in zip(gradient * 64, noise))
+        w.stream(image, b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceRGB "
+                 b"/BitsPerComponent 8" % (width, height), rows(), size)
+    tree.finish()
+
+
 def main():
     kind = sys.argv[1]
     if kind == "objects":
         objects(int(sys.argv[2]), sys.argv[3])
     elif kind == "images":
         image_pages(Writer(sys.argv[3]), int(sys.argv[2]), 1338, 1338)
+    elif kind == "rawimages":
+        raw_image_pages(Writer(sys.argv[3]), int(sys.argv[2]), 1024, 1024)
     elif kind == "bigimage":
         image_pages(Writer(sys.argv[2]), 1, 12993, 12993)
     else:

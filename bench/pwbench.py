@@ -68,6 +68,7 @@ class Inputs:
                 "images": ["images", "200"],
                 "bigimage": ["bigimage"],
                 "huge": ["images", "420"],
+                "rawimages": ["rawimages", "60"],
                 "empty": ["objects", "0"],
                 "scale-2k": ["objects", "250"],
                 "scale-20k": ["objects", "2500"],
@@ -185,13 +186,51 @@ def fmt_row(name, m, ours):
     return row
 
 
+def digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def measure_compression(exe, src, out, runs):
+    """Save-time compression of unfiltered images at zlib's default level: ours on every
+    core and on one thread against qpdf; (ours, qpdf, same output) or None."""
+    zl = [Tool("ours", lambda i, o: [exe, "--quiet", "--compress=flate", i, o], (0, 3)),
+          Tool("ours-1", lambda i, o: [exe, "--quiet", "--compress=flate", "--threads=1", i, o], (0, 3)),
+          Tool("qpdf", lambda i, o: ["qpdf", "--object-streams=disable", "--recompress-flate",
+                                      "--compress-streams=y", "--compression-level=6", i, o], (0, 3))]
+    m, failed = measure(zl, src, out, runs)
+    print(f"\ncompress (--compress=flate; qpdf --recompress-flate --compress-streams=y --compression-level=6): "
+          f"{os.path.getsize(src) / MIB:.1f} MiB, {object_count(src)} objects")
+    print(f"  {'tool':<8} {'wall':>11} {'CPU':>10} {'peak RSS':>13}")
+    for t in zl:
+        print(fmt_row(t.name, m[t.name], m["ours"]))
+    for tool, code in failed.items():
+        print(f"  ({tool} failed with exit status {code})")
+    sizes = {}
+    digests = {}
+    for t in zl:
+        subprocess.run(t.make_argv(src, out), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if os.path.exists(out):
+            sizes[t.name], digests[t.name] = os.path.getsize(out), digest(out)
+            os.unlink(out)
+    same = "ours" in digests and digests.get("ours") == digests.get("ours-1")
+    print("  output sizes: " + ", ".join(f"{k} {v / MIB:.1f} MiB" for k, v in sizes.items()) +
+          f"; ours on all threads and on one byte-identical: {'yes' if same else 'NO'}")
+    if not m.get("ours") or not m.get("qpdf"):
+        return None
+    return m["ours"], m["qpdf"], same
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--exe", required=True, help="pagewright-convert to time")
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--big", action="store_true", help="also the file over 2 GiB (2.3 GB on disk)")
     ap.add_argument("--inputs", help="comma-separated subset of: objects-objstm, objects-classic, "
-                    "objects-rc4, images, bigimage, huge, scaling")
+                    "objects-rc4, images, bigimage, huge, scaling, compress")
     ap.add_argument("--no-mutool", action="store_true")
     ap.add_argument("--no-check", action="store_true", help="skip qpdf --check of our outputs")
     ap.add_argument("--clean", action="store_true", help="delete the cache directory and stop")
@@ -206,14 +245,15 @@ def main():
     names = ["objects-objstm", "objects-classic", "objects-rc4", "images", "bigimage"]
     if args.big:
         names.append("huge")
-    names.append("scaling")
+    names += ["scaling", "compress"]
     if args.inputs:
         names = [n for n in args.inputs.split(",") if n]
 
     inputs = Inputs(cache)
     if args.make_only:
         for name in names:
-            for n in (["empty", "scale-2k", "scale-20k", "scale-200k"] if name == "scaling" else [name]):
+            made = {"scaling": ["empty", "scale-2k", "scale-20k", "scale-200k"], "compress": ["rawimages"]}
+            for n in made.get(name, [name]):
                 inputs.make(n)
         return
     out = os.path.join(cache, "out.pdf")
@@ -225,7 +265,7 @@ def main():
         print("(mutool not installed: skipped)")
     results = {}
     for name in names:
-        if name == "scaling":
+        if name in ("scaling", "compress"):
             continue
         src = inputs.make(name)
         size = os.path.getsize(src)
@@ -260,6 +300,10 @@ def main():
             print(f"  {n:>7} objects: {wall * 1000:9.1f} ms, {rss / MIB:7.1f} MiB, "
                   f"{per:7.0f} ns per object beyond start-up ({(cpu - base_cpu) / n * 1e9:5.0f} ns CPU), "
                   f"{wall / n * 1e9:7.0f} ns per object in all")
+
+    compress = None
+    if "compress" in names:
+        compress = measure_compression(exe, inputs.make("rawimages"), out, args.runs)
 
     print(f"\nload average at end: {os.getloadavg()[0]:.2f}")
     print("targets (wall time and peak RSS)")
@@ -300,6 +344,11 @@ def main():
         if name == "objects-classic":
             line += f" (target <= 33 %) {verdict(share <= 1 / 3)}"
         print(line + f"; peak memory {o[2] / n[2]:.2f}x without it")
+    if compress:
+        o, q, same = compress
+        print(f"  compress: time {o[0] / q[0]:.2f}x qpdf --recompress-flate (target <= 0.5) "
+              f"{verdict(o[0] <= 0.5 * q[0])}; output the same for 1 and {os.cpu_count()} threads: "
+              f"{verdict(same)}")
     if scaling:
         spread = max(scaling) / min(scaling)
         print(f"  scaling: time per object varies {spread:.2f}x from 2,000 to 200,000 objects "
