@@ -229,12 +229,12 @@ class TksPDFIndirectObject : public TksPDFObject {
   int32_t DocumentID;
   int32_t ObjectNumber;
   uint16_t Generation;
-  int32_t SaveNumber = 0;
-  int32_t UseCount = 0;
   // Set once the structure walk has followed the value: each object is followed the first
   // time the walk reaches it (objects from object streams are stored unfollowed). A clone
-  // starts unfollowed.
+  // starts unfollowed. (Beside Generation, in what would be padding: one object each.)
   bool Followed = false;
+  int32_t SaveNumber = 0;
+  int32_t UseCount = 0;
   TksPDFObjectPtr Value;
 };
 
