@@ -126,9 +126,9 @@ def stored_deflate_length(total, chunk=1 << 22):
     return n + len(comp.flush())
 
 
-def image_pages(w, pages, width, height, first_page_seed=1):
-    size = width * height * 3
-    length = stored_deflate_length(size)
+def image_pages(w, pages, width, height, image_data, filter_entry=b""):
+    """Pages that each draw one width x height RGB image; image_data(i) gives page i's
+    data as (chunks, length)."""
     tree = PageTree(w, pages, 3)
     parent = tree.parent
     for i, page in enumerate(tree.pages):
@@ -137,25 +137,24 @@ def image_pages(w, pages, width, height, first_page_seed=1):
               b"/Resources << /XObject << /Im1 %d 0 R >> >> /Contents %d 0 R >>" % (parent[page], image, content))
         text = b"q 612 0 0 612 0 0 cm /Im1 Do Q"
         w.stream(content, b"", [text], len(text))
+        chunks, length = image_data(i)
         w.stream(image, b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceRGB "
-                 b"/BitsPerComponent 8 /Filter /FlateDecode" % (width, height),
-                 noise_chunks(first_page_seed + i, size), length)
+                 b"/BitsPerComponent 8" % (width, height) + filter_entry, chunks, length)
     tree.finish()
 
 
-def raw_image_pages(w, pages, width, height):
+def noise_images(w, pages, width, height):
+    size = width * height * 3
+    length = stored_deflate_length(size)
+    image_pages(w, pages, width, height, lambda i: (noise_chunks(1 + i, size), length), b" /Filter /FlateDecode")
+
+
+def raw_images(w, pages, width, height):
     # Smooth rows with four bits of noise: zlib finds few repeats but still shrinks them,
     # as with photographs; each page its own seed, so no page repeats another.
-    size = width * height * 3
     low_bits = bytes(b & 0x0F for b in range(256))
-    tree = PageTree(w, pages, 3)
-    parent = tree.parent
-    for i, page in enumerate(tree.pages):
-        content, image = page + 1, page + 2
-        w.obj(page, b"<< /Type /Page /Parent %d 0 R /MediaBox [0 0 612 612] "
-              b"/Resources << /XObject << /Im1 %d 0 R >> >> /Contents %d 0 R >>" % (parent[page], image, content))
-        text = b"q 612 0 0 612 0 0 cm /Im1 Do Q"
-        w.stream(content, b"", [text], len(text))
+
+    def data(i):
         rng = random.Random(1000 + i)
         gradient = bytes((x // 24 + i * 7) & 0xF0 for x in range(width * 3))
 
@@ -163,9 +162,8 @@ def raw_image_pages(w, pages, width, height):
             for _ in range(height // 64):
                 noise = rng.randbytes(width * 3 * 64).translate(low_bits)
                 yield bytes(a | b for a, b in zip(gradient * 64, noise))
-        w.stream(image, b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceRGB "
-                 b"/BitsPerComponent 8" % (width, height), rows(), size)
-    tree.finish()
+        return rows(), width * height * 3
+    image_pages(w, pages, width, height, data)
 
 
 def main():
@@ -173,11 +171,11 @@ def main():
     if kind == "objects":
         objects(int(sys.argv[2]), sys.argv[3])
     elif kind == "images":
-        image_pages(Writer(sys.argv[3]), int(sys.argv[2]), 1338, 1338)
+        noise_images(Writer(sys.argv[3]), int(sys.argv[2]), 1338, 1338)
     elif kind == "rawimages":
-        raw_image_pages(Writer(sys.argv[3]), int(sys.argv[2]), 1024, 1024)
+        raw_images(Writer(sys.argv[3]), int(sys.argv[2]), 1024, 1024)
     elif kind == "bigimage":
-        image_pages(Writer(sys.argv[2]), 1, 12993, 12993)
+        noise_images(Writer(sys.argv[2]), 1, 12993, 12993)
     else:
         sys.exit(__doc__)
 
