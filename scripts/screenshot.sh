@@ -18,14 +18,7 @@ fi
 OUT="${1:-$ROOT/build/screenshot.png}"
 
 . "$ROOT/scripts/xvfb.sh"
-XVFB=""
-APP_PID=""
-cleanup() {
-  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
-  [ -n "$XVFB" ] && kill "$XVFB" 2>/dev/null || true
-  wait 2>/dev/null || true
-}
-trap cleanup EXIT
+trap stop_window EXIT
 start_xvfb
 
 QT_QPA_PLATFORM=xcb "$APP" &

@@ -12,6 +12,15 @@ start_xvfb() {
   return 1
 }
 
+# stop_window: ends the window (APP_PID, set by the caller) and the X server (XVFB).
+XVFB=""
+APP_PID=""
+stop_window() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
+  [ -n "$XVFB" ] && kill "$XVFB" 2>/dev/null || true
+  wait 2>/dev/null || true
+}
+
 # find_window CAPTION: the mapped top-level window whose caption starts with CAPTION (the
 # toolkit keeps a 1x1 leader window of the same name too), waiting up to 15 s.
 find_window() {

@@ -10,12 +10,8 @@ APP="$1"
 SOURCE="$2"
 WORK="$(mktemp -d)"
 . "$(dirname "$0")/../../scripts/xvfb.sh"
-XVFB=""
-APP_PID=""
 cleanup() {
-  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
-  [ -n "$XVFB" ] && kill "$XVFB" 2>/dev/null || true
-  wait 2>/dev/null || true
+  stop_window
   rm -rf "$WORK"
 }
 trap cleanup EXIT
