@@ -415,6 +415,7 @@ class TksCustomPDFDocument : public TksComponent {
   int32_t OutlineCount = 0;
   // The interactive form: its own entries are followed, the field tree becomes records.
   void ReadAcroForm(TksPDFObject* form);
+  TksPDFArrayObject* FieldList(TksPDFObject* value);
   // What one reading of the field tree has met: the field objects on the path being
   // read, and every field object read. It lives as long as that reading.
   struct TksFieldTreeWalk {

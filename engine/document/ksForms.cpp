@@ -62,6 +62,17 @@ uint8_t FieldKindOf(const std::string& fieldType, int32_t flags) {
   return fkOther;
 }
 
+// A field list (/Fields, /Kids) is written as it stands, also an empty one and one given by
+// reference; its items are followed by the field tree reading.
+TksPDFArrayObject* TksCustomPDFDocument::FieldList(TksPDFObject* value) {
+  // Marked whether read now or already stored (as the objects of an object stream are):
+  // an unmarked list would be written as null.
+  TksPDFArrayObject* list = resolver_->ResolveAs<TksPDFArrayObject, otArray>(value, fpStoreAndMark);
+  if (auto* ref = AsRef(value); ref && list)
+    if (TksPDFIndirectObject* object = FindLoaded(ref->ObjectNumber, ref->Generation)) object->Followed = true;
+  return list;
+}
+
 TksPDFIndirectObject* TksCustomPDFDocument::LoadObject(int32_t objectNumber, int32_t generation) {
   return resolver_->Follow(objectNumber, generation, fpStoreAndMark);
 }
@@ -98,7 +109,7 @@ void TksCustomPDFDocument::ReadAcroForm(TksPDFObject* form) {
     }
 
   TksFieldTreeWalk walk;
-  if (TksPDFArrayObject* fields = ResolveArray(dict->Lookup("/Fields"), true))
+  if (TksPDFArrayObject* fields = FieldList(dict->Lookup("/Fields")))
     for (int32_t i = 0; i < fields->Count(); ++i) {
       TksPDFObject* field = fields->GetItem(i);
       if (AsRef(field))
@@ -229,7 +240,7 @@ void TksCustomPDFDocument::ReadField(TksFieldTreeWalk& walk, TksAcroFormField* p
       MarkReachable(value);
       continue;
     }
-    TksPDFArrayObject* kids = ResolveArray(value, true);
+    TksPDFArrayObject* kids = FieldList(value);
     if (!kids) continue;
     for (int32_t k = 0; k < kids->Count(); ++k) {
       TksPDFObject* kid = kids->GetItem(k);

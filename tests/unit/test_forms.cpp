@@ -218,6 +218,36 @@ TEST(Forms, FormWrittenInTheCatalogBecomesAnObject) {
   EXPECT_THAT(f.Names(), ElementsAre("t"));
 }
 
+TEST(Forms, FieldListsGivenByReferenceAreWritten) {
+  // Objects already in the store (as those of an object stream are) are written only when
+  // the walk marks them: a list by reference left unmarked comes out as null.
+  struct Case {
+    const char* form;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"<< /Fields 6 0 R >>", {}},                          // an empty list
+      {"<< /Fields 7 0 R /DA (/Helv 0 Tf 0 g) >>", {"a", "a.b"}},  // kids by reference too
+  };
+  for (const auto& c : cases) {
+    FormDoc f;
+    f.Put(5, c.form);
+    f.Put(6, "[]");
+    f.Put(7, "[10 0 R]");
+    f.Put(8, "[11 0 R]");
+    f.Put(10, "<< /T (a) /FT /Tx /Kids 8 0 R >>");
+    f.Put(11, "<< /T (b) /FT /Tx /Parent 10 0 R >>");
+    f.Read();
+    EXPECT_EQ(f.Names(), c.names) << c.form;
+    const bool empty = c.names.empty();
+    for (int n : empty ? std::vector<int>{5, 6} : std::vector<int>{5, 7, 8, 10, 11})
+      EXPECT_GT(f.Get(n)->UseCount, 0) << c.form << " object " << n;
+    if (empty) {
+      for (int n : {7, 8, 10, 11}) EXPECT_EQ(f.Get(n)->UseCount, 0) << c.form << " object " << n;
+    }
+    EXPECT_THAT(f.warnings, IsEmpty()) << c.form;
+  }
+}
+
 TEST(Forms, FieldTreeLoopsAndRepeats) {
   {
     FormDoc f;
