@@ -11,6 +11,12 @@ constexpr bool ksIsWhiteSpace(uint8_t c) { return c == 0 || c == 9 || c == 10 ||
 // The object parser's white space: the same without form feed, which the tokenizer reads
 // as a regular byte (deliberately: the parser's token rules are fixed that way).
 constexpr bool ksIsParserWhiteSpace(uint8_t c) { return c != 12 && ksIsWhiteSpace(c); }
+// The delimiters of the format: they end any token before them, and "%" starts a comment
+// wherever it stands outside a string, so "/Type /Page%note" is the name "/Page".
+constexpr bool ksIsDelimiter(uint8_t c) {
+  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
+         c == '%';
+}
 // What the ASCII codecs skip between digits: SPACE, LF, CR and TAB only.
 constexpr bool ksIsCodecBlank(uint8_t c) { return c == 32 || c == 10 || c == 13 || c == 9; }
 

@@ -18,12 +18,8 @@ constexpr std::string_view kStream = "stream";
 constexpr std::string_view kEndstream = "endstream";
 
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
-bool IsDelimiter(uint8_t c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
-         c == '%';
-}
 // Where a token may begin or must end.
-bool IsBoundary(uint8_t c) { return ksIsWhiteSpace(c) || IsDelimiter(c); }
+bool IsBoundary(uint8_t c) { return ksIsWhiteSpace(c) || ksIsDelimiter(c); }
 
 // What the first pass finds, in file order.
 struct Mark {

@@ -19,7 +19,8 @@ constexpr auto kClasses = [] {
   // A name ends at white space other than NUL (a NUL is part of the name).
   for (int c = 1; c < 256; ++c)
     if (ksIsParserWhiteSpace(static_cast<uint8_t>(c))) t[c] |= kNameTerm;
-  for (int c : {'(', ')', '/', '<', '>', '[', ']'}) t[c] |= kTokenDelim | kNameTerm;
+  for (int c = 0; c < 256; ++c)
+    if (ksIsDelimiter(static_cast<uint8_t>(c))) t[c] |= kTokenDelim | kNameTerm;
   return t;
 }();
 
@@ -480,7 +481,13 @@ std::unique_ptr<TksMemoryStream> TksPDFStreamReader::ReadStreamData(int64_t leng
 
 TksPDFVersion TksPDFStreamReader::ReadHeader() {
   pos_ = 0;
-  std::string token = ReadToken();
+  // The header is itself a comment: a "%" in it (a binary marker on the same line) stays
+  // part of its token, so an error names what the file begins with.
+  uint64_t end = size_ > 0 ? 1 : 0;
+  while (end < size_ && (data_[end] == '%' || !IsTokenDelim(data_[end]))) ++end;
+  std::string token(reinterpret_cast<const char*>(data_), static_cast<size_t>(end));
+  pos_ = end;
+  SkipWhiteSpace();
   std::string_view head = std::string_view(token).substr(0, 7);
   if (head != "%PDF-1." && head != "%PDF-2.")
     throw EInvalidHeader(ksFormat(ksres::SInvalidHeader, std::string(head).c_str()));

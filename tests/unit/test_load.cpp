@@ -319,6 +319,32 @@ TEST(LoadFromFile, CatalogVersionRaisesTheHeaderVersion) {
   }
 }
 
+// Comments written right after a name, a reference or a number are white space: the
+// file reads as it would without them, with no warning and no repair.
+TEST(LoadFromFile, CommentsTouchingTokensAreWhiteSpace) {
+  struct Case {
+    const char* name;
+    std::string catalog, pages, page;
+  } cases[] = {
+      {"after a name", "<< /Type /Catalog%c\n/Pages 2 0 R >>", "<< /Type /Pages%c\n/Kids [3 0 R] /Count 1 >>",
+       "<< /Type /Page%note\n/Parent 2 0 R /MediaBox [0 0 612 792] >>"},
+      {"after a reference", "<< /Type /Catalog /Pages 2 0 R%c\n>>", "<< /Type /Pages /Kids [3 0 R%c\n] /Count 1 >>",
+       "<< /Type /Page /Parent 2 0 R%c\n/MediaBox [0 0 612 792] >>"},
+      {"after a number", "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1%c\n>>",
+       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792%c\n] >>"},
+  };
+  for (const Case& c : cases) {
+    PdfBuilder b;
+    b.Object(1, c.catalog).Object(2, c.pages).Object(3, c.page);
+    TksCustomPDFDocument doc;
+    std::vector<std::string> warnings = LoadWarnings("comments.pdf", b.Build("/Root 1 0 R%c\n"), doc);
+    EXPECT_THAT(warnings, testing::IsEmpty()) << c.name;
+    EXPECT_EQ(doc.XRefKind, xkTable) << c.name;
+    ASSERT_EQ(doc.PageCount(), 1) << c.name;
+    EXPECT_EQ(doc.GetPageSize(1, muPoints), std::make_pair(612.0, 792.0)) << c.name;
+  }
+}
+
 TEST(LoadFromFile, EmptyFile) {
   std::string path = ksfixture::WriteTempFile("empty.pdf", "");
   TksCustomPDFDocument doc;

@@ -63,8 +63,25 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"  % a comment\r\n  %another\n 42", otInteger, "42"},
         ValueCase{"[1 2 R 3]", otArray, "[ 1 2 R 3 ]"},
         ValueCase{"[1 2 3 R]", otArray, "[ 1 2 3 R ]"},
-        ValueCase{"[/a%c\n/b]", otArray, "[ /a%c /b ]"},  // "%" does not end a name
         ValueCase{"<< /K >>", otDictionary, "<<\r\n/K \r\n>>"}));
+
+// A comment ends the token it touches: a name, a number, a keyword.
+INSTANTIATE_TEST_SUITE_P(
+    CommentsEndTokens, ParseObjectValues,
+    testing::Values(
+        ValueCase{"/Page%note\n", otName, "/Page"},
+        ValueCase{"[/a%c\n/b]", otArray, "[ /a /b ]"},
+        ValueCase{"<</Type /Page%note\n/Count 3>>", otDictionary, "<<\r\n/Type /Page\r\n/Count 3\r\n>>"},
+        ValueCase{"<</Type/Page%note\r>>", otDictionary, "<<\r\n/Type /Page\r\n>>"},
+        ValueCase{"2 0 R%c\n", otIndirectReference, "2 0 R"},
+        ValueCase{"[2 0 R%c\n 3]", otArray, "[ 2 0 R 3 ]"},
+        ValueCase{"[2%c\n0%c\nR]", otArray, "[ 2 0 R ]"},
+        ValueCase{"792%c", otInteger, "792"},
+        ValueCase{"[0 0 612 792%c\n]", otArray, "[ 0 0 612 792 ]"},
+        ValueCase{"-1.5%c\n", otReal, "-1.5000000000"},
+        ValueCase{"3000000000%c", otInt64, "3000000000"},
+        ValueCase{"true%c", otBoolean, "true"},
+        ValueCase{"<</A null%c\n>>", otDictionary, "<<\r\n/A null\r\n>>"}));
 
 struct StringCase {
   const char* input;
@@ -275,10 +292,25 @@ TEST(Tokens, ReadTokenTakesOneDelimiterAndSkipsWhiteSpace) {
   Source s("] ]abc  def%x\n/g");
   EXPECT_EQ(s.reader.ReadToken(), "]");
   EXPECT_EQ(s.reader.ReadToken(), "]abc");
-  EXPECT_EQ(s.reader.ReadToken(), "def%x");
+  EXPECT_EQ(s.reader.ReadToken(), "def");
   EXPECT_EQ(s.reader.ReadToken(), "/g");
   EXPECT_EQ(s.reader.ReadToken(), "");
   EXPECT_EQ(s.reader.ReadToken(), "");
+}
+
+// "obj", "endobj" and "R" followed by a comment are still those keywords.
+TEST(Tokens, KeywordsEndAtAComment) {
+  Source s("12 0 obj%header\n<</P 3 0 R%ref\n>>%value\nendobj%end\n");
+  int32_t n = 0, g = 0;
+  ASSERT_TRUE(s.reader.PeekObjectHeader(n, g));
+  EXPECT_EQ(n, 12);
+  auto v = s.reader.ParseObject();
+  auto* o = AsIndirect(v.get());
+  ASSERT_TRUE(o);
+  EXPECT_EQ(AsRef(AsDict(o->Value.get())->Lookup("/P"))->ObjectNumber, 3);
+  EXPECT_EQ(s.reader.PeekWord(), "endobj");
+  Source t("%PDF-1.4%\xE2\xE3\n");
+  EXPECT_EQ(t.reader.ReadHeader(), pvPDF14);
 }
 
 TEST(Tokens, PeekWordLeavesPositionAfterWhiteSpace) {
