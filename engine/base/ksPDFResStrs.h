@@ -294,6 +294,8 @@ inline constexpr const char* SMacExpertRefused =
 inline constexpr const char* SPDFDocRefused =
     "PDFDocEncoding is no font encoding; use WinAnsi, MacRoman or Standard";
 inline constexpr const char* SStampFieldOutOfRange = "The template's %s is %d; it must be 0-%d";
+inline constexpr const char* SFontSizeOutOfRange =
+    "Invalid font size (%s): a size is a whole number of points, at least 1 and at most 10000";
 inline constexpr const char* SStampFontSize = "Invalid font size (%s): it must be above 0 and at most 10000 points";
 inline constexpr const char* SStampWithoutFont = "The stamp has no font to draw with";
 inline constexpr const char* SStampKindUnknown = "Only text and picture templates can be applied";

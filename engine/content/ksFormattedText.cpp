@@ -1,5 +1,6 @@
 #include "content/ksFormattedText.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "base/ksExceptions.h"
@@ -31,19 +32,26 @@ TksTag TagOf(std::u16string_view word) {
 
 int32_t SizeValue(std::u16string_view value) {
   const std::string text = ksplatform::Utf16ToUtf8(value);
+  // A whole number as the platform's conversion reads one: a sign, then digits.
+  std::u16string_view digits = value;
+  const bool negative = !digits.empty() && digits.front() == u'-';
+  if (!digits.empty() && (digits.front() == u'-' || digits.front() == u'+')) digits.remove_prefix(1);
   int64_t n = 0;
-  bool ok = !value.empty();
-  for (char16_t c : value) {
-    if (c < u'0' || c > u'9' || n > 100000) {
+  bool ok = !digits.empty();
+  for (char16_t c : digits) {
+    if (c < u'0' || c > u'9' || n > INT32_MAX) {
       ok = false;
       break;
     }
     n = n * 10 + (c - u'0');
   }
+  if (!ok || n > INT32_MAX) throw EInvalidValueError(ksFormat(ksres::SInvalidSizeValue, text.c_str()));
   // Sizes below 1 point draw nothing a reader could see.
-  if (!ok || n < 1 || n > 10000) throw EInvalidValueError(ksFormat(ksres::SInvalidSizeValue, text.c_str()));
+  if (negative || n < 1 || n > 10000) throw EInvalidValueError(ksFormat(ksres::SFontSizeOutOfRange, text.c_str()));
   return static_cast<int32_t>(n);
 }
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
 }  // namespace
 
@@ -142,30 +150,37 @@ void WalkFormattedText(std::u16string_view text,
         font.Bold = top.Bold, font.Italic = top.Italic, font.Underline = top.Underline, font.StrikeOut = top.StrikeOut;
         size_t p = j;
         while (p < n && text[p] != u'>') {
-          if (text[p] == u' ' || text[p] == u'"') {
+          if (IsBlank(text[p]) || text[p] == u'"') {
             ++p;
             continue;
           }
           size_t nameEnd = p;
-          while (nameEnd < n && text[nameEnd] != u'=' && text[nameEnd] != u' ' && text[nameEnd] != u'>') ++nameEnd;
+          while (nameEnd < n && text[nameEnd] != u'=' && !IsBlank(text[nameEnd]) && text[nameEnd] != u'>') ++nameEnd;
           const std::u16string_view name = text.substr(p, nameEnd - p);
           p = nameEnd;
-          while (p < n && text[p] == u' ') ++p;
+          while (p < n && IsBlank(text[p])) ++p;
           if (p >= n || text[p] != u'=') continue;  // a word without a value
           ++p;
-          while (p < n && (text[p] == u' ' || text[p] == u'"')) ++p;
+          bool quoted = false;
+          while (p < n && (IsBlank(text[p]) || text[p] == u'"')) quoted |= text[p++] == u'"';
           const bool size = SameText(name, u"SIZE");
           size_t end = p;
-          if (size)
-            while (end < n && text[end] != u' ' && text[end] != u'"' && text[end] != u'>') ++end;
-          else
+          if (!quoted && p < n && text[p] == u'\'') {
+            // Single quotes, as HTML takes them: the value runs to the closing one.
+            end = text.find(u'\'', ++p);
+            if (end == std::u16string_view::npos) end = n;
+          } else if (size || !quoted) {
+            // Unquoted, a value ends at white space or the tag's end, as in HTML.
+            while (end < n && !IsBlank(text[end]) && text[end] != u'"' && text[end] != u'>') ++end;
+          } else {
             while (end < n && text[end] != u'"') ++end;
+          }
           const std::u16string_view value = text.substr(p, end - p);
           if (size) font.Size = SizeValue(value);
           else if (SameText(name, u"COLOR")) font.Color = FormattedTextColour(value);
           else if (SameText(name, u"FACE")) font.Name = ksplatform::Utf16ToUtf8(value);
           else if (SameText(name, u"CHARSET")) font.Charset = FormattedTextCharset(value);
-          p = end < n && text[end] == u'"' ? end + 1 : end;
+          p = end < n && (text[end] == u'"' || text[end] == u'\'') ? end + 1 : end;
         }
         stack.push_back(std::move(font));
         i = p < n ? p + 1 : n;

@@ -48,6 +48,12 @@ TEST(FormattedText, RunsAndTheirFonts) {
        {"x|Arial 12  16,32,255 204", "y|Arial 12  0,0,0 0"}},
       // Tags outside the language are drawn as they stand, up to the next "<".
       {u"a<BR>b<b>c", {"a<BR>b|Arial 12  0,0,0 0", "c|Arial 12 B 0,0,0 0"}},
+      // Unquoted values end at white space or the tag's end, as in HTML; single quotes
+      // hold blanks as double quotes do.
+      {u"<FONT FACE=Arial>Hello</FONT> world", {"Hello|Arial 12  0,0,0 0", " world|Arial 12  0,0,0 0"}},
+      {u"<FONT FACE=Courier COLOR=red\tSIZE=20>a</FONT>b", {"a|Courier 20  255,0,0 0", "b|Arial 12  0,0,0 0"}},
+      {u"<FONT FACE='Times New Roman' SIZE='9'>a", {"a|Times New Roman 9  0,0,0 0"}},
+      {u"<FONT SIZE=14>a<FONT COLOR=#00ff00 FACE=\"Courier New\">b", {"a|Arial 14  0,0,0 0", "b|Courier New 12  0,255,0 0"}},
       // An unterminated tag ends with the text.
       {u"a<FONT SIZE=\"30", {"a|Arial 12  0,0,0 0"}},
       {u"x<B", {"x|Arial 12  0,0,0 0"}},
@@ -56,12 +62,26 @@ TEST(FormattedText, RunsAndTheirFonts) {
 }
 
 TEST(FormattedText, SizesThatAreNoWholeNumberOfOneOrMoreAreRefused) {
-  for (const std::u16string size : {u"x", u"0", u"1.5", u"-3", u""}) {
-    std::vector<std::string> runs;
-    EXPECT_THAT([&] { Runs(u"before<FONT SIZE=\"" + size + u"\">after"); },
-                ThrowsMessage<EInvalidValueError>(HasSubstr("is not a valid integer value")))
-        << Utf8(size);
+  const std::string notInteger = "is not a valid integer value";
+  const std::string range = "a size is a whole number of points, at least 1 and at most 10000";
+  struct Case {
+    std::u16string size;
+    std::string message;
+  } cases[] = {
+      {u"x", "'x' " + notInteger},
+      {u"1.5", "'1.5' " + notInteger},
+      {u"", "'' " + notInteger},
+      {u"99999999999", "'99999999999' " + notInteger},
+      {u"0", "Invalid font size (0): " + range},
+      {u"-3", "Invalid font size (-3): " + range},
+      {u"10001", "Invalid font size (10001): " + range},
+  };
+  for (const Case& c : cases) {
+    EXPECT_THAT([&] { Runs(u"before<FONT SIZE=\"" + c.size + u"\">after"); },
+                ThrowsMessage<EInvalidValueError>(testing::StrEq(c.message)))
+        << Utf8(c.size);
   }
+  EXPECT_EQ(Runs(u"<FONT SIZE=\"+10000\">a"), std::vector<std::string>{"a|Arial 10000  0,0,0 0"});
 }
 
 TEST(FormattedText, RunsFollowEachOtherAndTheUnitComesBack) {
