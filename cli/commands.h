@@ -109,6 +109,15 @@ bool ReportNotOpened(const TksCustomPDFDocument& document, const TksCliOptions& 
 // "none", "RC4-40", "RC4-128" (or "RC4" for other key lengths).
 const char* EncryptionText(const TksCustomPDFDocument& document);
 
+// The value of a number option: a decimal number that is finite ("nan", "inf" and
+// overflowing exponents are none), or none.
+std::optional<double> NumberOption(const char* text);
+// How far any position, offset or size of the page options may reach either way: the
+// largest page there is, 200 inches.
+inline constexpr double kMaxReachPoints = 14400;
+// What is wrong with the positions, offsets and sizes of the page option groups, once the
+// unit is known ("" when nothing).
+std::string CheckReach(const TksCliOptions& options);
 // --unit's names, --transition's names (or 0-16): the value, or -1 for an unknown text.
 int UnitFromText(const std::string& text);
 int TransitionFromText(const std::string& text);

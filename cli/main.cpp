@@ -108,15 +108,6 @@ bool StartsWith(const char* s, const char* prefix, const char** rest) {
   return true;
 }
 
-// The value of a number option; none for a text that is no number.
-std::optional<double> NumberOption(const char* text) {
-  try {
-    return StrToFloatDot(text);
-  } catch (const Exception&) {
-    return std::nullopt;
-  }
-}
-
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "pagewright-convert: %s\n\n%s", message.c_str(), kUsage);
   return 1;
@@ -193,13 +184,14 @@ int ParseAndRun(int argc, char** argv, bool checkOnly) {
         group->underlay = true;
       } else if (StartsWith(a, "--opacity=", &rest)) {
         std::optional<double> v = NumberOption(rest);
-        if (!v) return UsageError(std::string("opacity must be a number of percent, not '") + rest + "'");
+        if (!v || *v < 0 || *v > 100)
+          return UsageError(std::string("--opacity must be a number of percent, 0..100, not '") + rest + "'");
         group->opacity = *v;
       } else if (StartsWith(a, "--offset=", &rest)) {
         const char* comma = std::strchr(rest, ',');
         std::optional<double> x = comma ? NumberOption(std::string(rest, comma).c_str()) : std::nullopt;
         std::optional<double> y = comma ? NumberOption(comma + 1) : std::nullopt;
-        if (!x || !y) return UsageError(std::string("offset must be X,Y, not '") + rest + "'");
+        if (!x || !y) return UsageError(std::string("--offset must be X,Y (two numbers), not '") + rest + "'");
         group->offsetX = *x;
         group->offsetY = *y;
       } else if (a[0] != '-' || a[1] != '-') {
@@ -299,6 +291,8 @@ int ParseAndRun(int argc, char** argv, bool checkOnly) {
   if (transitionDetails && !options.hasTransition)
     return UsageError("--transition-duration and --transition-pages go with --transition=EFFECT");
   if (std::string error = CheckDocumentSettings(options.settings); !error.empty()) return UsageError(error);
+  // Lengths are known in points only now: --unit may follow the groups.
+  if (std::string error = CheckReach(options); !error.empty()) return UsageError(error);
   if (options.pageInfo) info = true;
   // An empty name is what an unset shell variable gives: never a file meant.
   if (info) {

@@ -6,10 +6,12 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "commands.h"
+#include "base/ksExceptions.h"
 #include "content/ksNumberText.h"
 #include "document/ksCstPDFDoc.h"
 
@@ -53,6 +55,46 @@ std::string Decimals4(double value) {
 }
 
 }  // namespace
+
+std::optional<double> NumberOption(const char* text) {
+  try {
+    return StrToFloatDot(text);  // refuses what is not finite
+  } catch (const Exception&) {
+    return std::nullopt;
+  }
+}
+
+std::string CheckReach(const TksCliOptions& options) {
+  const auto unit = static_cast<TksMeasurementUnit>(options.unit);
+  std::string error;
+  const auto check = [&](const char* option, double value) {
+    if (!error.empty() || std::fabs(TksCustomPDFDocument::ToPoints(unit, value)) <= kMaxReachPoints) return;
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%.10g", value);
+    error = std::string(option) + "=" + shown + " (" + kUnitNames[options.unit] +
+            ") is beyond the page's reach: at most " + Decimals4(kMaxReachPoints) + " points (" +
+            Decimals4(kMaxReachPoints / 72) + " inches) either way";
+  };
+  for (const TksContentOption& c : options.contents) {
+    check("--add-content --offset X", c.offsetX);
+    check("--add-content --offset Y", c.offsetY);
+  }
+  for (const TksStampOption& s : options.stamps) {
+    check("--stamp --x", s.x);
+    check("--stamp --y", s.y);
+  }
+  for (const TksImageStampOption& s : options.imageStamps) {
+    check("--stamp-image --x", s.place.x);
+    check("--stamp-image --y", s.place.y);
+    check("--stamp-image --width", s.width);
+    check("--stamp-image --height", s.height);
+  }
+  for (const TksFormattedTextOption& f : options.formattedTexts) {
+    check("--formatted-text --x", f.x);
+    check("--formatted-text --y", f.y);
+  }
+  return error;
+}
 
 int UnitFromText(const std::string& text) {
   for (int i = 0; i < static_cast<int>(std::size(kUnitNames)); ++i)

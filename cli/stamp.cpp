@@ -24,13 +24,6 @@ bool StartsWith(const char* arg, const char* prefix, const char** rest) {
   return true;
 }
 
-std::optional<double> Number(const char* text) {
-  char* end = nullptr;
-  const double v = std::strtod(text, &end);
-  if (!*text || *end) return std::nullopt;
-  return v;
-}
-
 std::optional<int> Choice(const char* text, std::initializer_list<const char*> names) {
   int i = 0;
   for (const char* name : names) {
@@ -65,7 +58,7 @@ std::optional<int> Charset(const char* text) {
   if (std::strcmp(text, "auto") == 0) return -1;
   for (const auto& [name, value] : kNames)
     if (std::strcmp(text, name) == 0) return value;
-  std::optional<double> n = Number(text);
+  std::optional<double> n = NumberOption(text);
   if (n && *n >= 0 && *n <= 255 && *n == static_cast<int>(*n)) return static_cast<int>(*n);
   return std::nullopt;
 }
@@ -92,14 +85,14 @@ uint8_t AutoCharset(const std::u32string& text) {
 
 std::optional<std::string> ParseStampOption(TksStampOption& s, const char* a) {
   const char* rest = nullptr;
-  const auto bad = [&](const char* what) { return std::string(what) + ", not '" + rest + "'"; };
+  const auto bad = [&](const char* what) { return "--" + std::string(what) + ", not '" + rest + "'"; };
   if (StartsWith(a, "--pages=", &rest)) {
     s.pages = rest;
   } else if (StartsWith(a, "--font=", &rest)) {
     if (!*rest) return std::string("--font needs a face name");
     s.font = rest;
   } else if (StartsWith(a, "--size=", &rest)) {
-    std::optional<double> v = Number(rest);
+    std::optional<double> v = NumberOption(rest);
     if (!v || !(*v > 0 && *v <= 10000)) return bad("size must be a number of points above 0, up to 10000");
     s.size = *v;
   } else if (StartsWith(a, "--style=", &rest)) {
@@ -121,18 +114,18 @@ std::optional<std::string> ParseStampOption(TksStampOption& s, const char* a) {
     s.color = *c;
   } else if (StartsWith(a, "--outline-color=", &rest)) {
     auto c = Colour(rest);
-    if (!c) return bad("outline colour must be #RRGGBB or a colour name");
+    if (!c) return bad("outline-color must be #RRGGBB or a colour name");
     s.outlineColor = *c;
   } else if (StartsWith(a, "--render-mode=", &rest)) {
-    std::optional<double> v = Number(rest);
-    if (!v || *v < 0 || *v > 7 || *v != static_cast<int>(*v)) return bad("render mode must be 0..7");
+    std::optional<double> v = NumberOption(rest);
+    if (!v || *v < 0 || *v > 7 || *v != static_cast<int>(*v)) return bad("render-mode must be 0..7");
     s.renderMode = static_cast<int>(*v);
   } else if (StartsWith(a, "--angle=", &rest)) {
-    std::optional<double> v = Number(rest);
-    if (!v || *v != static_cast<int>(*v) || std::abs(*v) > 1e9) return bad("angle must be a whole number of degrees");
+    std::optional<double> v = NumberOption(rest);
+    if (!v || std::abs(*v) > 1e9 || *v != std::trunc(*v)) return bad("angle must be a whole number of degrees");
     s.angle = static_cast<int>(*v);
   } else if (StartsWith(a, "--opacity=", &rest)) {
-    std::optional<double> v = Number(rest);
+    std::optional<double> v = NumberOption(rest);
     if (!v || *v < 0 || *v > 100) return bad("opacity must be a percentage 0..100");
     s.opacity = static_cast<int>(*v + 0.5);
   } else if (StartsWith(a, "--halign=", &rest)) {
@@ -144,11 +137,11 @@ std::optional<std::string> ParseStampOption(TksStampOption& s, const char* a) {
     if (!v) return bad("valign must be top, middle, bottom or y");
     s.valign = *v;
   } else if (StartsWith(a, "--x=", &rest)) {
-    std::optional<double> v = Number(rest);
+    std::optional<double> v = NumberOption(rest);
     if (!v) return bad("x must be a number");
     s.x = *v;
   } else if (StartsWith(a, "--y=", &rest)) {
-    std::optional<double> v = Number(rest);
+    std::optional<double> v = NumberOption(rest);
     if (!v) return bad("y must be a number");
     s.y = *v;
   } else if (std::strcmp(a, "--underlay") == 0) {
@@ -181,8 +174,8 @@ std::optional<std::string> ParseStampImageOption(TksImageStampOption& s, const c
   const char* rest = nullptr;
   for (const char* prefix : {"--width=", "--height="})
     if (StartsWith(a, prefix, &rest)) {
-      std::optional<double> v = Number(rest);
-      if (!v || !(*v > 0 && *v < 1e7)) return std::string(prefix + 2) + " must be a number above 0, not '" + rest + "'";
+      std::optional<double> v = NumberOption(rest);
+      if (!v || !(*v > 0)) return std::string(prefix, std::strlen(prefix) - 1) + " must be a number above 0, not '" + rest + "'";
       (prefix[2] == 'w' ? s.width : s.height) = *v;
       return std::string();
     }
@@ -197,8 +190,8 @@ std::optional<std::string> ParseFormattedTextOption(TksFormattedTextOption& t, c
   if (StartsWith(a, "--pages=", &rest)) {
     t.pages = rest;
   } else if (StartsWith(a, "--x=", &rest) || StartsWith(a, "--y=", &rest)) {
-    std::optional<double> v = Number(rest);
-    if (!v) return std::string(a[2] == 'x' ? "x" : "y") + " must be a number, not '" + rest + "'";
+    std::optional<double> v = NumberOption(rest);
+    if (!v) return std::string(a[2] == 'x' ? "--x" : "--y") + " must be a number, not '" + rest + "'";
     (a[2] == 'x' ? t.x : t.y) = *v;
   } else {
     return std::nullopt;

@@ -186,8 +186,6 @@ TEST(PageOptions, ValuesTheEngineRefusesFailBeforeAnythingIsWritten) {
        "Invalid transition duration (Infinity): it must be a finite number of seconds, 0 or more"},
       {"--add-content=" + Quote(dir.Path("missing.txt")) + " --",
        "cannot read content file \"" + dir.Path("missing.txt") + "\": No such file or directory"},
-      {"--unit=inches --add-content=/dev/null --offset=1e308,0 --",
-       "A number that is not finite (Infinity) cannot be written into a PDF"},
   };
   for (const Case& c : cases) {
     CliRun r = Convert(dir, c.options + " " + Quote(in) + " " + Quote(out));
@@ -211,8 +209,8 @@ TEST(PageOptions, WrongUsageIsExitOne) {
       {"--pages=1", "'--pages=1' belongs to an --add-content=FILE ... -- group"},
       {"--add-content=x.txt --pages=1", "the options of --add-content=x.txt end with --"},
       {"--add-content=x.txt --quiet --", "'--quiet' is not an option of --add-content; end its options with --"},
-      {"--add-content=x.txt --opacity=half --", "opacity must be a number of percent, not 'half'"},
-      {"--add-content=x.txt --offset=1 --", "offset must be X,Y, not '1'"},
+      {"--add-content=x.txt --opacity=half --", "--opacity must be a number of percent, 0..100, not 'half'"},
+      {"--add-content=x.txt --offset=1 --", "--offset must be X,Y (two numbers), not '1'"},
       {"--add-content=", "--add-content needs a file name"},
   };
   for (const Case& c : cases) {
@@ -224,6 +222,59 @@ TEST(PageOptions, WrongUsageIsExitOne) {
   CliRun info = Convert(dir, "--info --transition=1 " + Quote(in));
   EXPECT_EQ(info.status, 1);
   EXPECT_THAT(info.err, HasSubstr("--info changes no file: --transition, --add-content and --stamp need an output"));
+}
+
+// Every group reads its numbers the same way: finite, and within the largest page
+// (14400 points either way) once the unit is applied, wherever --unit stands.
+TEST(PageOptions, NumbersBeyondThePageAreWrongUsage) {
+  TempDir dir;
+  const std::string in = dir.File("five.pdf", FivePages()), out = dir.Path("out.pdf");
+  const std::string red = dir.File("red.txt", kRedSquare);
+  const std::string add = "--add-content=" + Quote(red);
+  const std::string reach = "is beyond the page's reach: at most 14400 points (200 inches) either way";
+  struct Case {
+    std::string options, message;
+  } cases[] = {
+      {add + " --opacity=150 --", "--opacity must be a number of percent, 0..100, not '150'"},
+      {add + " --opacity=-0.5 --", "--opacity must be a number of percent, 0..100, not '-0.5'"},
+      {add + " --opacity=nan --", "--opacity must be a number of percent, 0..100, not 'nan'"},
+      {add + " --offset=inf,0 --", "--offset must be X,Y (two numbers), not 'inf,0'"},
+      {add + " --offset=0,1e400 --", "--offset must be X,Y (two numbers), not '0,1e400'"},
+      {add + " --offset=1e308,0 --", "--add-content --offset X=1e+308 (points) " + reach},
+      {"--unit=inches " + add + " --offset=0,-201 --", "--add-content --offset Y=-201 (inches) " + reach},
+      // The unit given after the group still counts.
+      {add + " --offset=0,201 -- --unit=inches", "--add-content --offset Y=201 (inches) " + reach},
+      {"--stamp=x --x=nan --", "--x must be a number, not 'nan'"},
+      {"--stamp=x --y=0x10 --", "--y must be a number, not '0x10'"},
+      {"--stamp=x --opacity=nan --", "--opacity must be a percentage 0..100, not 'nan'"},
+      {"--stamp=x --angle=inf --", "--angle must be a whole number of degrees, not 'inf'"},
+      {"--stamp=x --angle=1e300 --", "--angle must be a whole number of degrees, not '1e300'"},
+      {"--stamp=x --size=nan --", "--size must be a number of points above 0, up to 10000, not 'nan'"},
+      {"--stamp=x --x=1e308 --", "--stamp --x=1e+308 (points) " + reach},
+      {"--unit=twips --stamp=x --y=-288001 --", "--stamp --y=-288001 (twips) " + reach},
+      {"--stamp-image=a.png --width=inf --", "--width must be a number above 0, not 'inf'"},
+      {"--stamp-image=a.png --height=nan --", "--height must be a number above 0, not 'nan'"},
+      {"--stamp-image=a.png --x=-infinity --", "--x must be a number, not '-infinity'"},
+      {"--unit=pixels --stamp-image=a.png --width=19201 --", "--stamp-image --width=19201 (pixels) " + reach},
+      {"--stamp-image=a.png --y=14400.5 --", "--stamp-image --y=14400.5 (points) " + reach},
+      {"--formatted-text=x --x=inf --", "--x must be a number, not 'inf'"},
+      {"--formatted-text=x --unit=mm --y=5081 --", "--formatted-text --y=5081 (mm) " + reach},
+  };
+  for (const Case& c : cases) {
+    CliRun r = Convert(dir, c.options + " " + Quote(in) + " " + Quote(out));
+    EXPECT_EQ(r.status, 1) << c.options;
+    EXPECT_THAT(r.err, HasSubstr("pagewright-convert: " + c.message + "\n")) << c.options;
+    EXPECT_FALSE(fs::exists(out)) << c.options;
+  }
+  // The bounds themselves are taken.
+  for (const std::string& options :
+       std::vector<std::string>{"--unit=inches " + add + " --offset=200,-200 --", add + " --opacity=0 --", "--stamp=x --halign=x --x=14400 --",
+        "--formatted-text=x --unit=mm --x=5080 --y=-5080 --"}) {
+    CliRun r = Convert(dir, options + " " + Quote(in) + " " + Quote(out));
+    EXPECT_EQ(r.status, 0) << options << ": " << r.err;
+    EXPECT_TRUE(fs::exists(out)) << options;
+    fs::remove(out);
+  }
 }
 
 // ---- page information ----
