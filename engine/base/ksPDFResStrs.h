@@ -277,6 +277,12 @@ inline constexpr const char* SResourceCategoryReplaced =
     "The %s entry of a page's resources is not a dictionary; a new dictionary takes its place";
 inline constexpr const char* SPageContentsMissing =
     "The /Contents of page %d name no object; the new content takes their place";
+inline constexpr const char* SContentOperatorsBroken =
+    "The content operators do not parse at line %lld, column %lld: %s; no page was changed";
+inline constexpr const char* SPageContentTooLarge =
+    "A content stream of page %d decodes to more than %s bytes";
+inline constexpr const char* SPageContentNotCounted =
+    "The content of page %d cannot be read to pair its q and Q (%s); it is closed off as it stands";
 inline constexpr const char* SInvalidTransitionDuration =
     "Invalid transition duration (%s): it must be a finite number of seconds, 0 or more";
 inline constexpr const char* SNumberNotFinite = "A number that is not finite (%s) cannot be written into a PDF";

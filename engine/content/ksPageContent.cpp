@@ -4,7 +4,9 @@
 #include <cmath>
 #include <string>
 
+#include "base/ksExceptions.h"
 #include "base/ksPDFResStrs.h"
+#include "content/ksContentSyntax.h"
 #include "content/ksNumberText.h"
 #include "content/ksPageEditor.h"
 #include "document/ksCstPDFDoc.h"
@@ -26,6 +28,32 @@ double ClampedOpacity(double percent) {
 TksPDFObjectPtr FractionObject(double value) {
   if (value == std::trunc(value)) return std::make_unique<TksPDFIntegerObject>(static_cast<int32_t>(value));
   return std::make_unique<TksPDFRealObject>(StrToFloatDot(FloatToStrDot(value)));
+}
+
+// What one content stream of a page may decode to when its q and Q are counted.
+constexpr uint64_t kPageContentCap = uint64_t{256} << 20;
+
+// How the page's own content pairs its q and Q: the Q with no q before them, and the q
+// left open at its end. A stream that cannot be read is warned about; what it holds then
+// counts as balanced.
+std::pair<int64_t, int64_t> ContentBalance(TksCustomPDFDocument& document, TksPageEditor& editor,
+                                           const std::vector<TksPDFObject*>& items, int32_t pageNo) {
+  TksContentScanner scanner;
+  for (TksPDFObject* item : items) {
+    const auto* stream = AsStream(editor.Resolve(item));
+    if (!stream || !stream->Data) continue;
+    try {
+      const TksDecodeBuffer data = document.DecodeStreamData(
+          *stream, editor.Resolve(stream->Dict->Lookup("/Filter")), kPageContentCap,
+          [pageNo](const std::string& limit) { return ksFormat(ksres::SPageContentTooLarge, pageNo, limit.c_str()); });
+      // A fault ends the count there: readers stop drawing at it too.
+      if (!scanner.Scan(data.View())) break;
+    } catch (const Exception& e) {
+      editor.Warning(ksFormat(ksres::SPageContentNotCounted, pageNo, e.what()));
+      return {0, 0};
+    }
+  }
+  return {scanner.UnmatchedRestores(), scanner.OpenSaves()};
 }
 
 }  // namespace
@@ -67,15 +95,29 @@ void TksCustomPDFDocument::AppendPageContent(int32_t pageIndex, const TksPDFIndi
   TksPDFIndirectObject* save = editor.SaveStream();
   TksPDFIndirectObject* restore = editor.RestoreStream();
 
+  // Closing off the page's content: a q before it and a Q after, and one more of each for
+  // every Q it has without a q and every q it leaves open, so that its own pairing can
+  // neither undo the bracket nor leave the overlay inside its state.
+  const auto bracket = [&](TksPDFArrayObject& array) {
+    std::vector<TksPDFObject*> items;
+    for (const TksPDFObjectPtr& item : array.Items) items.push_back(item.get());
+    const auto [unmatched, open] = ContentBalance(*this, editor, items, pageNo);
+    std::vector<TksPDFObjectPtr> closed;
+    closed.reserve(array.Items.size() + static_cast<size_t>(unmatched + open) + 2);
+    for (int64_t i = 0; i <= unmatched; ++i) closed.push_back(save->ReferenceTo());
+    for (TksPDFObjectPtr& item : array.Items) closed.push_back(std::move(item));
+    for (int64_t i = 0; i <= open; ++i) closed.push_back(restore->ReferenceTo());
+    array.Items = std::move(closed);
+    save->MarkUsed();
+    restore->MarkUsed();
+  };
+
   if (single) {
     auto array = std::make_unique<TksPDFArrayObject>();
     if (overlay) {
-      array->Add(save->ReferenceTo());
       array->Add(contents->Clone());
-      array->Add(restore->ReferenceTo());
+      bracket(*array);
       array->Add(newContent.Clone());
-      save->MarkUsed();
-      restore->MarkUsed();
     } else {
       array->Add(newContent.Clone());
       array->Add(contents->Clone());
@@ -98,12 +140,7 @@ void TksCustomPDFDocument::AppendPageContent(int32_t pageIndex, const TksPDFIndi
     // The page's content is closed off once; later overlays follow the restore.
     const bool wrapped = std::any_of(array->Items.begin(), array->Items.end(),
                                      [&](const TksPDFObjectPtr& item) { return IsReferenceTo(item.get(), *save); });
-    if (!wrapped) {
-      array->Insert(0, save->ReferenceTo());
-      array->Add(restore->ReferenceTo());
-      save->MarkUsed();
-      restore->MarkUsed();
-    }
+    if (!wrapped) bracket(*array);
     array->Add(newContent.Clone());
   }
   editor.MarkTarget(newContent);
@@ -129,6 +166,14 @@ void TksCustomPDFDocument::AttachPageContent(const std::string& pageRange, std::
                                              const TksContentPlacement& placement) {
   // Everything that can be refused is settled before the first object is made.
   const std::vector<int32_t> pages = ParsePageRange(pageRange, PageCount());
+  // Operators that do not parse would swallow what follows them: the page's own content
+  // when they are drawn beneath it.
+  TksContentScanner scanner;
+  if (!scanner.Scan(operators)) {
+    const TksContentFault& fault = scanner.Fault();
+    throw ESyntaxError(ksFormat(ksres::SContentOperatorsBroken, static_cast<long long>(fault.Line),
+                                static_cast<long long>(fault.Column), fault.What.c_str()));
+  }
   const double opacity = ClampedOpacity(placement.Opacity);
   const double dx = ToPoints(MeasurementUnit, placement.OffsetX);
   const double dy = ToPoints(MeasurementUnit, placement.OffsetY);
@@ -143,8 +188,11 @@ void TksCustomPDFDocument::AttachPageContent(const std::string& pageRange, std::
   std::string text = "q\n";
   if (gstate) text += name + " gs\n";
   text += move;
+  // Their own q and Q paired, so they can neither undo this q nor leave state behind.
+  for (int64_t i = 0; i < scanner.UnmatchedRestores(); ++i) text += "q\n";
   text.append(operators);
   if (!operators.empty() && operators.back() != '\n' && operators.back() != '\r') text += '\n';
+  for (int64_t i = 0; i < scanner.OpenSaves(); ++i) text += "Q\n";
   text += "Q\n";
   std::unique_ptr<TksPDFIndirectReference> content = AddContentStream(std::move(text));
   for (int32_t pageNo : pages) {

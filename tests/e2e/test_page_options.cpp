@@ -86,10 +86,15 @@ struct Rgb {
 // Page pageNo rendered at 72 dpi: one pixel per point.
 class Render {
  public:
-  Render(const TempDir& dir, const std::string& pdf, int pageNo) {
+  // By pdftoppm, or by mutool with mupdf.
+  Render(const TempDir& dir, const std::string& pdf, int pageNo, bool mupdf = false) {
     const std::string prefix = dir.Path("render-" + std::to_string(counter_++));
-    Shell("pdftoppm -r 72 -f " + std::to_string(pageNo) + " -l " + std::to_string(pageNo) + " -singlefile " +
-          Quote(pdf) + " " + Quote(prefix) + " 2>/dev/null");
+    if (mupdf)
+      Shell("mutool draw -q -r 72 -F ppm -o " + Quote(prefix + ".ppm") + " " + Quote(pdf) + " " +
+            std::to_string(pageNo) + " 2>/dev/null");
+    else
+      Shell("pdftoppm -r 72 -f " + std::to_string(pageNo) + " -l " + std::to_string(pageNo) + " -singlefile " +
+            Quote(pdf) + " " + Quote(prefix) + " 2>/dev/null");
     bytes_ = ksfixture::ReadFile(prefix + ".ppm");
     int maxval = 0, used = 0;
     if (std::sscanf(bytes_.c_str(), "P6 %d %d %d%n", &width_, &height_, &maxval, &used) == 3) pixels_ = used + 1;
@@ -177,9 +182,13 @@ TEST(PageOptions, RangeErrorsFailWithTheMessageAndNoOutput) {
 TEST(PageOptions, ValuesTheEngineRefusesFailBeforeAnythingIsWritten) {
   TempDir dir;
   const std::string in = dir.File("five.pdf", FivePages()), out = dir.Path("out.pdf");
+  const std::string broken = dir.File("broken.txt", "0 0 1 rg\r\n1 0 0 RG (a (b) Tj\n");
   struct Case {
     std::string options, message;
   } cases[] = {
+      // Beneath the page, the open string would swallow the page's own content.
+      {"--add-content=" + Quote(broken) + " --underlay --",
+       "The content operators do not parse at line 2, column 10: a string is not closed; no page was changed"},
       {"--transition=1 --transition-duration=-1",
        "Invalid transition duration (-1): it must be a finite number of seconds, 0 or more"},
       {"--transition=1 --transition-duration=1e300",
@@ -356,6 +365,32 @@ TEST(PageOptions, AddedContentRendersAboveOrBeneath) {
       EXPECT_TRUE(Near(page.At(p.x, p.y), p.colour)) << c.name << " page " << p.page << " at " << p.x << "," << p.y;
     }
   }
+}
+
+// Each page's content leaves the graphics state unbalanced: page 1 restores once more
+// than it saves (and then doubles the matrix), page 2 leaves a save open with the matrix
+// doubled. The square drawn on top must come out once, where it belongs, in both readers.
+TEST(PageOptions, OverlayOnContentWithUnpairedSavesAndRestores) {
+  TempDir dir;
+  const std::string in = dir.File(
+      "unpaired.pdf", Pages({"/Contents 10 0 R", "/Contents [11 0 R 12 0 R]"},
+                            {{10, Stream("0 0 1 rg 20 20 40 40 re f Q 2 0 0 2 0 0 cm")},
+                             {11, Stream("q 0 0 1 rg 2 0 0 2 0 0 cm")},
+                             {12, Stream("10 10 20 20 re f q")}}));
+  const std::string red = dir.File("red.txt", kRedSquare), out = dir.Path("out.pdf");
+  CliRun r = Convert(dir, "--add-content=" + Quote(red) + " -- " + Quote(in) + " " + Quote(out));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(QpdfCheck(out), 0);
+  for (bool mupdf : {false, true})
+    for (int pageNo : {1, 2}) {
+      Render page(dir, out, pageNo, mupdf);
+      ASSERT_TRUE(page.ok()) << (mupdf ? "mutool" : "pdftoppm");
+      const std::string where = std::string(mupdf ? "mutool" : "pdftoppm") + " page " + std::to_string(pageNo);
+      EXPECT_TRUE(Near(page.At(110, 110), kRed)) << where;
+      EXPECT_TRUE(Near(page.At(290, 290), kRed)) << where;
+      EXPECT_TRUE(Near(page.At(350, 350), kWhite)) << where << ": the square was drawn doubled";
+      EXPECT_TRUE(Near(page.At(30, 30), {0, 0, 255})) << where << ": the page's own content";
+    }
 }
 
 TEST(PageOptions, OffsetMovesTheContentInTheUnit) {

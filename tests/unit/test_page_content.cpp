@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "content/ksContentSyntax.h"
 #include "document/ksCstPDFDoc.h"
+#include "ksFixture.h"
 #include "ksObjText.h"
 
 using ksfixture::MemoryDoc;
@@ -89,6 +91,108 @@ TEST(PageContent, EachKindOfContents) {
     EXPECT_EQ(d.warnings, c.warnings) << c.name;
     EXPECT_GT(d.Get(20)->UseCount, 0) << c.name;
   }
+}
+
+TEST(ContentSyntax, FaultsWithTheirLineAndColumn) {
+  struct Case {
+    std::string operators;
+    int64_t line, column;  // 0: no fault
+    std::string what;
+  } cases[] = {
+      {"1 0 0 rg 0 0 10 10 re f", 0, 0, ""},
+      {"BT (a (nested) \\) string\\\\) Tj ET", 0, 0, ""},
+      {"[<41 42\n4>] TJ % a comment (that opens nothing\n<< /A [1 2] >> BDC EMC {}", 0, 0, ""},
+      {"BI /W 2 /H 1 /BPC 8 /CS /G ID \x01" "EI\xff" "EIx EI Q", 0, 0, ""},
+      {"q\n0 g\r\nBT (unterminated Tj ET", 3, 4, "a string is not closed"},
+      {"q\r(a\\) Tj", 2, 1, "a string is not closed"},
+      {"<41 4G> Tj", 1, 6, "a hexadecimal string holds 'G'"},
+      {"0 g <414", 1, 5, "a hexadecimal string is not closed"},
+      {"[1 2 <<", 1, 6, "a dictionary is not closed"},
+      {"  [1 2", 1, 3, "an array is not closed"},
+      {"[1 >>", 1, 4, "a '>>' closes no dictionary"},
+      {"<< /A 1 ]", 1, 9, "a ']' closes no array"},
+      {"a) Tj", 1, 2, "a ')' closes no string"},
+      {"1 > 2", 1, 3, "a '>' closes no hexadecimal string"},
+      {"0 g\n  BI /W 1 /H 1 ID \x02\x01", 2, 3, "an inline image's data do not end with EI"},
+      {"BI /W 1 /H 1 EI", 1, 1, "an inline image has no ID before its data"},
+      {"BI /W 1", 1, 1, "an inline image has no ID before its data"},
+      {"0 g EI", 1, 5, "'EI' stands outside an inline image"},
+  };
+  for (const Case& c : cases) {
+    TksContentScanner scanner;
+    EXPECT_EQ(scanner.Scan(c.operators), c.line == 0) << c.operators;
+    EXPECT_EQ(scanner.Fault().Line, c.line) << c.operators;
+    EXPECT_EQ(scanner.Fault().Column, c.column) << c.operators;
+    EXPECT_EQ(scanner.Fault().What, c.what) << c.operators;
+  }
+}
+
+TEST(ContentSyntax, SavesAndRestoresPairAcrossStreams) {
+  struct Case {
+    std::vector<std::string> streams;
+    int64_t unmatched, open;
+  } cases[] = {
+      {{"q 0 g Q q Q"}, 0, 0},
+      {{"Q Q q"}, 2, 1},
+      {{"q", "Q Q"}, 1, 0},  // a page's streams are one sequence
+      {{"q q", "Q"}, 0, 1},
+      // Only operators count: not names, strings, comments, arrays or image data.
+      {{"/Q (Q) % Q\n[/q] BI /W 1 ID Q q EI qQ Qq"}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    TksContentScanner scanner;
+    for (const std::string& stream : c.streams) EXPECT_TRUE(scanner.Scan(stream));
+    EXPECT_EQ(scanner.UnmatchedRestores(), c.unmatched) << c.streams[0];
+    EXPECT_EQ(scanner.OpenSaves(), c.open) << c.streams[0];
+  }
+}
+
+// A page whose own content restores more than it saved would undo the bracket's q (and
+// one that leaves a q open would keep the overlay inside its state): the bracket gets
+// one q more per unmatched Q and one Q more per open q, counted in the decoded data of
+// all the page's streams.
+TEST(PageContent, OverlayBracketPairsThePagesOwnSavesAndRestores) {
+  struct Case {
+    const char* name;
+    std::string page;
+    std::vector<std::pair<int32_t, std::string>> streams;  // object number, data
+    std::string contents;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"balanced", "/Contents 40 0 R", {{40, "q 1 g Q"}}, "[ q 40 0 R Q 20 0 R ]", {}},
+      {"one restore too many", "/Contents 40 0 R", {{40, "0 g Q 2 0 0 2 0 0 cm"}}, "[ q q 40 0 R Q 20 0 R ]", {}},
+      {"saves left open", "/Contents 40 0 R", {{40, "q 1 g q"}}, "[ q 40 0 R Q Q Q 20 0 R ]", {}},
+      {"over an array", "/Contents [40 0 R 41 0 R]", {{40, "Q q q"}, {41, "Q Q Q"}},
+       "[ q q q 40 0 R 41 0 R Q 20 0 R ]", {}},
+      {"stops at a fault", "/Contents 40 0 R", {{40, "Q (Q Q Q"}}, "[ q q 40 0 R Q 20 0 R ]", {}},
+  };
+  for (const Case& c : cases) {
+    ContentDoc d({"<< /Type /Page " + c.page + " >>"});
+    for (const auto& [n, data] : c.streams) ksfixture::PutStream(d.doc, n, "<< >>", data);
+    d.Overlay(1, 20);
+    EXPECT_EQ(d.Contents(1), c.contents) << c.name;
+    EXPECT_EQ(d.warnings, c.warnings) << c.name;
+    // A later overlay is not bracketed again.
+    d.Overlay(1, 21);
+    EXPECT_EQ(d.Contents(1), c.contents.substr(0, c.contents.size() - 1) + "21 0 R ]") << c.name;
+  }
+  // Compressed data are counted once decoded; data that cannot be decoded are warned
+  // about and bracketed as they stand.
+  ContentDoc packed({"<< /Type /Page /Contents 40 0 R >>"});
+  ksfixture::PutStream(packed.doc, 40, "<< /Filter /FlateDecode >>", ksfixture::Deflate("Q Q 0 g"));
+  packed.Overlay(1, 20);
+  EXPECT_EQ(packed.Contents(1), "[ q q q 40 0 R Q 20 0 R ]");
+  ContentDoc broken({"<< /Type /Page /Contents 40 0 R >>"});
+  ksfixture::PutStream(broken.doc, 40, "<< /Filter /FlateDecode >>", "not deflated");
+  broken.Overlay(1, 20);
+  EXPECT_EQ(broken.Contents(1), "[ q 40 0 R Q 20 0 R ]");
+  ASSERT_EQ(broken.warnings.size(), 1u);
+  EXPECT_THAT(broken.warnings[0], testing::StartsWith("The content of page 1 cannot be read to pair its q and Q ("));
+  // An underlay needs no bracket, so nothing is read.
+  ContentDoc under({"<< /Type /Page /Contents 40 0 R >>"});
+  ksfixture::PutStream(under.doc, 40, "<< >>", "Q Q");
+  under.Underlay(1, 20);
+  EXPECT_EQ(under.Contents(1), "[ 20 0 R 40 0 R ]");
 }
 
 TEST(PageContent, BlankPageNeedsNoBracket) {
@@ -215,6 +319,15 @@ TEST(PageContent, AttachedOperatorsAreClosedOffAndShared) {
   plain.doc.AttachPageContent("", "0 g", TksContentPlacement());
   auto* alone = plain.doc.Store->Find(*AsRef(AsDict(plain.doc.Pages[0]->Value.get())->Lookup("/Contents")));
   EXPECT_EQ(AsStream(alone->Value.get())->Data->ToString(), "q\n0 g\nQ\n");
+
+  // Operators that restore more than they save, or leave saves open, are paired inside
+  // their own bracket.
+  for (const auto& [operators, stream] : {std::pair{"Q 0 g", "q\nq\nQ 0 g\nQ\n"}, {"q q 1 g\n", "q\nq q 1 g\nQ\nQ\nQ\n"}}) {
+    ContentDoc own({"<< /Type /Page >>"});
+    own.doc.AttachPageContent("", operators, TksContentPlacement());
+    auto* made = own.doc.Store->Find(*AsRef(AsDict(own.doc.Pages[0]->Value.get())->Lookup("/Contents")));
+    EXPECT_EQ(AsStream(made->Value.get())->Data->ToString(), stream) << operators;
+  }
   EXPECT_EQ(OneLineText(plain.doc.Pages[0]->Value.get()), "<< /Type /Page /Contents " + std::to_string(alone->ObjectNumber) + " 0 R >>");
 }
 
@@ -222,12 +335,17 @@ TEST(PageContent, AttachingRefusedBeforeAnythingIsMade) {
   struct Case {
     std::string range;
     double opacity, offsetX;
-    std::string message;
+    std::string operators, message;
   } cases[] = {
-      {"3-2", 50, 0, "Invalid page range (3-2)"},
-      {"9", 50, 0, "Invalid page number (9)"},
-      {"1", std::numeric_limits<double>::infinity(), 0, "A number that is not finite (Infinity) cannot be written into a PDF"},
-      {"1", 50, 1e308, "A number that is not finite (Infinity) cannot be written into a PDF"},  // in inches
+      {"3-2", 50, 0, "0 g", "Invalid page range (3-2)"},
+      {"9", 50, 0, "0 g", "Invalid page number (9)"},
+      {"1", std::numeric_limits<double>::infinity(), 0, "0 g",
+       "A number that is not finite (Infinity) cannot be written into a PDF"},
+      {"1", 50, 1e308, "0 g", "A number that is not finite (Infinity) cannot be written into a PDF"},  // in inches
+      // Drawn beneath the page, an unterminated string would swallow the page's content.
+      {"1", 50, 0, "0 g\nBT (never closed Tj ET",
+       "The content operators do not parse at line 2, column 4: a string is not closed; no page was changed"},
+      {"1", 50, 0, "[1 2 3", "The content operators do not parse at line 1, column 1: an array is not closed; no page was changed"},
   };
   for (const Case& c : cases) {
     ContentDoc d({"<< /Type /Page /Contents 10 0 R >>"});
@@ -236,8 +354,9 @@ TEST(PageContent, AttachingRefusedBeforeAnythingIsMade) {
     TksContentPlacement placement;
     placement.Opacity = c.opacity;
     placement.OffsetX = c.offsetX;
-    EXPECT_THAT([&] { d.doc.AttachPageContent(c.range, "0 g", placement); },
-                ThrowsMessage<EPDFException>(StrEq(c.message)))
+    placement.Overlay = false;
+    EXPECT_THAT([&] { d.doc.AttachPageContent(c.range, c.operators, placement); },
+                ThrowsMessage<Exception>(StrEq(c.message)))
         << c.range;
     EXPECT_EQ(d.doc.Store->Count(), objects) << c.range;
     EXPECT_EQ(d.Contents(1), "10 0 R");
