@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ksplatform {
 
@@ -106,6 +107,21 @@ class FontFile {
 // its tables copied after a new directory; the bytes unchanged when they are no collection.
 // std::runtime_error when the collection's structure does not fit its size.
 std::string ExtractCollectionFace(std::string_view collection, int32_t index);
+
+// A subset of a font program: only the outlines of the glyphs asked for (with the
+// components of composite glyphs), as a font that opens on its own.
+struct FontSubset {
+  std::string Program;
+  // The new number of each glyph asked for, in the order asked (the numbers are kept when
+  // the subset keeps glyph numbers).
+  std::vector<uint32_t> NewGlyphs;
+};
+// A subset of program (a single font with TrueType or CFF outlines) holding glyphs and the
+// glyphs of characters, whose character map keeps those characters. keepGlyphNumbers
+// leaves every glyph at its number (the others empty), for text that names glyphs by
+// number. Tables only layout needs are left out. None when the subsetter refuses the program.
+std::optional<FontSubset> SubsetFontProgram(std::string_view program, const std::vector<char32_t>& characters,
+                                            const std::vector<uint32_t>& glyphs, bool keepGlyphNumbers);
 
 // The code page that belongs to a character set (1252 for the ANSI and default sets and
 // any set the table does not list; 10000 for Mac Roman, 437 for OEM).

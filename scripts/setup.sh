@@ -13,6 +13,9 @@ PKGS=(
   # Text drawn onto pages: font lookup (fontconfig), metrics and font programs (FreeType),
   # dates in the locale's formats (ICU).
   libfreetype-dev libfontconfig-dev libicu-dev
+  # Subsets of embedded font programs, TrueType and CFF outlines alike: HarfBuzz's
+  # subsetter (libharfbuzz-subset, with its headers and pkg-config file).
+  libharfbuzz-dev
   # Faces the font tests ask for: metric-compatible stand-ins of the common desktop faces
   # (Liberation), DejaVu, a TrueType face with CJK coverage (Droid Sans Fallback) and faces
   # with CFF outlines (URW base 35), which are not TrueType programs.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "content/ksPDFFont.h"
@@ -17,8 +18,11 @@ struct TksCreatedFont {
   // As written into the font dictionary (names with their "/"; no encoding for Standard).
   std::string BaseFont, Subtype, EncodingName;
   int32_t FontObject = -1;
-  int32_t FontFileObject = -1;   // "/FontFile2", when embedded
+  int32_t FontFileObject = -1;   // "/FontFile2" ("/FontFile3" for CFF outlines), when embedded
   int32_t ToUnicodeObject = -1;  // composite fonts
+  int32_t DescriptorObject = -1;
+  int32_t CidFontObject = -1;    // composite fonts: the descendant, whose /W is set at a save
+  int32_t CidToGidObject = -1;   // composite subsets of TrueType outlines: CID -> new glyph
 };
 
 class TksFontRegistry : public TksDocumentExtension {
@@ -26,8 +30,10 @@ class TksFontRegistry : public TksDocumentExtension {
   // The registry of document, made on first use.
   static TksFontRegistry& Of(TksCustomPDFDocument& document);
 
+  // The font written with these names from the face of file and index (a face that stands
+  // in for another character set may be another program under the same name).
   TksCreatedFont* Find(const std::string& baseFont, const std::string& subtype, const std::string& encodingName,
-                       uint8_t embedMode);
+                       uint8_t embedMode, const ksplatform::FontFace& face);
   TksCreatedFont* FindObject(int32_t objectNumber);
   TksCreatedFont& Add(std::unique_ptr<TksCreatedFont> font);
   bool WarnedCompositeEmbedding = false;
@@ -37,6 +43,10 @@ class TksFontRegistry : public TksDocumentExtension {
  private:
   std::vector<std::unique_ptr<TksCreatedFont>> fonts_;
 };
+
+// Six upper-case letters derived from a subset's program, so that different subsets are
+// named apart and the same subset is always named alike.
+std::string SubsetTag(std::string_view program);
 
 // A name of text: bytes outside "!"-"~" and the delimiters written as #xx.
 std::string EscapedName(std::string_view text);

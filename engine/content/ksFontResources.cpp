@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <set>
 
 #include "base/ksExceptions.h"
 #include "base/ksPDFResStrs.h"
@@ -10,10 +11,12 @@
 #include "content/ksFontRegistry.h"
 #include "content/ksFontResources.h"
 #include "content/ksPageEditor.h"
+#include "content/ksTrueType.h"
 
 namespace {
 
-constexpr std::string_view kSubsetTag = "WYOIAS+";
+// A subset's name until a save knows its program (and so its tag).
+constexpr std::string_view kPendingSubsetTag = "AAAAAA+";
 
 // "ABCDEF+Name": a subset made for other text.
 bool IsSubsetName(std::string_view baseFont) {
@@ -58,6 +61,39 @@ TksPDFIndirectObject* EmptyStream(TksPageEditor& editor) {
   return editor.AddObject(std::make_unique<TksPDFStreamObject>(std::move(dict), std::make_unique<TksMemoryStream>()));
 }
 
+bool SameFace(const ksplatform::FontFace& a, const ksplatform::FontFace& b) {
+  return a.File == b.File && a.Index == b.Index;
+}
+
+TksPDFDictObject* DictOf(TksPDFIndirectObject* object) { return object ? AsDict(object->Value.get()) : nullptr; }
+
+// The /W array's numbers for the glyphs drawn: each run of consecutive glyphs as its
+// first glyph and the array of their widths.
+std::unique_ptr<TksPDFArrayObject> DrawnWidths(const TksPDFFont& font) {
+  auto w = std::make_unique<TksPDFArrayObject>();
+  const std::set<uint16_t>& glyphs = font.UsedGlyphs;
+  for (auto it = glyphs.begin(); it != glyphs.end();) {
+    w->AddInteger(*it);
+    auto run = std::make_unique<TksPDFArrayObject>();
+    uint32_t next = *it;
+    for (; it != glyphs.end() && *it == next; ++it, ++next)
+      run->AddInteger(*it < font.GlyphWidths.size() ? font.GlyphWidths[*it] : 0);
+    w->Add(std::move(run));
+  }
+  return w;
+}
+
+// A CIDToGIDMap stream's data: two bytes of the new glyph per CID, from CID 0 to the last.
+std::string CidToGidData(const std::vector<uint32_t>& cids, const std::vector<uint32_t>& glyphs) {
+  const uint32_t last = cids.empty() ? 0 : *std::max_element(cids.begin(), cids.end());
+  std::string data(2 * (static_cast<size_t>(last) + 1), '\0');
+  for (size_t i = 0; i < cids.size() && i < glyphs.size(); ++i) {
+    data[2 * cids[i]] = static_cast<char>(glyphs[i] >> 8);
+    data[2 * cids[i] + 1] = static_cast<char>(glyphs[i] & 0xFF);
+  }
+  return data;
+}
+
 void SetCompressedData(TksPDFIndirectObject& object, const std::string& data, bool withLength1) {
   auto* stream = static_cast<TksPDFStreamObject*>(object.Value.get());
   const std::string packed = FlateCompress(data, 2);
@@ -68,6 +104,18 @@ void SetCompressedData(TksPDFIndirectObject& object, const std::string& data, bo
 }
 
 }  // namespace
+
+std::string SubsetTag(std::string_view program) {
+  // FNV-1a over the bytes; six base-26 digits of the hash.
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (unsigned char c : program) hash = (hash ^ c) * 0x100000001B3ull;
+  std::string tag(6, 'A');
+  for (char& c : tag) {
+    c = static_cast<char>('A' + hash % 26);
+    hash /= 26;
+  }
+  return tag;
+}
 
 std::string EscapedName(std::string_view text) {
   std::string out;
@@ -93,9 +141,11 @@ TksFontRegistry& TksFontRegistry::Of(TksCustomPDFDocument& document) {
 }
 
 TksCreatedFont* TksFontRegistry::Find(const std::string& baseFont, const std::string& subtype,
-                                      const std::string& encodingName, uint8_t embedMode) {
+                                      const std::string& encodingName, uint8_t embedMode,
+                                      const ksplatform::FontFace& face) {
   for (auto& f : fonts_)
-    if (f->BaseFont == baseFont && f->Subtype == subtype && f->EncodingName == encodingName && f->EmbedMode == embedMode)
+    if (f->BaseFont == baseFont && f->Subtype == subtype && f->EncodingName == encodingName &&
+        f->EmbedMode == embedMode && SameFace(f->Font->Face(), face))
       return f.get();
   return nullptr;
 }
@@ -131,10 +181,38 @@ void TksFontRegistry::PrepareForSave(TksCustomPDFDocument& document) {
       }
     if (auto* desc = dict ? AsRef(dict->Lookup("/FontDescriptor")) : nullptr) mark(desc->ObjectNumber);
 
+    const bool composite = f->CidFontObject > 0;
+    if (composite)
+      if (auto* cidDict = DictOf(mark(f->CidFontObject))) cidDict->SetObject("/W", DrawnWidths(*f->Font));
     if (TksPDFIndirectObject* file = mark(f->FontFileObject)) {
-      std::optional<std::string> subset;
-      if (f->EmbedMode == 2) subset = f->Font->BuildSubsetFont();
-      SetCompressedData(*file, subset ? *subset : f->Font->Program(), true);
+      const bool cff = f->Font->CffOutlines();
+      std::optional<ksplatform::FontSubset> subset;
+      // A composite font's codes are glyph numbers: a CFF program keeps them, a TrueType
+      // one is renumbered through the CIDToGIDMap.
+      if (f->EmbedMode == 2) subset = f->Font->BuildSubsetFont(composite && cff);
+      std::string program = subset ? subset->Program : f->Font->Program();
+      if (f->EmbedMode == 2) {
+        // The name carries the tag of this very subset (none when the whole program went in).
+        const std::string face = f->BaseFont.substr(1 + kPendingSubsetTag.size());
+        const std::string name = "/" + (subset ? SubsetTag(program) + "+" : std::string()) + face;
+        dict->SetName("/BaseFont", name);
+        if (auto* cidDict = DictOf(mark(f->CidFontObject))) cidDict->SetName("/BaseFont", name);
+        if (auto* descriptor = DictOf(mark(f->DescriptorObject))) descriptor->SetName("/FontName", name);
+      }
+      if (TksPDFIndirectObject* map = mark(f->CidToGidObject)) {
+        const std::vector<uint32_t> cids(f->Font->UsedGlyphs.begin(), f->Font->UsedGlyphs.end());
+        SetCompressedData(*map, CidToGidData(cids, subset ? subset->NewGlyphs : cids), false);
+      }
+      if (cff) {
+        // From 1.6 the OpenType program itself; before, its bare CFF font.
+        const bool openType = document.PDFVersion >= pvPDF16;
+        if (!openType) program = std::string(TksTrueTypeProgram(program).Table("CFF "));
+        SetCompressedData(*file, program, false);
+        static_cast<TksPDFStreamObject*>(file->Value.get())
+            ->Dict->SetName("/Subtype", openType ? "/OpenType" : composite ? "/CIDFontType0C" : "/Type1C");
+      } else {
+        SetCompressedData(*file, program, true);
+      }
     }
     if (TksPDFIndirectObject* map = mark(f->ToUnicodeObject)) {
       std::vector<std::pair<uint16_t, char32_t>> pairs;
@@ -149,10 +227,15 @@ void TksFontRegistry::PrepareForSave(TksCustomPDFDocument& document) {
 
 TksWantedFont WantedFontOf(const TksPDFFont& font, uint8_t embedMode, int32_t encoding) {
   TksWantedFont wanted;
+  wanted.Face = font.Face();
   const bool trueType = font.Info().FontKind == ftkTrueType;
+  // A CFF program embeds as it is; a composite font's codes are its glyph numbers, which
+  // a CID-keyed CFF font does not take.
+  const bool cff = font.CffOutlines();
   wanted.Composite = !font.IsWestern();
   if (wanted.Composite) {
-    if (!trueType) throw EUnsupportedFontError(ksFormat(ksres::SUnsupportedFont, font.Font().Name.c_str()));
+    if (!trueType && !(cff && !font.CidKeyedOutlines()))
+      throw EUnsupportedFontError(ksFormat(ksres::SUnsupportedFont, font.Font().Name.c_str()));
     wanted.Subtype = "/Type0";
     wanted.EncodingName = "/Identity-H";
     // Its codes are glyph numbers of this very program: it is always embedded.
@@ -160,9 +243,9 @@ TksWantedFont WantedFontOf(const TksPDFFont& font, uint8_t embedMode, int32_t en
   } else {
     wanted.Subtype = trueType ? "/TrueType" : "/Type1";
     if (encoding != 3) wanted.EncodingName = kFontEncodingNames[encoding];
-    wanted.EmbedMode = trueType ? embedMode : 0;
+    wanted.EmbedMode = trueType || cff ? embedMode : 0;
   }
-  wanted.BaseFont = "/" + std::string(wanted.EmbedMode == 2 ? kSubsetTag : "") +
+  wanted.BaseFont = "/" + std::string(wanted.EmbedMode == 2 ? kPendingSubsetTag : "") +
                     EscapedName(TksPDFFont::BaseFontText(font.Font()));
   return wanted;
 }
@@ -192,7 +275,8 @@ std::string MatchingFontKey(TksPageEditor& editor, TksPDFDictObject& fonts, cons
     if (ref && ref->DocumentID == editor.Document().DocumentID) {
       if (TksCreatedFont* created = registry.FindObject(ref->ObjectNumber)) {
         if (created->BaseFont == wanted.BaseFont && created->Subtype == wanted.Subtype &&
-            created->EncodingName == wanted.EncodingName && created->EmbedMode == wanted.EmbedMode) {
+            created->EncodingName == wanted.EncodingName && created->EmbedMode == wanted.EmbedMode &&
+            SameFace(created->Font->Face(), wanted.Face)) {
           if (objectNumber) *objectNumber = ref->ObjectNumber;
           return fonts.KeyAt(i)->Text();
         }
@@ -256,7 +340,8 @@ TksCreatedFont* CreateFontResource(TksCustomPDFDocument& document, std::unique_p
   }
 
   // A font this document made already, or a loaded one some page has.
-  if (TksCreatedFont* existing = registry.Find(wanted.BaseFont, wanted.Subtype, wanted.EncodingName, wanted.EmbedMode)) {
+  if (TksCreatedFont* existing =
+          registry.Find(wanted.BaseFont, wanted.Subtype, wanted.EncodingName, wanted.EmbedMode, pdfFont->Face())) {
     existing->Font->RecordDrawn(text);
     return existing;
   }
@@ -287,9 +372,10 @@ TksCreatedFont* CreateFontResource(TksCustomPDFDocument& document, std::unique_p
   if (wanted.EmbedMode != 0) {
     TksPDFIndirectObject* file = EmptyStream(editor);
     entry->FontFileObject = file->ObjectNumber;
-    descriptor->AddObject("/FontFile2", file->ReferenceTo());
+    descriptor->AddObject(font.CffOutlines() ? "/FontFile3" : "/FontFile2", file->ReferenceTo());
   }
   TksPDFIndirectObject* descriptorObject = editor.AddObject(std::move(descriptor));
+  entry->DescriptorObject = descriptorObject->ObjectNumber;
 
   auto dict = std::make_unique<TksPDFDictObject>();
   dict->AddName("/Type", "/Font");
@@ -314,7 +400,7 @@ TksCreatedFont* CreateFontResource(TksCustomPDFDocument& document, std::unique_p
 
     auto cid = std::make_unique<TksPDFDictObject>();
     cid->AddName("/Type", "/Font");
-    cid->AddName("/Subtype", "/CIDFontType2");
+    cid->AddName("/Subtype", font.CffOutlines() ? "/CIDFontType0" : "/CIDFontType2");
     cid->AddName("/BaseFont", wanted.BaseFont);
     cid->AddObject("/FontDescriptor", descriptorObject->ReferenceTo());
     auto system = std::make_unique<TksPDFDictObject>();
@@ -322,12 +408,20 @@ TksCreatedFont* CreateFontResource(TksCustomPDFDocument& document, std::unique_p
     system->AddObject("/Ordering", std::make_unique<TksPDFStringObject>("(Identity)"));
     system->AddInteger("/Supplement", 0);
     cid->AddObject("/CIDSystemInfo", std::move(system));
-    auto w = std::make_unique<TksPDFArrayObject>();
-    for (int32_t v : GlyphWidthRuns(font.GlyphWidths)) w->AddInteger(v);
-    cid->AddObject("/W", std::move(w));
+    // The widths of the glyphs drawn, set at each save.
+    cid->AddObject("/W", std::make_unique<TksPDFArrayObject>());
     cid->AddInteger("/DW", 1000);
-    cid->AddName("/CIDToGIDMap", "/Identity");
+    if (!font.CffOutlines()) {
+      if (wanted.EmbedMode == 2) {
+        TksPDFIndirectObject* map = EmptyStream(editor);
+        entry->CidToGidObject = map->ObjectNumber;
+        cid->AddObject("/CIDToGIDMap", map->ReferenceTo());
+      } else {
+        cid->AddName("/CIDToGIDMap", "/Identity");
+      }
+    }
     TksPDFIndirectObject* cidObject = editor.AddObject(std::move(cid));
+    entry->CidFontObject = cidObject->ObjectNumber;
     auto descendants = std::make_unique<TksPDFArrayObject>();
     descendants->Add(cidObject->ReferenceTo());
     dict->AddObject("/DescendantFonts", std::move(descendants));

@@ -13,6 +13,7 @@ class TksPageEditor;
 // The names a font is written with; composite fonts are always embedded.
 struct TksWantedFont {
   std::string BaseFont, Subtype, EncodingName;
+  ksplatform::FontFace Face;  // the program drawn with
   uint8_t EmbedMode = 0;
   bool Composite = false;
 };

@@ -127,7 +127,7 @@ TksPDFFont::TksPDFFont(const TksFont& font, bool charsetCheck, bool glyphMode, T
     : GlyphMode(glyphMode), font_(font), info_(font, owner) {
   MeasureFont(charsetCheck);
   ChooseBaseFontName();
-  if (info_.FontKind == ftkTrueType && (!IsWestern() || GlyphMode)) {
+  if ((info_.FontKind == ftkTrueType || cff_) && (!IsWestern() || GlyphMode)) {
     ReadCMap();
     ReadGlyphWidths();
   }
@@ -157,19 +157,32 @@ void TksPDFFont::MeasureFont(bool charsetCheck) {
   const ksplatform::FontMetrics& m = file_->Metrics();
   const double perEm = m.UnitsPerEm;
 
-  if (face_.TrueTypeOutlines && (!charsetCheck || face_.CoversCharset)) {
+  if (!charsetCheck || face_.CoversCharset) {
+    // Faces without TrueType outlines are OpenType fonts of CFF outlines, or programs we
+    // cannot embed (Type 1 files, bitmaps): only the first are read.
     program_ = file_->Program();
     try {
       if (!program_.empty()) {
         // Read here once, so a damaged program is found before the font is called embeddable.
         TksTrueTypeProgram check(program_);
-        (void)check.CharacterMap();
-        (void)check.GlyphWidths();
-        info_.FontKind = ftkTrueType;
+        if (face_.TrueTypeOutlines || (check.HasTable("CFF ") && check.HasTable("cmap"))) {
+          (void)check.CharacterMap();
+          (void)check.GlyphWidths();
+          if (face_.TrueTypeOutlines) {
+            info_.FontKind = ftkTrueType;
+          } else {
+            cff_ = true;
+            cidKeyed_ = check.CidKeyedOutlines();
+          }
+        } else {
+          program_.clear();
+        }
       }
     } catch (const EFontProgramError& e) {
-      if (info_.Owner) TksPageEditor(*info_.Owner).Warning(ksFormat(ksres::SFontNotEmbeddable, font_.Name.c_str(), e.what()));
+      if (info_.Owner && face_.TrueTypeOutlines)
+        TksPageEditor(*info_.Owner).Warning(ksFormat(ksres::SFontNotEmbeddable, font_.Name.c_str(), e.what()));
       program_.clear();
+      cff_ = false;
     }
   }
   info_.FixedPitch = m.FixedPitch;
@@ -283,6 +296,7 @@ std::string TksPDFFont::EncodeTextForFont(std::u32string_view text, int32_t* dro
   for (char32_t c : text) {
     if (auto glyph = GlyphOf(c)) {
       UsedCodePoints.insert(c);
+      UsedGlyphs.insert(*glyph);
       out += Hex4(*glyph);
     } else if (dropped) {
       ++*dropped;
@@ -292,9 +306,12 @@ std::string TksPDFFont::EncodeTextForFont(std::u32string_view text, int32_t* dro
 }
 
 void TksPDFFont::RecordDrawn(std::u32string_view text) {
-  if (info_.FontKind != ftkTrueType) return;
+  if (program_.empty()) return;
   for (char32_t c : text)
-    if (glyphOf_.count(c)) UsedCodePoints.insert(c);
+    if (auto glyph = GlyphOf(c)) {
+      UsedCodePoints.insert(c);
+      UsedGlyphs.insert(*glyph);
+    }
 }
 
 std::optional<int32_t> TksPDFFont::CharacterWidth(char32_t character) const {
@@ -327,37 +344,14 @@ std::array<int32_t, 224> TksPDFFont::WidthsFor(int32_t encoding) const {
   return widths;
 }
 
-std::optional<std::string> TksPDFFont::BuildSubsetFont() const {
+std::optional<ksplatform::FontSubset> TksPDFFont::BuildSubsetFont(bool keepGlyphNumbers) const {
   if (program_.empty()) return std::nullopt;
-  std::set<uint16_t> glyphs{0};
-  for (char32_t c : UsedCodePoints)
-    if (auto glyph = GlyphOf(c)) glyphs.insert(*glyph);
-  std::optional<std::string> subset = TksTrueTypeProgram(program_).Subset(glyphs);
-  if (!subset || subset->empty() || subset->size() >= program_.size()) return std::nullopt;
+  const std::vector<char32_t> characters(UsedCodePoints.begin(), UsedCodePoints.end());
+  const std::vector<uint32_t> glyphs(UsedGlyphs.begin(), UsedGlyphs.end());
+  std::optional<ksplatform::FontSubset> subset =
+      ksplatform::SubsetFontProgram(program_, characters, glyphs, keepGlyphNumbers);
+  if (!subset || subset->Program.size() >= program_.size()) return std::nullopt;
   return subset;
-}
-
-std::vector<int32_t> GlyphWidthRuns(const std::vector<int32_t>& widths) {
-  std::vector<int32_t> out;
-  const size_t n = widths.size();
-  const auto entry = [&](size_t first, size_t last, int32_t width) {
-    out.insert(out.end(), {static_cast<int32_t>(first), static_cast<int32_t>(last), width});
-  };
-  size_t i = 1;
-  while (i < n) {
-    size_t j = i;
-    while (j + 1 < n && widths[j + 1] == widths[i]) ++j;
-    if (j > i && j == n - 1) {
-      // A run that reaches the end stops one glyph early; its last glyph stands alone.
-      if (j - 1 > i) entry(i, j - 1, widths[i]);
-      else entry(i, i, widths[i]);
-      entry(j, j, widths[j]);
-    } else {
-      entry(i, j, widths[i]);
-    }
-    i = j + 1;
-  }
-  return out;
 }
 
 std::string ToUnicodeCMap(const std::vector<std::pair<uint16_t, char32_t>>& pairs) {

@@ -2,8 +2,8 @@
 // fonts: a simple TrueType font (one byte per character in a named encoding), a standard
 // Type 1 substitute for a face whose TrueType program cannot be read, or a composite font
 // whose codes are glyph numbers (any character set beyond the Western one). Metrics come
-// from the desktop's font services; the TrueType program can be embedded whole or as a
-// subset of the glyphs drawn.
+// from the desktop's font services; the program (TrueType or CFF outlines) can be embedded
+// whole or as a subset of the glyphs drawn.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -97,10 +97,17 @@ class TksPDFFont {
   // Widths of codes 32-255 of a simple font in encoding (an index of kFontEncodingNames).
   std::array<int32_t, 224> WidthsFor(int32_t encoding) const;
 
-  // The whole program (empty when it cannot be read), and a subset holding the glyphs of
-  // every character recorded so far; none when a subset cannot be made or is not smaller.
+  // The whole program (empty when it cannot be read), and a subset holding every glyph
+  // recorded so far (UsedGlyphs, in that order in NewGlyphs) with the character map of the
+  // characters recorded; keepGlyphNumbers leaves the glyphs at their numbers. None when a
+  // subset cannot be made or is not smaller.
   const std::string& Program() const { return program_; }
-  std::optional<std::string> BuildSubsetFont() const;
+  std::optional<ksplatform::FontSubset> BuildSubsetFont(bool keepGlyphNumbers) const;
+  // The program has CFF outlines (an OpenType font of PostScript outlines): it embeds as
+  // such, while the font stays a Type 1 stand-in when it is not embedded.
+  bool CffOutlines() const { return cff_; }
+  // Its CFF font is CID-keyed: glyph numbers are no CIDs of it.
+  bool CidKeyedOutlines() const { return cidKeyed_; }
 
   std::string BaseFontName;             // the standard name for a Type 1 substitute
   std::vector<uint16_t> GlyphIDs;       // parallel to CodePoints, in character order
@@ -108,6 +115,7 @@ class TksPDFFont {
   std::vector<int32_t> GlyphWidths;     // by glyph number, 1/1000 em
   bool GlyphMode;
   std::set<char32_t> UsedCodePoints;
+  std::set<uint16_t> UsedGlyphs;  // the glyphs drawn (of the characters recorded)
 
  private:
   void MeasureFont(bool charsetCheck);
@@ -120,6 +128,7 @@ class TksPDFFont {
   ksplatform::FontFace face_;
   std::unique_ptr<ksplatform::FontFile> file_;
   std::string program_;
+  bool cff_ = false, cidKeyed_ = false;
   std::unordered_map<char32_t, uint16_t> glyphOf_;
 };
 
@@ -138,8 +147,5 @@ std::u32string ToCharacters(std::u16string_view text);
 
 // ---- what composite fonts are written with ----
 
-// The /W array's numbers over widths from glyph 1 on: runs of equal widths as
-// first, last, width; single glyphs as g, g, width.
-std::vector<int32_t> GlyphWidthRuns(const std::vector<int32_t>& widths);
 // A ToUnicode CMap for pairs of glyph and character (the first character per glyph wins).
 std::string ToUnicodeCMap(const std::vector<std::pair<uint16_t, char32_t>>& pairs);

@@ -1,6 +1,6 @@
 #include "content/ksTrueType.h"
 
-#include <array>
+#include <algorithm>
 
 #include "base/ksExceptions.h"
 #include "base/ksPDFResStrs.h"
@@ -25,39 +25,6 @@ struct Reader {
     return bytes.substr(at, length);
   }
 };
-
-void Put16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v >> 8));
-  out.push_back(static_cast<char>(v & 0xFF));
-}
-void Put32(std::string& out, uint32_t v) {
-  Put16(out, static_cast<uint16_t>(v >> 16));
-  Put16(out, static_cast<uint16_t>(v & 0xFFFF));
-}
-void Set32(std::string& out, size_t at, uint32_t v) {
-  for (int k = 0; k < 4; ++k) out[at + k] = static_cast<char>(v >> (24 - 8 * k));
-}
-void PadTo4(std::string& out) { out.append((4 - out.size() % 4) % 4, '\0'); }
-
-// The sum of big-endian 32-bit words, the last one filled with zeros.
-uint32_t Checksum(std::string_view bytes) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i < bytes.size(); i += 4) {
-    uint32_t word = 0;
-    for (size_t k = 0; k < 4; ++k)
-      word = word << 8 | (i + k < bytes.size() ? static_cast<uint8_t>(bytes[i + k]) : 0u);
-    sum += word;
-  }
-  return sum;
-}
-
-// The tables a subset keeps, in the order of their tags (the directory must be sorted).
-constexpr std::array<std::string_view, 10> kKeptTables = {"cmap", "cvt ", "fpgm", "glyf", "head",
-                                                          "hhea", "hmtx", "loca", "maxp", "prep"};
-// The font checksum's fixed sum.
-constexpr uint32_t kChecksumMagic = 0xB1B0AFBA;
-// Offsets of the short "loca" format are halved into 16 bits.
-constexpr uint32_t kShortLocaReach = 0x1FFFE;
 
 }  // namespace
 
@@ -167,92 +134,49 @@ std::vector<int32_t> TksTrueTypeProgram::GlyphWidths() const {
   return widths;
 }
 
-std::vector<uint32_t> TksTrueTypeProgram::GlyphOffsets() const {
-  const Reader head{Table("head")}, loca{Table("loca")};
-  const bool longFormat = head.I16(50) == 1;
-  const uint64_t glyphs = static_cast<uint64_t>(GlyphCount());
-  const uint64_t glyfSize = Table("glyf").size();
-  std::vector<uint32_t> offsets(glyphs + 1);
-  for (uint64_t g = 0; g <= glyphs; ++g) {
-    offsets[g] = longFormat ? loca.U32(4 * g) : 2u * loca.U16(2 * g);
-    if ((g > 0 && offsets[g] < offsets[g - 1]) || offsets[g] > glyfSize) Damaged("glyph offsets are not in order");
-  }
-  return offsets;
-}
-
-std::optional<std::string> TksTrueTypeProgram::Subset(const std::set<uint16_t>& glyphs) const {
-  if (!HasTable("glyf") || !HasTable("loca") || !HasTable("head") || !HasTable("maxp")) Damaged("no outlines");
-  const bool longFormat = Reader{Table("head")}.I16(50) == 1;
-  const std::vector<uint32_t> offsets = GlyphOffsets();
-  const Reader glyf{Table("glyf")};
-
-  std::string newGlyf, newLoca;
-  const auto putLoca = [&](size_t at) {
-    if (longFormat) Put32(newLoca, static_cast<uint32_t>(at));
-    else Put16(newLoca, static_cast<uint16_t>(at / 2));
+bool TksTrueTypeProgram::CidKeyedOutlines() const {
+  const Reader cff{Table("CFF ")};
+  if (cff.bytes.empty()) return false;
+  // The header, then the name index; the top dictionary is the first of the next index.
+  const auto indexEnd = [&](uint64_t at, uint64_t* firstStart, uint64_t* firstEnd) {
+    const uint16_t count = cff.U16(at);
+    if (count == 0) return at + 2;
+    const uint8_t size = cff.U8(at + 2);
+    if (size < 1 || size > 4) Damaged("a CFF index has an offset size out of range");
+    const auto offset = [&](uint32_t i) {
+      uint64_t v = 0;
+      for (uint8_t k = 0; k < size; ++k) v = v << 8 | cff.U8(at + 3 + uint64_t(i) * size + k);
+      return v;
+    };
+    const uint64_t data = at + 3 + (uint64_t(count) + 1) * size - 1;  // offsets count from 1
+    if (firstStart) *firstStart = data + offset(0), *firstEnd = data + offset(1);
+    return data + offset(count);
   };
-  for (size_t g = 0; g + 1 < offsets.size(); ++g) {
-    putLoca(newGlyf.size());
-    const uint32_t length = offsets[g + 1] - offsets[g];
-    if (length == 0 || !glyphs.count(static_cast<uint16_t>(g))) continue;
-    if (glyf.I16(offsets[g]) < 0) return std::nullopt;  // composite: its parts are not kept
-    newGlyf.append(glyf.Part(offsets[g], length));
-    PadTo4(newGlyf);
-    if (!longFormat && newGlyf.size() > kShortLocaReach) return std::nullopt;
-  }
-  putLoca(newGlyf.size());
-
-  // The directory lists the kept tables the program has; the search fields follow from
-  // their count.
-  std::vector<std::string_view> kept;
-  for (std::string_view tag : kKeptTables)
-    if (HasTable(tag)) kept.push_back(tag);
-  const uint16_t count = static_cast<uint16_t>(kept.size());
-  uint16_t power = 1, selector = 0;
-  while (power * 2u <= count) {
-    power = static_cast<uint16_t>(power * 2);
-    ++selector;
-  }
-  std::string out;
-  Put32(out, 0x00010000);
-  Put16(out, count);
-  Put16(out, static_cast<uint16_t>(power * 16));
-  Put16(out, selector);
-  Put16(out, static_cast<uint16_t>(count * 16 - power * 16));
-
-  // Data: the copied tables in tag order, then the new "glyf" and "loca".
-  std::string data;
-  std::map<std::string_view, std::pair<uint32_t, uint32_t>> placed;  // tag -> offset, length
-  const size_t dataStart = 12 + 16 * kept.size();
-  size_t headAt = 0;
-  for (std::string_view tag : kept) {
-    if (tag == "glyf" || tag == "loca") continue;
-    std::string table(Table(tag));
-    if (tag == "head") {
-      if (table.size() < 12) Damaged("the \"head\" table is too short");
-      Set32(table, 8, 0);  // the checksum adjustment, set last
-      headAt = dataStart + data.size();
+  uint64_t start = 0, end = 0;
+  indexEnd(indexEnd(cff.U8(2), nullptr, nullptr), &start, &end);
+  if (end < start) Damaged("a CFF index's offsets are out of order");
+  const Reader dict{cff.Part(start, end - start)};
+  // Operands are skipped by their first byte; the registry-ordering operator (12 30)
+  // marks a CID-keyed font.
+  for (uint64_t i = 0; i < dict.bytes.size();) {
+    const uint8_t b = dict.U8(i);
+    if (b == 12) {
+      if (dict.U8(i + 1) == 30) return true;
+      i += 2;
+    } else if (b <= 21) {
+      i += 1;
+    } else if (b == 28) {
+      i += 3;
+    } else if (b == 29) {
+      i += 5;
+    } else if (b == 30) {
+      while ((dict.U8(++i) & 0x0F) != 0x0F && (dict.U8(i) >> 4) != 0x0F) {}
+      ++i;
+    } else if (b >= 247 && b <= 254) {
+      i += 2;
+    } else {
+      i += 1;
     }
-    placed[tag] = {static_cast<uint32_t>(dataStart + data.size()), static_cast<uint32_t>(table.size())};
-    data += table;
-    PadTo4(data);
   }
-  for (const auto& [tag, bytes] : {std::pair<std::string_view, const std::string*>{"glyf", &newGlyf}, {"loca", &newLoca}}) {
-    placed[tag] = {static_cast<uint32_t>(dataStart + data.size()), static_cast<uint32_t>(bytes->size())};
-    data += *bytes;
-    PadTo4(data);
-  }
-  for (std::string_view tag : kept) {
-    const auto [offset, length] = placed[tag];
-    out.append(tag);
-    const bool rebuilt = tag == "glyf" || tag == "loca";
-    const uint32_t sum =
-        rebuilt ? Checksum(tag == "glyf" ? newGlyf : newLoca) : tables_.at(std::string(tag)).Checksum;
-    Put32(out, sum);
-    Put32(out, offset);
-    Put32(out, length);
-  }
-  out += data;
-  Set32(out, headAt + 8, kChecksumMagic - Checksum(out));
-  return out;
+  return false;
 }

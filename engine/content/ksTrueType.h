@@ -1,12 +1,11 @@
-// Reading a TrueType font program for embedding: its character map, the advance of each
-// glyph, and a subset that keeps only the outlines of the glyphs drawn. Every offset,
+// Reading an OpenType font program (TrueType or CFF outlines) for embedding: its tables,
+// its character map and the advance of each glyph (subsets are cut by
+// ksplatform::SubsetFontProgram). Every offset,
 // length and count is checked against the program's size: a program that breaks a rule
 // raises EFontProgramError and is then not embedded, never read past its end.
 #pragma once
 #include <cstdint>
 #include <map>
-#include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,12 +31,9 @@ class TksTrueTypeProgram {
 
   int32_t GlyphCount() const;
 
-  // A program with only the outlines of glyphs (all other glyphs empty) and the tables a
-  // viewer needs to draw them ("cmap", "cvt ", "fpgm", "glyf", "head", "hhea", "hmtx",
-  // "loca", "maxp", "prep", those the program has). None when a kept glyph is composite
-  // (its components would be missing) or the outlines outgrow the short offset format:
-  // the whole program is embedded then.
-  std::optional<std::string> Subset(const std::set<uint16_t>& glyphs) const;
+  // The "CFF " table's font is CID-keyed (its glyphs are found by CID through its charset,
+  // not by glyph number). False for TrueType outlines.
+  bool CidKeyedOutlines() const;
 
  private:
   struct Record {
@@ -47,6 +43,4 @@ class TksTrueTypeProgram {
   };
   std::string_view program_;
   std::map<std::string, Record> tables_;
-  // Glyph offsets into "glyf" from "loca" (GlyphCount() + 1 entries, non-decreasing).
-  std::vector<uint32_t> GlyphOffsets() const;
 };

@@ -33,10 +33,11 @@ struct CliRun {
   std::string err;
 };
 
-CliRun Convert(const TempDir& dir, const std::string& args) {
+// env: assignments put before the command ("LC_ALL=... ").
+CliRun Convert(const TempDir& dir, const std::string& args, const std::string& env = "") {
   const std::string err = dir.Path("stderr.txt");
   CliRun r;
-  r.status = Shell(std::string(PW_CONVERT_EXE) + " " + args + " 2>" + Quote(err)).status;
+  r.status = Shell(env + std::string(PW_CONVERT_EXE) + " " + args + " 2>" + Quote(err)).status;
   r.err = ksfixture::ReadFile(err);
   return r;
 }
@@ -169,15 +170,24 @@ TEST(StampCli, FontsAsAnotherReaderListsThem) {
   } cases[] = {
       {"", "Arial", "TrueType", "WinAnsi", "no", "no", "no"},
       {"--embed=full", "Arial", "TrueType", "WinAnsi", "yes", "no", "no"},
-      {"--embed=subset", "WYOIAS+Arial", "TrueType", "WinAnsi", "yes", "yes", "no"},
+      {"--embed=subset", "+Arial", "TrueType", "WinAnsi", "yes", "yes", "no"},
       {"--font='Nimbus Sans'", "NimbusSans", "Type 1", "WinAnsi", "no", "no", "no"},
+      // CFF outlines: the bare CFF font before 1.6 (the OpenType program from 1.6).
+      {"--font='Nimbus Sans' --embed=full", "NimbusSans", "Type 1C", "WinAnsi", "yes", "no", "no"},
+      {"--font='Nimbus Sans' --embed=subset", "+NimbusSans", "Type 1C", "WinAnsi", "yes", "yes", "no"},
   };
   for (const Case& c : cases) {
     const std::string out = dir.Path("out.pdf");
     CliRun r = Convert(dir, "--stamp=Stamp " + c.options + " -- " + Quote(in) + " " + Quote(out));
     ASSERT_EQ(r.status, 0) << c.options << r.err;
     std::vector<std::string> fonts = Fonts(out);
-    auto it = std::find_if(fonts.begin(), fonts.end(), [&](const std::string& l) { return l.rfind(c.name + " ", 0) == 0; });
+    // A subset's name ("+Face") follows a tag of six capitals.
+    const auto named = [&](const std::string& l) {
+      if (c.name[0] != '+') return l.rfind(c.name + " ", 0) == 0;
+      return l.size() > 7 && std::all_of(l.begin(), l.begin() + 6, [](char ch) { return ch >= 'A' && ch <= 'Z'; }) &&
+             l.compare(6, c.name.size() + 1, c.name + " ") == 0;
+    };
+    auto it = std::find_if(fonts.begin(), fonts.end(), named);
     ASSERT_NE(it, fonts.end()) << c.options << "\n" << Shell("pdffonts " + Quote(out)).out;
     char name[128], type[64], encoding[64], emb[8], sub[8], uni[8];
     std::string line = *it;
@@ -234,6 +244,120 @@ TEST(StampCli, SubsetsHoldEveryPagesGlyphsAndOpenInFontTools) {
   EXPECT_THAT(check.out, HasSubstr("'0123456789Paeg'"));
   EXPECT_THAT(check.out, HasSubstr("'cmap'"));
   EXPECT_THAT(check.out, HasSubstr("'hmtx'"));
+}
+
+namespace {
+
+// Opens an embedded font program as fontTools reads it (checksums checked); every
+// component of a composite glyph must be there with its outline. Prints the glyph count.
+constexpr const char* kOpenProgram = R"(import io, sys
+from fontTools.ttLib import TTFont
+from fontTools.cffLib import CFFFontSet
+data = open(sys.argv[1], 'rb').read()
+if data[:4] in (b'\x00\x01\x00\x00', b'OTTO', b'true'):
+    f = TTFont(sys.argv[1], checkChecksums=2)
+    if 'glyf' in f:
+        glyf = f['glyf']
+        for name in f.getGlyphOrder():
+            if glyf[name].isComposite():
+                for part in glyf[name].components:
+                    assert glyf[part.glyphName].numberOfContours != 0, (name, part.glyphName)
+    else:
+        f['CFF '].cff[0].CharStrings
+    print('glyphs', f['maxp'].numGlyphs)
+else:
+    cff = CFFFontSet()
+    cff.decompile(io.BytesIO(data), None)
+    print('glyphs', len(cff[cff.fontNames[0]].CharStrings))
+)";
+
+// The font programs mutool takes out of pdf.
+std::vector<std::string> ExtractedPrograms(const TempDir& dir, const std::string& pdf, const std::string& folder) {
+  const std::string at = dir.Path(folder);
+  fs::create_directories(at);
+  Shell("cd " + Quote(at) + " && mutool extract " + Quote(pdf) + " >/dev/null 2>&1");
+  std::vector<std::string> programs;
+  for (const auto& e : fs::directory_iterator(at))
+    if (e.path().filename().string().rfind("font-", 0) == 0) programs.push_back(e.path().string());
+  return programs;
+}
+
+}  // namespace
+
+TEST(StampCli, SubsetsOfEveryFaceAreSmallValidAndDrawAsTheWholeFont) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Blank());
+  dir.File("open.py", kOpenProgram);
+  struct Case {
+    std::string text, options, type;
+    size_t limit;  // bytes of the program; 0: none
+    std::string version = "";
+  } cases[] = {
+      {"Hello World", "", "TrueType", 0},
+      {"Привет мир", "", "CID TrueType", 10 * 1024},
+      {"Ёлка й", "", "CID TrueType", 10 * 1024},  // composite glyphs
+      {"中文字体测", "--font='Droid Sans Fallback'", "CID TrueType", 20 * 1024},
+      {"Hello", "--font='Nimbus Sans'", "Type 1C", 0},
+      {"Hello", "--font='Nimbus Sans'", "Type 1C (OT)", 0, "--pdf-version=1.6 "},
+      {"Hello Привет", "--font='Nimbus Sans'", "CID Type 0C", 0},
+      {"Hello Привет", "--font='Nimbus Sans'", "CID Type 0C (OT)", 0, "--pdf-version=1.7 "},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text + " " + c.options);
+    const std::string subset = dir.Path("subset" + std::to_string(n) + ".pdf");
+    const std::string whole = dir.Path("whole" + std::to_string(n) + ".pdf");
+    for (const auto& [out, embed] : {std::pair{subset, "subset"}, {whole, "full"}}) {
+      CliRun r = Convert(dir, c.version + "--stamp='" + c.text + "' --size=20 " + c.options + " --embed=" + embed +
+                                  " -- " + Quote(in) + " " + Quote(out));
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+    EXPECT_EQ(Shell("qpdf --check " + Quote(subset) + " >/dev/null 2>&1").status, 0);
+    const std::vector<std::string> fonts = Fonts(subset);
+    ASSERT_EQ(fonts.size(), 1u);
+    EXPECT_THAT(fonts[0].substr(37, 17), HasSubstr(c.type));
+    char emb[8] = "", sub[8] = "";
+    std::sscanf(fonts[0].substr(71).c_str(), "%7s %7s", emb, sub);
+    EXPECT_EQ(std::string(emb) + " " + sub, "yes yes");
+    EXPECT_EQ(fonts[0][6], '+');
+    EXPECT_EQ(PageText(subset, 1), c.text + "\n\n\f");
+    EXPECT_THAT(Shell("mutool draw -q -F txt -o - " + Quote(subset) + " 2>/dev/null").out, HasSubstr(c.text));
+
+    const std::vector<std::string> programs = ExtractedPrograms(dir, subset, "fonts" + std::to_string(n));
+    ASSERT_EQ(programs.size(), 1u);
+    if (c.limit) {
+      EXPECT_LT(fs::file_size(programs[0]), c.limit);
+    }
+    const ksshell::RunResult open = Shell("/usr/bin/python3 " + Quote(dir.Path("open.py")) + " " + Quote(programs[0]) + " 2>&1");
+    EXPECT_EQ(open.status, 0) << open.out;
+    EXPECT_THAT(open.out, HasSubstr("glyphs "));
+
+    // Drawn exactly as with the whole program.
+    const Raster a = Render(dir, subset, 1), b = Render(dir, whole, 1);
+    ASSERT_GT(a.pixels.size(), 0u);
+    EXPECT_LT(a.Darkest(), 100);
+    EXPECT_TRUE(a.pixels == b.pixels);
+    ++n;
+  }
+}
+
+TEST(StampCli, DifferentSubsetsHaveDifferentNamesEveryTime) {
+  // A Western and a Cyrillic subset of the same face in one document.
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(1));
+  std::vector<std::string> names[2];
+  for (auto& run : names) {
+    const std::string out = dir.Path("out.pdf");
+    ASSERT_EQ(Convert(dir, "--stamp=Hello --embed=subset -- --stamp='Привет' --embed=subset --y=50 --valign=y -- " +
+                               Quote(in) + " " + Quote(out))
+                  .status,
+              0);
+    for (const std::string& line : Fonts(out))
+      if (line.find("+Arial ") != std::string::npos) run.push_back(line.substr(0, line.find(' ')));
+  }
+  ASSERT_EQ(names[0].size(), 2u);
+  EXPECT_NE(names[0][0], names[0][1]);
+  EXPECT_EQ(names[0], names[1]);  // the same subsets, the same names
 }
 
 TEST(StampCli, MonospacedCompositeWidths) {

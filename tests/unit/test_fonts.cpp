@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "ksDates.h"
 #include "ksFixture.h"
@@ -152,6 +153,54 @@ TEST(ExtractCollectionFace, TakesOneFaceWithItsOwnTables) {
     EXPECT_THAT([&] { ksplatform::ExtractCollectionFace(ttc.substr(0, cut), 1); },
                 testing::ThrowsMessage<std::runtime_error>(kDamaged));
   }
+}
+
+TEST(SubsetFontProgram, KeepsTheGlyphsAskedForInAFontThatOpensAgain) {
+  struct Case {
+    const char* face;
+    std::u32string text;
+    bool keepNumbers;
+  } cases[] = {
+      // й is a composite glyph here: its components come along.
+      {"Arial", U"Bй", false},
+      {"Arial", U"Bй", true},
+      {"Nimbus Sans", U"Bй", false},  // CFF outlines
+      {"Nimbus Sans", U"Bй", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.face) + (c.keepNumbers ? ", numbers kept" : ""));
+    const FontFile whole(ksplatform::FindFontFace({c.face}));
+    const std::string program = whole.Program();
+    std::vector<uint32_t> glyphs;
+    for (char32_t ch : c.text) glyphs.push_back(whole.GlyphIndex(ch));
+    const std::optional<ksplatform::FontSubset> subset =
+        ksplatform::SubsetFontProgram(program, std::vector<char32_t>(c.text.begin(), c.text.end()), glyphs, c.keepNumbers);
+    ASSERT_TRUE(subset);
+    EXPECT_LT(subset->Program.size(), program.size() / 5);
+    ASSERT_EQ(subset->NewGlyphs.size(), glyphs.size());
+    if (c.keepNumbers) {
+      EXPECT_EQ(subset->NewGlyphs, glyphs);
+    } else {
+      EXPECT_LT(subset->NewGlyphs[1], 12u);  // renumbered among the few glyphs kept
+    }
+    // The font library opens it and finds each character at its new glyph, as wide as before.
+    FontFace face;
+    face.File = ksfixture::WriteTempFile(c.keepNumbers ? "kept.otf" : "subset.otf", subset->Program);
+    const FontFile opened(face);
+    for (size_t i = 0; i < glyphs.size(); ++i) {
+      EXPECT_EQ(opened.GlyphIndex(c.text[i]), subset->NewGlyphs[i]);
+      EXPECT_EQ(opened.Advance(c.text[i]), whole.Advance(c.text[i]));
+    }
+    EXPECT_EQ(opened.GlyphIndex(U'Z'), 0u);
+  }
+}
+
+TEST(SubsetFontProgram, RefusesWhatIsNoFontOrNoGlyphOfIt) {
+  const std::string arial = FontFile(ksplatform::FindFontFace({"Arial"})).Program();
+  EXPECT_FALSE(ksplatform::SubsetFontProgram("", {U'a'}, {1}, false));
+  EXPECT_FALSE(ksplatform::SubsetFontProgram("not a font program at all", {U'a'}, {1}, false));
+  EXPECT_FALSE(ksplatform::SubsetFontProgram(arial, {}, {60000}, false));
+  EXPECT_TRUE(ksplatform::SubsetFontProgram(arial, {}, {3}, false));
 }
 
 TEST(CodePages, CharacterSetsAndConversions) {

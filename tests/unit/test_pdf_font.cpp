@@ -67,7 +67,8 @@ TEST(PdfFont, BaseFontNames) {
 }
 
 TEST(PdfFont, FacesWithoutTrueTypeOutlinesTakeTheStandardNames) {
-  // Nimbus Sans has CFF outlines and is of the Swiss family.
+  // Nimbus Sans has CFF outlines and is of the Swiss family: not embedded, a standard
+  // font stands in for it; its program is read for when it is embedded.
   struct Case {
     TksFont font;
     std::string chosen;
@@ -82,7 +83,9 @@ TEST(PdfFont, FacesWithoutTrueTypeOutlinesTakeTheStandardNames) {
     TksPDFFont font(c.font, false, true, nullptr);
     EXPECT_EQ(font.Info().FontKind, ftkOther) << c.font.Name;
     EXPECT_EQ(font.BaseFontName, c.chosen) << c.font.Name;
-    EXPECT_TRUE(font.GlyphIDs.empty());
+    EXPECT_TRUE(font.CffOutlines()) << c.font.Name;
+    EXPECT_FALSE(font.CidKeyedOutlines()) << c.font.Name;
+    EXPECT_TRUE(font.GlyphOf(U'A')) << c.font.Name;
   }
 }
 
@@ -110,10 +113,6 @@ TEST(PdfFont, MonospacedGlyphsPastTheMetricsShareTheLastAdvance) {
   ASSERT_GT(mono.CodePoints.size(), 100u);
   for (size_t i = 0; i < mono.CodePoints.size(); ++i)
     ASSERT_EQ(mono.GlyphWidths.at(mono.GlyphIDs[i]), 600) << static_cast<uint32_t>(mono.CodePoints[i]);
-  const std::vector<int32_t> runs = GlyphWidthRuns(mono.GlyphWidths);
-  const int32_t last = static_cast<int32_t>(mono.GlyphWidths.size()) - 1;
-  ASSERT_GE(runs.size(), 6u);
-  EXPECT_THAT(std::vector<int32_t>(runs.end() - 6, runs.end()), ElementsAre(runs[runs.size() - 6], last - 1, 600, last, last, 600));
 }
 
 TEST(PdfFont, CompositeTextIsFourHexDigitsPerGlyph) {
@@ -129,19 +128,6 @@ TEST(PdfFont, CompositeTextIsFourHexDigitsPerGlyph) {
   }());
   EXPECT_EQ(dropped, 1);  // no emoji in the face
   EXPECT_EQ(font.UsedCodePoints, (std::set<char32_t>{U'П', U'р'}));
-}
-
-TEST(PdfFont, WidthRuns) {
-  struct Case {
-    std::vector<int32_t> widths, runs;
-  } cases[] = {
-      {{0, 600, 600, 600}, {1, 2, 600, 3, 3, 600}},  // a run to the end stops one early
-      {{0, 500, 600, 500}, {1, 1, 500, 2, 2, 600, 3, 3, 500}},
-      {{0, 5, 5}, {1, 1, 5, 2, 2, 5}},
-      {{0, 1, 1, 2, 3}, {1, 2, 1, 3, 3, 2, 4, 4, 3}},
-      {{0}, {}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(GlyphWidthRuns(c.widths), c.runs);
 }
 
 TEST(PdfFont, ToUnicodeMapIsAUnicodeCMapInBlocksOfAHundred) {
@@ -243,38 +229,168 @@ TEST(FontResources, CompositeFontsAreEmbeddedWithAMapOfTheDrawnCharacters) {
   EXPECT_GT(d.Get(mapNumber)->UseCount, 0);
 }
 
-TEST(FontResources, SubsetsHoldTheCharactersOfEveryApplication) {
+namespace {
+
+// The data of a stream object, decoded.
+std::string StreamData(FontDoc& d, const TksPDFObject* ref) {
+  return FlateDecode(static_cast<TksPDFStreamObject*>(d.Get(AsRef(ref)->ObjectNumber)->Value.get())->Data->View());
+}
+
+// The font made for text in a document of its own, its programs written as for a save.
+struct SavedFont {
   FontDoc d;
-  auto ref = d.doc.AddFontResource(Face("Arial"), "/F1", 2, 0, u"Page 1");
-  d.doc.AddFontResource(Face("Arial"), "/F1", 2, 0, u"Page 7");
-  TksPDFDictObject& font = d.Dict(ref->ObjectNumber);
-  EXPECT_EQ(OneLineText(font.Lookup("/BaseFont")), "/WYOIAS+Arial");
-  const int32_t fileNumber =
-      AsRef(d.Dict(AsRef(font.Lookup("/FontDescriptor"))->ObjectNumber).Lookup("/FontFile2"))->ObjectNumber;
-  d.Get(ref->ObjectNumber)->MarkUsed();
-  d.doc.PageEditState().Fonts->PrepareForSave(d.doc);
-  const auto* file = static_cast<TksPDFStreamObject*>(d.Get(fileNumber)->Value.get());
-  const std::string program = FlateDecode(file->Data->View());
-  TksTrueTypeProgram subset(program);
+  TksPDFDictObject* font = nullptr;
+  TksPDFDictObject* cid = nullptr;  // composite fonts
+  TksPDFDictObject* descriptor = nullptr;
+  SavedFont(const TksFont& face, uint8_t embedMode, const std::vector<std::u16string>& texts,
+            TksPDFVersion version = pvPDF14) {
+    d.doc.PDFVersion = version;
+    int32_t number = -1;
+    for (const std::u16string& text : texts) number = d.doc.AddFontResource(face, "/F1", embedMode, 0, text)->ObjectNumber;
+    d.Get(number)->MarkUsed();
+    d.doc.PageEditState().Fonts->PrepareForSave(d.doc);
+    font = &d.Dict(number);
+    TksPDFDictObject* described = font;
+    if (auto* descendants = AsArray(font->Lookup("/DescendantFonts")))
+      described = cid = &d.Dict(AsRef(descendants->GetItem(0))->ObjectNumber);
+    descriptor = &d.Dict(AsRef(described->Lookup("/FontDescriptor"))->ObjectNumber);
+  }
+  std::string BaseFont() const { return OneLineText(font->Lookup("/BaseFont")); }
+  const TksPDFObject* FileRef() const {
+    const TksPDFObject* file = descriptor->Lookup("/FontFile2");
+    return file ? file : descriptor->Lookup("/FontFile3");
+  }
+  std::string Program() { return StreamData(d, FileRef()); }
+  TksPDFDictObject& FileDict() {
+    return *static_cast<TksPDFStreamObject*>(d.Get(AsRef(FileRef())->ObjectNumber)->Value.get())->Dict;
+  }
+};
+
+}  // namespace
+
+TEST(FontResources, SubsetsHoldTheCharactersOfEveryApplication) {
+  SavedFont f(Face("Arial"), 2, {u"Page 1", u"Page 7"});
+  const std::string program = f.Program();
   TksPDFFont arial(Face("Arial"), false, true, nullptr);
   ASSERT_LT(program.size(), arial.Program().size() / 4);
-  const std::string glyf(subset.Table("glyf"));
-  EXPECT_GT(glyf.size(), 0u);
-  // Outlines only for the drawn glyphs: the glyph of 7 has one, that of 8 none.
-  TksTrueTypeProgram whole(arial.Program());
-  const auto map = whole.CharacterMap();
-  std::string_view loca = subset.Table("loca");
-  const auto length = [&](uint16_t g) {
-    const bool longOffsets = static_cast<uint8_t>(subset.Table("head")[51]) == 1;
-    const auto at = [&](size_t i) -> uint32_t {
-      if (longOffsets)
-        return (uint32_t(uint8_t(loca[4 * i])) << 24) | (uint32_t(uint8_t(loca[4 * i + 1])) << 16) |
-               (uint32_t(uint8_t(loca[4 * i + 2])) << 8) | uint8_t(loca[4 * i + 3]);
-      return 2 * ((uint32_t(uint8_t(loca[2 * i])) << 8) | uint8_t(loca[2 * i + 1]));
-    };
-    return at(g + 1) - at(g);
+  const TksTrueTypeProgram subset(program);
+  // Its character map holds exactly the characters drawn, with their widths.
+  std::u32string mapped;
+  for (const auto& [c, glyph] : subset.CharacterMap()) {
+    mapped += c;
+    EXPECT_EQ(subset.GlyphWidths().at(glyph), arial.GlyphWidths.at(*arial.GlyphOf(c)));
+  }
+  EXPECT_EQ(mapped, U" 17Paeg\u00A0");  // the no-break space shares the space's glyph
+  EXPECT_TRUE(subset.HasTable("glyf"));
+  EXPECT_FALSE(subset.HasTable("GSUB"));
+  // Named after this very program.
+  EXPECT_EQ(f.BaseFont(), "/" + SubsetTag(program) + "+Arial");
+  EXPECT_EQ(OneLineText(f.descriptor->Lookup("/FontName")), f.BaseFont());
+  EXPECT_EQ(OneLineText(f.FileDict().Lookup("/Length1")), std::to_string(program.size()));
+}
+
+TEST(FontResources, SubsetTagsFollowTheSubset) {
+  const std::string tag = SubsetTag("program");
+  ASSERT_EQ(tag.size(), 6u);
+  for (char c : tag) EXPECT_TRUE(c >= 'A' && c <= 'Z') << tag;
+  EXPECT_EQ(SubsetTag("program"), tag);
+  EXPECT_NE(SubsetTag("programs"), tag);
+  // The same text gives the same subset and name; other text another name.
+  const std::string hello = SavedFont(Face("Arial"), 2, {u"Hello"}).BaseFont();
+  EXPECT_EQ(SavedFont(Face("Arial"), 2, {u"Hel", u"lo"}).BaseFont(), hello);
+  EXPECT_NE(SavedFont(Face("Arial"), 2, {u"World"}).BaseFont(), hello);
+  EXPECT_NE(SavedFont(Face("Arial", false, false, 204), 2, {u"Мир"}).BaseFont(),
+            SavedFont(Face("Arial", false, false, 204), 2, {u"Мор"}).BaseFont());
+  // The whole program carries no tag.
+  EXPECT_EQ(SavedFont(Face("Arial"), 1, {u"Hello"}).BaseFont(), "/Arial");
+}
+
+TEST(FontResources, CompositeSubsetsRenumberGlyphsThroughTheCidMap) {
+  // Ё and й are composite glyphs in this face: their components come along.
+  const std::u16string text = u"Ёлка й";
+  SavedFont f(Face("Arial", false, false, 204), 2, {text});
+  TksPDFFont whole(Face("Arial", false, false, 204), false, true, nullptr);
+  const std::string program = f.Program();
+  EXPECT_LT(program.size(), 10000u);
+  const TksTrueTypeProgram subset(program);
+  EXPECT_GE(subset.GlyphCount(), 1 + 6 + 4);  // .notdef, the six drawn, four components
+  const std::string map = StreamData(f.d, f.cid->Lookup("/CIDToGIDMap"));
+  const auto newGlyph = [&](uint32_t cid) {
+    return static_cast<uint16_t>(static_cast<uint8_t>(map.at(2 * cid)) << 8 | static_cast<uint8_t>(map.at(2 * cid + 1)));
   };
-  EXPECT_GT(length(map.at(U'7')), 0u);
-  EXPECT_GT(length(map.at(U'1')), 0u);
-  EXPECT_EQ(length(map.at(U'8')), 0u);
+  const auto subsetMap = subset.CharacterMap();
+  for (char32_t c : ToCharacters(text)) {
+    SCOPED_TRACE(static_cast<uint32_t>(c));
+    const uint16_t cid = *whole.GlyphOf(c);  // the code the content shows
+    EXPECT_EQ(newGlyph(cid), subsetMap.at(c));
+    EXPECT_EQ(subset.GlyphWidths().at(newGlyph(cid)), whole.GlyphWidths.at(cid));
+  }
+  // The widths of the six glyphs drawn, nothing more.
+  const TksPDFArrayObject& w = *AsArray(f.cid->Lookup("/W"));
+  int32_t widths = 0;
+  for (int32_t i = 1; i < w.Count(); i += 2) widths += AsArray(w.GetItem(i))->Count();
+  EXPECT_EQ(widths, 6);
+  EXPECT_EQ(f.BaseFont(), "/" + SubsetTag(program) + "+Arial");
+  EXPECT_EQ(OneLineText(f.cid->Lookup("/BaseFont")), f.BaseFont());
+}
+
+TEST(FontResources, CffFacesEmbedAsFontFile3) {
+  struct Case {
+    uint8_t charset, embed;
+    TksPDFVersion version;
+    std::u16string text;
+    std::string fileSubtype;
+  } cases[] = {
+      {0, 1, pvPDF14, u"Hello", "/Type1C"},
+      {0, 2, pvPDF14, u"Hello", "/Type1C"},
+      {0, 2, pvPDF16, u"Hello", "/OpenType"},
+      {204, 2, pvPDF14, u"Привет", "/CIDFontType0C"},
+      {204, 1, pvPDF17, u"Привет", "/OpenType"},
+      {204, 2, pvPDF17, u"Привет", "/OpenType"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fileSubtype + " embed " + std::to_string(c.embed) + " charset " + std::to_string(c.charset));
+    const TksFont face = Face("Nimbus Sans", false, false, c.charset);
+    SavedFont f(face, c.embed, {c.text}, c.version);
+    EXPECT_EQ(f.descriptor->Lookup("/FontFile2"), nullptr);
+    ASSERT_NE(f.descriptor->Lookup("/FontFile3"), nullptr);
+    EXPECT_EQ(OneLineText(f.FileDict().Lookup("/Subtype")), c.fileSubtype);
+    EXPECT_EQ(f.FileDict().Lookup("/Length1"), nullptr);
+    const std::string program = f.Program();
+    const TksPDFFont whole(face, false, true, nullptr);
+    if (c.fileSubtype == "/OpenType") {
+      EXPECT_EQ(program.substr(0, 4), "OTTO");
+      // A composite font's codes are glyph numbers: the subset keeps them.
+      const auto map = TksTrueTypeProgram(program).CharacterMap();
+      if (c.charset != 0) {
+        for (char32_t ch : ToCharacters(c.text)) EXPECT_EQ(map.at(ch), *whole.GlyphOf(ch));
+      }
+    } else {
+      EXPECT_EQ(program.substr(0, 2), std::string("\x01\x00", 2));  // a bare CFF font, version 1.0
+    }
+    if (c.embed == 2) {
+      EXPECT_LT(program.size(), whole.Program().size() / 3);
+    }
+    if (c.charset == 0) {
+      EXPECT_EQ(OneLineText(f.font->Lookup("/Subtype")), "/Type1");
+    } else {
+      EXPECT_EQ(OneLineText(f.cid->Lookup("/Subtype")), "/CIDFontType0");
+      EXPECT_EQ(f.cid->Lookup("/CIDToGIDMap"), nullptr);
+    }
+  }
+  // Not embedded, a CFF face is the Type 1 font a reader supplies.
+  SavedFont plain(Face("Nimbus Sans"), 0, {u"Hello"});
+  EXPECT_EQ(plain.FileRef(), nullptr);
+  EXPECT_EQ(plain.BaseFont(), "/NimbusSans");
+}
+
+TEST(FontResources, AFaceStandingInForAnotherCharacterSetIsAFontOfItsOwn) {
+  // Verdana is not installed: Russian text takes DejaVu Sans, Japanese Droid Sans Fallback,
+  // both written as "Verdana"; glyph numbers of one are no glyphs of the other.
+  FontDoc d;
+  const auto russian = d.doc.AddFontResource(Face("Verdana", false, false, 204), "/F1", 0, 0, u"Привет");
+  const auto japanese = d.doc.AddFontResource(Face("Verdana", false, false, 128), "/F2", 0, 0, u"かな");
+  EXPECT_NE(russian->ObjectNumber, japanese->ObjectNumber);
+  EXPECT_EQ(d.doc.AddFontResource(Face("Verdana", false, false, 204), "/F1", 0, 0, u"мир")->ObjectNumber,
+            russian->ObjectNumber);
 }

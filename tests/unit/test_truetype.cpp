@@ -1,6 +1,6 @@
-// Reading installed TrueType programs: the character map agrees with the font library,
-// widths follow the rule for glyphs past the last metric, subsets keep exactly the drawn
-// outlines and open again, and damaged programs end in a clear error.
+// Reading installed OpenType programs: the character map agrees with the font library,
+// widths follow the rule for glyphs past the last metric, CID-keyed CFF fonts are told
+// apart, and damaged programs end in a clear error.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -17,12 +17,6 @@ namespace {
 
 std::string ProgramOf(const std::string& face) {
   return ksplatform::FontFile(ksplatform::FindFontFace({face})).Program();
-}
-
-uint32_t U32(const std::string& b, size_t at) {
-  uint32_t v = 0;
-  for (int k = 0; k < 4; ++k) v = v << 8 | static_cast<uint8_t>(b[at + k]);
-  return v;
 }
 
 TEST(TrueTypeProgram, CharacterMapAgreesWithTheFontLibrary) {
@@ -56,58 +50,38 @@ TEST(TrueTypeProgram, GlyphsPastTheLastMetricShareItsAdvance) {
   EXPECT_EQ(proportional.GlyphWidths().at(proportional.CharacterMap().at(U'A')), 1366 * 1000 / 2048);
 }
 
-TEST(TrueTypeProgram, SubsetKeepsTheDrawnOutlinesAndOpensAgain) {
-  const std::string program = ProgramOf("Arial");
-  const TksTrueTypeProgram font(program);
-  const auto map = font.CharacterMap();
-  std::set<uint16_t> drawn;
-  for (char32_t c : std::u32string(U"Hello")) drawn.insert(map.at(c));
-
-  const auto subset = font.Subset(drawn);
-  ASSERT_TRUE(subset);
-  EXPECT_LT(subset->size(), program.size() / 4);
-  EXPECT_EQ(subset->size() % 4, 0u);
-  // The checksum of the whole file, with the adjustment, is the fixed sum.
-  uint32_t sum = 0;
-  for (size_t i = 0; i < subset->size(); i += 4) sum += U32(*subset, i);
-  EXPECT_EQ(sum, 0xB1B0AFBAu);
-
-  const TksTrueTypeProgram again(*subset);
-  for (const char* tag : {"cmap", "cvt ", "fpgm", "glyf", "head", "hhea", "hmtx", "loca", "maxp", "prep"})
-    EXPECT_EQ(again.HasTable(tag), font.HasTable(tag)) << tag;
-  EXPECT_FALSE(again.HasTable("name"));
-  EXPECT_EQ(again.GlyphCount(), font.GlyphCount());
-  EXPECT_EQ(again.CharacterMap(), map);
-  EXPECT_EQ(again.GlyphWidths(), font.GlyphWidths());
-
-  // The font library opens it and finds outlines for the drawn glyphs only.
-  const std::string path = ksfixture::WriteTempFile("subset.ttf", *subset);
-  ksplatform::FontFace face;
-  face.File = path;
-  const ksplatform::FontFile opened(face);
-  EXPECT_EQ(opened.GlyphIndex(U'H'), map.at(U'H'));
-  EXPECT_EQ(opened.Advance(U'H'), ksplatform::FontFile(ksplatform::FindFontFace({"Arial"})).Advance(U'H'));
-}
-
 // A minimal program: a directory of the given tables, each padded.
 std::string Program(const std::vector<std::pair<std::string, std::string>>& tables);
 std::string Be16(std::initializer_list<uint16_t> values);
 
-TEST(TrueTypeProgram, SubsetGivesUpAtACompositeGlyph) {
-  // Three glyphs of ten bytes: simple, composite (-1 contours), composite (-2 contours).
-  std::string glyf(30, '\0');
-  glyf[1] = 1;
-  glyf[10] = glyf[11] = static_cast<char>(0xFF);
-  glyf[20] = static_cast<char>(0xFF);
-  glyf[21] = static_cast<char>(0xFE);
-  std::string head(54, '\0');
-  head[18] = 4;  // 1024 units per em; short offsets
-  const std::string program = Program({{"glyf", glyf}, {"head", head}, {"loca", Be16({0, 5, 10, 15})},
-                                       {"maxp", Be16({0, 0, 3})}});
-  const TksTrueTypeProgram font(program);
-  EXPECT_TRUE(font.Subset({0}).has_value());
-  EXPECT_FALSE(font.Subset({0, 1}).has_value());
-  EXPECT_FALSE(font.Subset({2}).has_value());
+// A CFF table: header, a name index of one name, a top dictionary index of one dictionary.
+std::string Cff(const std::string& topDict, uint8_t offsetSize = 1) {
+  std::string out("\x01\x00\x04\x01", 4);
+  out += std::string("\x00\x01\x01\x01\x02", 5) + "A";
+  out += std::string("\x00\x01", 2) + static_cast<char>(offsetSize);
+  for (uint32_t offset : {1u, 1u + static_cast<uint32_t>(topDict.size())})
+    for (int k = offsetSize - 1; k >= 0; --k) out += static_cast<char>(offset >> (8 * k));
+  return out + topDict;
+}
+
+TEST(TrueTypeProgram, CidKeyedCffFontsAreToldApart) {
+  struct Case {
+    const char* name;
+    std::string program;
+    bool cidKeyed;
+  } cases[] = {
+      {"TrueType outlines", ProgramOf("Arial"), false},
+      {"a name-keyed face", ProgramOf("Nimbus Sans"), false},
+      // Registry, ordering, supplement (three operands of 0) then the operator 12 30.
+      {"registry and ordering", Program({{"CFF ", Cff("\x8B\x8B\x8B\x0C\x1E")}}), true},
+      // A real number, a 16-bit and a 32-bit operand before it; two-byte offsets.
+      {"after other operands",
+       Program({{"CFF ", Cff(std::string("\x1E\x12\x5F\x1C\x01\x02\x1D\x00\x00\x00\x05\xF8\x10\x11"
+                                         "\x8B\x8B\x8B\x0C\x1E", 19), 2)}}),
+       true},
+      {"a font matrix only", Program({{"CFF ", Cff("\x8B\x8B\x8B\x8B\x8B\x8B\x0C\x07")}}), false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TksTrueTypeProgram(c.program).CidKeyedOutlines(), c.cidKeyed) << c.name;
 }
 
 // A minimal program: a directory of the given tables, each padded.
@@ -154,12 +128,11 @@ TEST(TrueTypeProgram, DamagedProgramsEndInAClearError) {
   // cmap with one (3,1) format-4 subtable of two segments whose ends go backwards.
   const std::string badSegments = Be16({0, 1, 3, 1, 0, 12}) +
                                   Be16({4, 32, 0, 4, 0, 0, 0, 0x50, 0x40, 0, 0x41, 0x30, 0, 0, 0, 0});
-  const std::string loca = Be16({0, 10, 4});  // goes backwards
 
   struct Case {
     const char* name;
     std::string program;
-    int call;  // 0 open, 1 map, 2 widths, 3 subset
+    int call;  // 0 open, 1 map, 2 widths, 3 CFF keying
     const char* message;
   };
   const std::string full = ProgramOf("Arial");
@@ -173,10 +146,11 @@ TEST(TrueTypeProgram, DamagedProgramsEndInAClearError) {
       {"metrics missing", Program({{"head", head(1000, 0)}, {"hhea", hhea}, {"maxp", Be16({0, 0, 9})}}), 2,
        "a field lies outside its table"},
       {"segments backwards", Program({{"cmap", badSegments}}), 1, "character map segments are out of order"},
-      {"loca backwards",
-       Program({{"glyf", std::string(20, '\0')}, {"head", head(1000, 0)}, {"loca", loca}, {"maxp", maxp}}), 3,
-       "glyph offsets are not in order"},
-      {"no outlines", Program({{"head", head(1000, 0)}, {"maxp", maxp}}), 3, "no outlines"},
+      {"CFF index offset size", Program({{"CFF ", Cff("\x8B", 5)}}), 3,
+       "a CFF index has an offset size out of range"},
+      {"CFF dictionary past its table", Program({{"CFF ", Cff("\x8B").substr(0, 14)}}), 3,
+       "a field lies outside its table"},
+      {"CFF real number unended", Program({{"CFF ", Cff("\x1E\x12\x34")}}), 3, "a field lies outside its table"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -186,7 +160,7 @@ TEST(TrueTypeProgram, DamagedProgramsEndInAClearError) {
           TksTrueTypeProgram font(c.program);
           if (c.call == 1) font.CharacterMap();
           if (c.call == 2) font.GlyphWidths();
-          if (c.call == 3) font.Subset({0, 1});
+          if (c.call == 3) font.CidKeyedOutlines();
         },
         ThrowsMessage<EFontProgramError>(expected));
   }
