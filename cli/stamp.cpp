@@ -63,24 +63,6 @@ std::optional<int> Charset(const char* text) {
   return std::nullopt;
 }
 
-// The character set for text: Western when Windows-1252 holds it all, else the set of the
-// first character beyond it (a composite font then draws the text).
-uint8_t AutoCharset(const std::u32string& text) {
-  for (char32_t c : text) {
-    if (c == U'\n' || FontEncodingCode(0, c)) continue;
-    if (c >= 0x400 && c < 0x530) return 204;
-    if (c >= 0x370 && c < 0x400) return 161;
-    if (c >= 0x590 && c < 0x600) return 177;
-    if (c >= 0x600 && c < 0x700) return 178;
-    if (c >= 0xE00 && c < 0xE80) return 222;
-    if (c >= 0x3040 && c < 0x3100) return 128;
-    if ((c >= 0xAC00 && c < 0xD7B0) || (c >= 0x1100 && c < 0x1200)) return 129;
-    if (c >= 0x2E80 && c < 0xA000) return 134;
-    return 238;
-  }
-  return 0;
-}
-
 }  // namespace
 
 std::optional<std::string> ParseStampOption(TksStampOption& s, const char* a) {
@@ -234,7 +216,9 @@ void ApplyStamps(TksCustomPDFDocument& document, const TksCliOptions& options) {
     t.Font.Underline = s.underline;
     t.Font.StrikeOut = s.strikeout;
     t.Font.Color = s.color;
-    t.Font.Charset = static_cast<uint8_t>(s.charset >= 0 ? s.charset : AutoCharset(ToCharacters(t.Text)));
+    // auto: chosen for each page from its text as drawn.
+    t.AutoCharset = s.charset < 0;
+    if (s.charset >= 0) t.Font.Charset = static_cast<uint8_t>(s.charset);
     t.OutlineColor = s.outlineColor;
     t.RenderMode = static_cast<uint8_t>(s.renderMode);
     t.Angle = s.angle;

@@ -99,6 +99,30 @@ std::optional<uint8_t> FontEncodingCode(int32_t encoding, char32_t character) {
   return it->second;
 }
 
+std::optional<char32_t> PlainEquivalent(char32_t c) {
+  // No-break, typographic (en quad to hair), narrow no-break, medium mathematical and
+  // ideographic spaces.
+  if (c == 0x00A0 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F || c == 0x205F || c == 0x3000) return U' ';
+  if (c == 0x2011) return U'-';
+  return std::nullopt;
+}
+
+uint8_t CharsetForText(std::u32string_view text) {
+  for (char32_t c : text) {
+    if (c == U'\n' || FontEncodingCode(0, c) || PlainEquivalent(c)) continue;
+    if (c >= 0x400 && c < 0x530) return 204;
+    if (c >= 0x370 && c < 0x400) return 161;
+    if (c >= 0x590 && c < 0x600) return 177;
+    if (c >= 0x600 && c < 0x700) return 178;
+    if (c >= 0xE00 && c < 0xE80) return 222;
+    if (c >= 0x3040 && c < 0x3100) return 128;
+    if ((c >= 0xAC00 && c < 0xD7B0) || (c >= 0x1100 && c < 0x1200)) return 129;
+    if (c >= 0x2E80 && c < 0xA000) return 134;
+    return 238;
+  }
+  return 0;
+}
+
 std::u32string ToCharacters(std::u16string_view text) {
   std::u32string out;
   out.reserve(text.size());

@@ -139,6 +139,15 @@ char32_t FontEncodingCharacter(int32_t encoding, uint8_t code);
 // The code of character in encoding; none when the encoding cannot show it.
 std::optional<uint8_t> FontEncodingCode(int32_t encoding, char32_t character);
 
+// The plain character drawn for character when a font or an encoding lacks it: the space
+// for no-break and typographic spaces, the hyphen for the no-break hyphen; none for any
+// other character.
+std::optional<char32_t> PlainEquivalent(char32_t character);
+// The character set text is drawn with: 0 (Western) when Windows-1252 holds all of it
+// (line feeds and characters with a plain equivalent count as held), else the set of the
+// first character beyond it, for which a composite font draws the text.
+uint8_t CharsetForText(std::u32string_view text);
+
 // ---- text conversions ----
 
 // UTF-16 to characters: a surrogate pair is one character; a lone surrogate is kept as it

@@ -194,19 +194,23 @@ void TksTextWatermarkTemplate::BuildContent(const std::string& fontResourceName,
   };
   std::vector<Piece> pieces;
   const std::u32string all = ToCharacters(Text);
+  // Whether the font shows c: a glyph of a composite font, a code of the encoding whose
+  // glyph an embeddable face has.
+  const auto shows = [&](char32_t c) {
+    if (composite) return font.GlyphOf(c).has_value();
+    return FontEncodingCode(ctx.Encoding, c) && (font.Info().FontKind != ftkTrueType || font.GlyphOf(c) || c == U' ');
+  };
   const auto add = [&](std::u32string_view chars) {
     Piece p;
     for (char32_t c : chars) {
-      if (composite) {
-        int32_t dropped = 0;
-        const std::string hex = font.EncodeTextForFont(std::u32string_view(&c, 1), &dropped);
-        if (dropped) { ++ctx.Dropped; continue; }
-        p.Codes += hex;
-      } else {
-        auto code = FontEncodingCode(ctx.Encoding, c);
-        if (!code || (font.Info().FontKind == ftkTrueType && !font.GlyphOf(c) && c != U' ')) { ++ctx.Dropped; continue; }
-        p.Codes += static_cast<char>(*code);
+      if (!shows(c)) {
+        // A character with a plain equivalent is drawn as it, and is not missed.
+        const std::optional<char32_t> plain = PlainEquivalent(c);
+        if (!plain || !shows(*plain)) { ++ctx.Dropped; continue; }
+        c = *plain;
       }
+      if (composite) p.Codes += font.EncodeTextForFont(std::u32string_view(&c, 1));
+      else p.Codes += static_cast<char>(*FontEncodingCode(ctx.Encoding, c));
       p.Characters += c;
     }
     font.RecordDrawn(p.Characters);
@@ -482,12 +486,46 @@ void TksCustomPDFDocument::ApplyWatermark(TksWatermarkTemplate& templ, const std
 
   TksPageEditor editor(*this);
   TksFontRegistry& registry = TksFontRegistry::Of(*this);
-  // Made before any page is touched, so a font that cannot be made changes nothing.
-  auto ownFont = std::make_unique<TksPDFFont>(stamp->Font, false, true, this);
-  TksPDFFont* measureFont = ownFont.get();
-  const TksWantedFont wanted = WantedFontOf(*measureFont, stamp->FontEmbedding, stamp->Encoding);
-  TksCreatedFont* created = nullptr;
-  std::string createdName;
+
+  // The text of each page as drawn, and the character set it is drawn with.
+  struct PageText {
+    int32_t PageNo;
+    std::u16string Text;
+    uint8_t Charset;
+  };
+  std::vector<PageText> texts;
+  texts.reserve(pages.size());
+  for (int32_t pageNo : pages) {
+    std::u16string text = pattern;
+    ReplacePlaceholder(text, u"<%PageNo%>", Utf16(std::to_string(pageNo)));
+    if (OnCalcVariables)
+      ReplaceCallerPlaceholders(text, [&](const std::u16string& name, std::u16string& value) {
+        OnCalcVariables(this, name, value, pageNo);
+      });
+    const uint8_t charset = stamp->AutoCharset ? CharsetForText(ToCharacters(text)) : stamp->Font.Charset;
+    texts.push_back({pageNo, std::move(text), charset});
+  }
+
+  // One font per character set drawn; all made before any page is touched, so a font
+  // that cannot be made changes nothing.
+  struct StampFont {
+    std::unique_ptr<TksPDFFont> Own;
+    TksPDFFont* Measure = nullptr;
+    TksWantedFont Wanted;
+    TksCreatedFont* Created = nullptr;
+    std::string CreatedName;
+  };
+  std::map<uint8_t, StampFont> stampFonts;
+  for (const PageText& t : texts) {
+    if (t.Text.empty() || stampFonts.count(t.Charset)) continue;
+    TksFont face = stamp->Font;
+    face.Charset = t.Charset;
+    StampFont f;
+    f.Own = std::make_unique<TksPDFFont>(face, false, true, this);
+    f.Measure = f.Own.get();
+    f.Wanted = WantedFontOf(*f.Measure, stamp->FontEmbedding, stamp->Encoding);
+    stampFonts.emplace(t.Charset, std::move(f));
+  }
   std::unique_ptr<TksPDFIndirectReference> gstate;
   std::string gstateName;
   if (opacity != 100) {
@@ -498,35 +536,32 @@ void TksCustomPDFDocument::ApplyWatermark(TksWatermarkTemplate& templ, const std
   TksWatermarkProcessor processor(*this, MeasurementUnit, *stamp);
 
   int32_t dropped = 0;
-  for (int32_t pageNo : pages) {
-    std::u16string text = pattern;
-    ReplacePlaceholder(text, u"<%PageNo%>", Utf16(std::to_string(pageNo)));
-    if (OnCalcVariables)
-      ReplaceCallerPlaceholders(text, [&](const std::u16string& name, std::u16string& value) {
-        OnCalcVariables(this, name, value, pageNo);
-      });
-    stamp->LastDrawnText = text;
-    if (text.empty()) continue;  // nothing to draw on this page
+  for (PageText& page : texts) {
+    const int32_t pageNo = page.PageNo;
+    stamp->LastDrawnText = page.Text;
+    if (page.Text.empty()) continue;  // nothing to draw on this page
+    const std::u16string& text = page.Text;
+    StampFont& sf = stampFonts.at(page.Charset);
 
     // The page's own equal font when it has one, else the one this application made.
     TksPDFDictObject* resources = editor.Resources(pageNo, true);
     TksPDFDictObject* fonts = editor.Category(*resources, "/Font");
     std::string name;
     int32_t number = -1;
-    TksPDFFont* font = measureFont;
-    if (fonts) name = MatchingFontKey(editor, *fonts, wanted, stamp->Encoding, ToCharacters(text), &number);
+    TksPDFFont* font = sf.Measure;
+    if (fonts) name = MatchingFontKey(editor, *fonts, sf.Wanted, stamp->Encoding, ToCharacters(text), &number);
     if (!name.empty()) {
       if (TksCreatedFont* own = registry.FindObject(number)) font = own->Font.get();
     } else {
-      if (!created) {
-        createdName = NewPageResourceName("/Font", "/VelFnt", pages);
-        created = CreateFontResource(*this, std::move(ownFont), createdName, stamp->FontEmbedding, stamp->Encoding,
-                                     ToCharacters(text));
-        measureFont = created->Font.get();
+      if (!sf.Created) {
+        sf.CreatedName = NewPageResourceName("/Font", "/VelFnt", pages);
+        sf.Created = CreateFontResource(*this, std::move(sf.Own), sf.CreatedName, stamp->FontEmbedding,
+                                        stamp->Encoding, ToCharacters(text));
+        sf.Measure = sf.Created->Font.get();
       }
-      font = created->Font.get();
-      TksPDFIndirectReference ref(DocumentID, created->FontObject, 0);
-      name = createdName;
+      font = sf.Created->Font.get();
+      TksPDFIndirectReference ref(DocumentID, sf.Created->FontObject, 0);
+      name = sf.CreatedName;
       // A page whose fonts hold this name for another object gets a name of its own.
       if (fonts && fonts->Lookup(name)) name = NewPageResourceName("/Font", "/VelFnt", {pageNo});
       AddPageResource(resources, "/Font", name, ref);
@@ -540,7 +575,7 @@ void TksCustomPDFDocument::ApplyWatermark(TksWatermarkTemplate& templ, const std
     stamp->Context.Box = GetPageBox(pageNo, muPoints);
     stamp->Context.Rotation = ((PageRotation(pageNo) % 360 + 360) % 360) / 90 * 90;
     TksPDFIndirectObject* stream = processor.BuildPageStream(name, gstateName, stamp->Context.Box);
-    dropped = std::max(dropped, stamp->Context.Dropped);  // the same text on every page
+    dropped = std::max(dropped, stamp->Context.Dropped);  // the most any page lost
     AppendPageContent(pageNo - 1, *stream->ReferenceTo(), stamp->Overlay);
   }
   if (dropped > 0) Warning(ksFormat(ksres::SStampCharactersDropped, stamp->Font.Name.c_str(), dropped));

@@ -76,6 +76,9 @@ class TksTextWatermarkTemplate : public TksCustomWatermarkTemplate {
   uint8_t RenderMode = 0;  // the text rendering mode (0 fill, 1 stroke, 2 both, ... 7)
   uint8_t Encoding = 0;    // index of kFontEncodingNames
   uint8_t FontEmbedding = 0;  // 0 none, 1 whole program, 2 subset
+  // The character set is chosen for each page from the text as drawn there (placeholders
+  // filled in), with CharsetForText; Font.Charset is then not used.
+  bool AutoCharset = false;
   int32_t Opacity = 100;      // percent
   void AssignFont(const TksFont& font) { Font = font; }
 

@@ -246,6 +246,39 @@ TEST(StampCli, SubsetsHoldEveryPagesGlyphsAndOpenInFontTools) {
   EXPECT_THAT(check.out, HasSubstr("'hmtx'"));
 }
 
+TEST(StampCli, PlaceholderValuesInAnyScriptAreDrawn) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(2));
+  struct Case {
+    std::string env, options, text;
+  } cases[] = {
+      {"", "--title='Привет мир' --stamp='Title: <%Title%>'", "Title: Привет мир"},
+      {"", "--stamp='Client <%Client%>' --var=Client=Ωμέγα", "Client Ωμέγα"},
+      {"SOURCE_DATE_EPOCH=1700000000 TZ=UTC LC_ALL=ru_RU.UTF-8 ", "--stamp='<%LongDate%>'", "14 ноября 2023 г."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const std::string out = dir.Path("out.pdf");
+    CliRun r = Convert(dir, c.options + " --embed=subset -- " + Quote(in) + " " + Quote(out), c.env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (int page : {1, 2}) EXPECT_EQ(PageText(out, page), c.text + "\n\nOriginal " + std::to_string(page) + "\n\n\f");
+    EXPECT_THAT(Shell("mutool draw -q -F txt -o - " + Quote(out) + " 2>/dev/null").out, HasSubstr(c.text));
+  }
+}
+
+TEST(StampCli, EnglishTimesKeepTheirSpace) {
+  // The locale's short time holds a narrow no-break space, which WinAnsi lacks.
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Numbered(1)), out = dir.Path("out.pdf");
+  CliRun r = Convert(dir, "--stamp='at <%ShortTime%>' -- " + Quote(in) + " " + Quote(out),
+                     "SOURCE_DATE_EPOCH=1700000000 TZ=UTC LC_ALL=en_US.UTF-8 ");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_THAT(PageText(out, 1), HasSubstr("at 10:13 PM\n"));
+  EXPECT_THAT(Shell("pdffonts " + Quote(out)).out, HasSubstr("TrueType          WinAnsi"));
+}
+
 namespace {
 
 // Opens an embedded font program as fontTools reads it (checksums checked); every

@@ -130,6 +130,29 @@ TEST(PdfFont, CompositeTextIsFourHexDigitsPerGlyph) {
   EXPECT_EQ(font.UsedCodePoints, (std::set<char32_t>{U'П', U'р'}));
 }
 
+TEST(PdfFont, PlainEquivalentsAndTheCharacterSetOfText) {
+  struct Case {
+    std::u32string text;
+    uint8_t charset;
+  } cases[] = {
+      {U"Plain", 0},
+      {U"10:13\u202FPM\u00A0\u2007\u3000\u205F", 0},  // spaces that have the plain one
+      {U"non\u2011breaking", 0},
+      {U"\u2028", 238},                                  // a line separator has no plain stand-in
+      {U"Total\nИтого", 204},
+      {U"Ωμέγα", 161},
+      {U"中文", 134},
+      {U"かな", 128},
+      {U"한국어", 129},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CharsetForText(c.text), c.charset) << c.text.size();
+  EXPECT_EQ(PlainEquivalent(U'\u202F'), U' ');
+  EXPECT_EQ(PlainEquivalent(U'\u200A'), U' ');
+  EXPECT_EQ(PlainEquivalent(U'\u2011'), U'-');
+  EXPECT_EQ(PlainEquivalent(U'\u200B'), std::nullopt);  // zero width: nothing stands for it
+  EXPECT_EQ(PlainEquivalent(U'x'), std::nullopt);
+}
+
 TEST(PdfFont, ToUnicodeMapIsAUnicodeCMapInBlocksOfAHundred) {
   std::vector<std::pair<uint16_t, char32_t>> pairs{{36, U'A'}, {36, U'Á'}, {5, U'\U0001D400'}};
   for (uint16_t g = 1000; g < 1150; ++g) pairs.emplace_back(g, U'a');

@@ -1,8 +1,10 @@
 // Stamping text: placeholders, the content of one page, and applications over pages —
-// fonts shared or added per page, opacity, refusals, the template kept as it was.
+// fonts shared or added per page (and per character set of the text drawn), characters
+// drawn as their plain equivalents, opacity, refusals, the template kept as it was.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -206,4 +208,70 @@ TEST(Watermark, CharactersTheFontCannotShowAreCountedOnce) {
   ASSERT_EQ(d.warnings.size(), 1u);
   EXPECT_EQ(d.warnings[0], "The font \"Arial\" cannot show 1 character(s) of the stamp; they were left out");
   EXPECT_THAT(d.Stamp(1), HasSubstr("(Caf\xE9 ) Tj"));
+}
+
+TEST(Watermark, TheCharacterSetFollowsEachPagesTextAsDrawn) {
+  // Only the placeholder's value is beyond the Western set, and only on pages 2 and 3.
+  StampDoc d(3);
+  d.doc.OnCalcVariables = [](TksCustomPDFDocument*, const std::u16string&, std::u16string& value, int32_t page) {
+    value = page == 1 ? u"Smith" : page == 2 ? u"Иванов" : u"Ωμέγα";
+  };
+  TksTextWatermarkTemplate t = Template(u"Client: <%Client%>");
+  t.AutoCharset = true;
+  d.doc.ApplyWatermark(t, "");
+  for (const std::string& w : d.warnings) EXPECT_THAT(w, Not(HasSubstr("cannot show")));
+  EXPECT_THAT(d.Stamp(1), HasSubstr("(Client: Smith) Tj"));
+  const auto subtype = [&](int page) {
+    const std::string fonts = d.Fonts(page);
+    const int32_t number = std::stoi(fonts.substr(fonts.find(' ', 3) + 1));
+    return OneLineText(AsDict(d.Get(number)->Value.get())->Lookup("/Subtype"));
+  };
+  EXPECT_EQ(subtype(1), "/TrueType");
+  EXPECT_EQ(subtype(2), "/Type0");
+  EXPECT_EQ(subtype(3), "/Type0");
+  // Composite text: four hex digits a glyph, "Client: " and six (five) letters.
+  for (int page : {2, 3}) {
+    const std::string stamp = d.Stamp(page);
+    const size_t open = stamp.find('<'), close = stamp.find('>');
+    ASSERT_NE(open, std::string::npos) << stamp;
+    EXPECT_EQ(close - open - 1, 4u * (8 + (page == 2 ? 6 : 5))) << stamp;
+  }
+  // Without the choice, the template's own character set governs: the letters are lost.
+  TksTextWatermarkTemplate western = Template(u"Client: <%Client%>");
+  StampDoc lost(2);
+  lost.doc.OnCalcVariables = d.doc.OnCalcVariables;
+  lost.doc.ApplyWatermark(western, "2");
+  ASSERT_EQ(lost.warnings.size(), 1u);
+  EXPECT_THAT(lost.warnings[0], HasSubstr("cannot show 6 character(s)"));
+}
+
+TEST(Watermark, SpacesTheFontLacksAreDrawnAsThePlainSpace) {
+  struct Case {
+    std::u16string text;
+    uint8_t charset;
+    std::string shown;  // a simple font's bytes; empty for a composite font
+  } cases[] = {
+      // The narrow no-break space of a locale's time, ideographic and typographic spaces;
+      // the no-break space is in the encoding and kept.
+      {u"10:13\u202FPM\u00A0x\u3000y\u2009z", 0, "(10:13 PM\xA0x y z) Tj"},
+      {u"non\u2011breaking", 0, "(non-breaking) Tj"},
+      {u"Итого\u3000100", 204, ""},
+  };
+  for (const Case& c : cases) {
+    StampDoc d(1);
+    TksTextWatermarkTemplate t = Template(c.text);
+    t.Font.Charset = c.charset;
+    d.doc.ApplyWatermark(t, "");
+    for (const std::string& w : d.warnings) EXPECT_THAT(w, Not(HasSubstr("cannot show")));
+    if (!c.shown.empty()) {
+      EXPECT_THAT(d.Stamp(1), HasSubstr(c.shown));
+    } else {
+      TksFont font = t.Font;
+      const TksPDFFont measured(font, false, true, nullptr);
+      char space[8];
+      std::snprintf(space, sizeof space, "%04X", *measured.GlyphOf(U' '));
+      const std::string stamp = d.Stamp(1);
+      EXPECT_EQ(stamp.substr(stamp.find('<') + 1 + 5 * 4, 4), space) << stamp;
+    }
+  }
 }
