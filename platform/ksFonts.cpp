@@ -131,9 +131,15 @@ void Put32(std::string& b, uint32_t v) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  // In one read of the size the file has: programs of large faces run to megabytes.
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return {};
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::streamoff size = in.tellg();
+  if (size < 0) return {};
+  std::string bytes(static_cast<size_t>(size), '\0');
+  in.seekg(0);
+  if (!in.read(bytes.data(), size)) return {};
+  return bytes;
 }
 
 const char* IconvName(int32_t codePage) {
