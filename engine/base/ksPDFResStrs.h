@@ -277,6 +277,9 @@ inline constexpr const char* SResourceCategoryReplaced =
     "The %s entry of a page's resources is not a dictionary; a new dictionary takes its place";
 inline constexpr const char* SPageContentsMissing =
     "The /Contents of page %d name no object; the new content takes their place";
+inline constexpr const char* SChangesNotPermitted =
+    "The document does not permit changes without its owner's password; its pages were changed all the same "
+    "(readers that respect its permissions may refuse them; the owner's password lifts the restriction)";
 inline constexpr const char* SContentOperatorsBroken =
     "The content operators do not parse at line %lld, column %lld: %s; no page was changed";
 inline constexpr const char* SPageContentTooLarge =

@@ -84,6 +84,7 @@ void TksCustomPDFDocument::AppendPageContent(int32_t pageIndex, const TksPDFIndi
   const bool single = target && target->ObjectType == otStream && AsRef(contents);
   if (!nothing && !single && !AsArray(target))
     throw EUnexpectedError(ksFormat(ksres::SUnexpectedContentObject, pageNo));
+  editor.NoteChange();
 
   if (nothing) {
     // A blank page: the new stream is all it shows, and needs no bracket.

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "base/ksPDFResStrs.h"
+#include "crypt/ksPDFCrypt.h"
 
 namespace {
 
@@ -126,3 +127,12 @@ TksPDFIndirectObject* TksPageEditor::StoredObject(int32_t number) const {
 
 TksPDFIndirectObject* TksPageEditor::SaveStream() const { return StoredObject(state_.SaveStreamNumber); }
 TksPDFIndirectObject* TksPageEditor::RestoreStream() const { return StoredObject(state_.RestoreStreamNumber); }
+
+void TksPageEditor::NoteChange() {
+  if (state_.ChangeWarned || !doc_.Decryptor || doc_.IsOwner()) return;
+  const TksPDFDecrypt& source = *doc_.Decryptor;
+  if (PermissionsFromP(source.Revision, source.PValue).Contains(AllowModify)) return;
+  // Readers respect the permission, so the changes are made but not in silence.
+  state_.ChangeWarned = true;
+  Warning(ksres::SChangesNotPermitted);
+}

@@ -41,6 +41,9 @@ class TksPageEditor {
   // The bracket stream objects; none before EnsureBracketStreams made them.
   TksPDFIndirectObject* SaveStream() const;
   TksPDFIndirectObject* RestoreStream() const;
+  // Called as a page is about to change: a source that forbids changes without its
+  // owner's password, and was opened without it, is warned about once per document.
+  void NoteChange();
   TksPageEditState& State() { return state_; }
   TksCustomPDFDocument& Document() { return doc_; }
   void Warning(const std::string& text) { doc_.Warning(text); }

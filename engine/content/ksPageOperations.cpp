@@ -197,6 +197,7 @@ void TksCustomPDFDocument::SetPageTransition(const std::string& pageRange, uint8
     throw EInvalidValueError(ksFormat(ksres::SInvalidTransitionDuration, DurationText(duration).c_str()));
   const std::vector<int32_t> pages = ParsePageRange(pageRange, PageCount());
   TksPageEditor editor(*this);
+  if (!pages.empty()) editor.NoteChange();
   for (int32_t pageNo : pages) {
     TksPDFDictObject& page = editor.PageDictionary(pageNo);
     page.SetObject("/Dur", std::make_unique<TksPDFRealObject>(ShortestDouble(duration)));

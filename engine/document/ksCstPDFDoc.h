@@ -68,6 +68,8 @@ struct TksPageEditState {
   // Seeded from the document on first use, so one input gives the same names every run.
   bool NamesSeeded = false;
   uint64_t NameState = 0;
+  // The source's refusal of changes was warned about.
+  bool ChangeWarned = false;
   std::shared_ptr<TksDocumentExtension> Fonts;
 };
 // How AttachPageContent places operators on a page: above or beneath its own content,

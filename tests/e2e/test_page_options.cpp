@@ -286,6 +286,41 @@ TEST(PageOptions, NumbersBeyondThePageAreWrongUsage) {
   }
 }
 
+// Readers respect a source's refusal of changes, so a change made with the user password
+// is warned about; the owner's password, or a source that permits changes, changes it
+// in silence. Written as PDF 2.0, which knows the encryption.
+TEST(PageOptions, ChangesTheSourceForbidsAreWarnedAbout) {
+  TempDir dir;
+  const std::string plain = dir.File("five.pdf", FivePages());
+  const std::string locked = dir.Path("locked.pdf"), open = dir.Path("open.pdf");
+  ASSERT_EQ(Shell("qpdf --encrypt user owner 256 --modify=none -- " + Quote(plain) + " " + Quote(locked)).status, 0);
+  ASSERT_EQ(Shell("qpdf --encrypt user owner 256 -- " + Quote(plain) + " " + Quote(open)).status, 0);
+  const std::string red = dir.File("red.txt", kRedSquare), out = dir.Path("out.pdf");
+  const std::string warning =
+      "pagewright-convert: warning: The document does not permit changes without its owner's password; its pages "
+      "were changed all the same (readers that respect its permissions may refuse them; the owner's password lifts "
+      "the restriction)\n";
+  const std::string edits[] = {"--stamp=x --pages=2-4 --", "--add-content=" + Quote(red) + " --underlay --",
+                               "--formatted-text='<B>a</B>b' --", "--transition=dissolve"};
+  for (const std::string& edit : edits) {
+    struct Case {
+      std::string source, password;
+      bool warned;
+    } cases[] = {{locked, "user", true}, {locked, "owner", false}, {open, "user", false}};
+    for (const Case& c : cases) {
+      CliRun r = Convert(dir, "--pdf-version=2.0 --password=" + c.password + " " + edit + " " + Quote(c.source) + " " +
+                                  Quote(out));
+      EXPECT_EQ(r.status, c.warned ? 3 : 0) << edit << " " << c.password;
+      EXPECT_EQ(r.err, c.warned ? warning : "") << edit << " " << c.password;
+      EXPECT_TRUE(fs::exists(out));
+      fs::remove(out);
+    }
+  }
+  // Nothing changed on the pages, nothing to say.
+  CliRun r = Convert(dir, "--pdf-version=2.0 --password=user --title=T " + Quote(locked) + " " + Quote(out));
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
 // ---- page information ----
 
 TEST(PageOptions, PageInfoInEachUnit) {
