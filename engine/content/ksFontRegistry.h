@@ -3,6 +3,7 @@
 // are written just before each save, so no page's characters are missing from them.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,6 +38,8 @@ class TksFontRegistry : public TksDocumentExtension {
   TksCreatedFont* FindObject(int32_t objectNumber);
   TksCreatedFont& Add(std::unique_ptr<TksCreatedFont> font);
   bool WarnedCompositeEmbedding = false;
+  // The faces fonts were made from, by request (see TksFontSource).
+  std::map<std::string, std::shared_ptr<TksFontSource>> Sources;
 
   void PrepareForSave(TksCustomPDFDocument& document) override;
 

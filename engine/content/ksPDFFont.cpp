@@ -10,6 +10,7 @@
 
 #include "base/ksExceptions.h"
 #include "base/ksPDFResStrs.h"
+#include "content/ksFontRegistry.h"
 #include "content/ksPageEditor.h"
 #include "content/ksTrueType.h"
 
@@ -86,6 +87,51 @@ std::string WithoutSpaces(const std::string& text) {
   for (char c : text)
     if (c != ' ') out += c;
   return out;
+}
+
+// The source of request: the document's, found once per request; a font without a
+// document finds its own.
+std::shared_ptr<TksFontSource> FontSource(TksCustomPDFDocument* owner, const ksplatform::FontRequest& request) {
+  const auto load = [&] {
+    auto source = std::make_shared<TksFontSource>();
+    source->Face = ksplatform::FindFontFace(request);
+    source->File = std::make_shared<ksplatform::FontFile>(source->Face);
+    return source;
+  };
+  if (!owner) return load();
+  std::string key = request.Face;
+  for (int32_t v : {request.Weight, static_cast<int32_t>(request.Italic), static_cast<int32_t>(request.Charset),
+                    static_cast<int32_t>(request.Pitch)})
+    key += '\0' + std::to_string(v);
+  std::shared_ptr<TksFontSource>& slot = TksFontRegistry::Of(*owner).Sources[key];
+  if (!slot) slot = load();
+  return slot;
+}
+
+// Reads the program once and checks it, so a damaged program is found before the font is
+// called embeddable. Faces without TrueType outlines are OpenType fonts of CFF outlines,
+// or programs we cannot embed (Type 1 files, bitmaps): only the first are kept.
+void ReadProgram(TksFontSource& source) {
+  if (source.ProgramRead) return;
+  source.ProgramRead = true;
+  std::string program = source.File->Program();
+  if (program.empty()) return;
+  try {
+    TksTrueTypeProgram check(program);
+    if (!source.Face.TrueTypeOutlines && !(check.HasTable("CFF ") && check.HasTable("cmap"))) return;
+    source.CharacterMap = check.CharacterMap();
+    source.GlyphWidths = check.GlyphWidths();
+    if (source.Face.TrueTypeOutlines) {
+      source.TrueType = true;
+    } else {
+      source.Cff = true;
+      source.CidKeyed = check.CidKeyedOutlines();
+    }
+    source.Program = std::make_shared<const std::string>(std::move(program));
+  } catch (const EFontProgramError& e) {
+    if (source.Face.TrueTypeOutlines) source.Damage = e.what();
+    source.TrueType = source.Cff = source.CidKeyed = false;
+  }
 }
 
 }  // namespace
@@ -174,40 +220,24 @@ void TksPDFFont::MeasureFont(bool charsetCheck) {
   request.Italic = font_.Italic;
   request.Charset = font_.Charset;
   request.Pitch = font_.Pitch;
-  face_ = ksplatform::FindFontFace(request);
+  std::shared_ptr<TksFontSource> source = FontSource(info_.Owner, request);
+  source_ = source;
+  face_ = source->Face;
   if (face_.Substituted && info_.Owner)
     TksPageEditor(*info_.Owner).Warning(ksFormat(ksres::SFontSubstituted, font_.Name.c_str(), face_.Family.c_str()));
-  file_ = std::make_unique<ksplatform::FontFile>(face_);
+  file_ = source->File;
+  program_ = std::make_shared<const std::string>();
   const ksplatform::FontMetrics& m = file_->Metrics();
   const double perEm = m.UnitsPerEm;
 
   if (!charsetCheck || face_.CoversCharset) {
-    // Faces without TrueType outlines are OpenType fonts of CFF outlines, or programs we
-    // cannot embed (Type 1 files, bitmaps): only the first are read.
-    program_ = file_->Program();
-    try {
-      if (!program_.empty()) {
-        // Read here once, so a damaged program is found before the font is called embeddable.
-        TksTrueTypeProgram check(program_);
-        if (face_.TrueTypeOutlines || (check.HasTable("CFF ") && check.HasTable("cmap"))) {
-          (void)check.CharacterMap();
-          (void)check.GlyphWidths();
-          if (face_.TrueTypeOutlines) {
-            info_.FontKind = ftkTrueType;
-          } else {
-            cff_ = true;
-            cidKeyed_ = check.CidKeyedOutlines();
-          }
-        } else {
-          program_.clear();
-        }
-      }
-    } catch (const EFontProgramError& e) {
-      if (info_.Owner && face_.TrueTypeOutlines)
-        TksPageEditor(*info_.Owner).Warning(ksFormat(ksres::SFontNotEmbeddable, font_.Name.c_str(), e.what()));
-      program_.clear();
-      cff_ = false;
-    }
+    ReadProgram(*source);
+    program_ = source->Program;
+    if (source->TrueType) info_.FontKind = ftkTrueType;
+    cff_ = source->Cff;
+    cidKeyed_ = source->CidKeyed;
+    if (!source->Damage.empty() && info_.Owner)
+      TksPageEditor(*info_.Owner).Warning(ksFormat(ksres::SFontNotEmbeddable, font_.Name.c_str(), source->Damage.c_str()));
   }
   info_.FixedPitch = m.FixedPitch;
 
@@ -295,7 +325,8 @@ void TksPDFFont::ChooseBaseFontName() {
 }
 
 void TksPDFFont::ReadCMap() {
-  const std::map<char32_t, uint16_t> map = TksTrueTypeProgram(program_).CharacterMap();
+  // Read with the program when it was checked.
+  const std::map<char32_t, uint16_t>& map = source_->CharacterMap;
   GlyphIDs.reserve(map.size());
   CodePoints.reserve(map.size());
   glyphOf_.reserve(map.size());
@@ -306,7 +337,9 @@ void TksPDFFont::ReadCMap() {
   }
 }
 
-void TksPDFFont::ReadGlyphWidths() { GlyphWidths = TksTrueTypeProgram(program_).GlyphWidths(); }
+void TksPDFFont::ReadGlyphWidths() {
+  GlyphWidths = source_->GlyphWidths;
+}
 
 std::optional<uint16_t> TksPDFFont::GlyphOf(char32_t character) const {
   auto it = glyphOf_.find(character);
@@ -330,7 +363,7 @@ std::string TksPDFFont::EncodeTextForFont(std::u32string_view text, int32_t* dro
 }
 
 void TksPDFFont::RecordDrawn(std::u32string_view text) {
-  if (program_.empty()) return;
+  if (program_->empty()) return;
   for (char32_t c : text)
     if (auto glyph = GlyphOf(c)) {
       UsedCodePoints.insert(c);
@@ -369,12 +402,12 @@ std::array<int32_t, 224> TksPDFFont::WidthsFor(int32_t encoding) const {
 }
 
 std::optional<ksplatform::FontSubset> TksPDFFont::BuildSubsetFont(bool keepGlyphNumbers) const {
-  if (program_.empty()) return std::nullopt;
+  if (program_->empty()) return std::nullopt;
   const std::vector<char32_t> characters(UsedCodePoints.begin(), UsedCodePoints.end());
   const std::vector<uint32_t> glyphs(UsedGlyphs.begin(), UsedGlyphs.end());
   std::optional<ksplatform::FontSubset> subset =
-      ksplatform::SubsetFontProgram(program_, characters, glyphs, keepGlyphNumbers);
-  if (!subset || subset->Program.size() >= program_.size()) return std::nullopt;
+      ksplatform::SubsetFontProgram(*program_, characters, glyphs, keepGlyphNumbers);
+  if (!subset || subset->Program.size() >= program_->size()) return std::nullopt;
   return subset;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -101,7 +102,7 @@ class TksPDFFont {
   // recorded so far (UsedGlyphs, in that order in NewGlyphs) with the character map of the
   // characters recorded; keepGlyphNumbers leaves the glyphs at their numbers. None when a
   // subset cannot be made or is not smaller.
-  const std::string& Program() const { return program_; }
+  const std::string& Program() const { return *program_; }
   std::optional<ksplatform::FontSubset> BuildSubsetFont(bool keepGlyphNumbers) const;
   // The program has CFF outlines (an OpenType font of PostScript outlines): it embeds as
   // such, while the font stays a Type 1 stand-in when it is not embedded.
@@ -126,10 +127,27 @@ class TksPDFFont {
   TksFont font_;
   TksPDFFontInfo info_;
   ksplatform::FontFace face_;
-  std::unique_ptr<ksplatform::FontFile> file_;
-  std::string program_;
+  // Shared by the fonts of a document made from one face (see TksFontSource).
+  std::shared_ptr<const struct TksFontSource> source_;
+  std::shared_ptr<ksplatform::FontFile> file_;
+  std::shared_ptr<const std::string> program_;
   bool cff_ = false, cidKeyed_ = false;
   std::unordered_map<char32_t, uint16_t> glyphOf_;
+};
+
+// What every font of a document made from one request (face, weight, italic, character
+// set, pitch) shares, found and read once: the face, the opened file, and the program as
+// checked with its character map and glyph widths. Formatted text makes a font per run,
+// and each used to find, open, read and parse the face again.
+struct TksFontSource {
+  ksplatform::FontFace Face;
+  std::shared_ptr<ksplatform::FontFile> File;
+  bool ProgramRead = false;  // the fields below are known
+  std::shared_ptr<const std::string> Program = std::make_shared<const std::string>();  // empty: none usable
+  bool TrueType = false, Cff = false, CidKeyed = false;
+  std::string Damage;  // why a TrueType program that was read cannot be embedded
+  std::map<char32_t, uint16_t> CharacterMap;
+  std::vector<int32_t> GlyphWidths;
 };
 
 // ---- text in the simple-font encodings ----

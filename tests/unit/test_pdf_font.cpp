@@ -107,6 +107,30 @@ TEST(PdfFont, MetricsOfATrueTypeFace) {
   EXPECT_EQ(TksPDFFont(mono, false, true, nullptr).Info().DescriptorFlags, 32 + 1 + 2);
 }
 
+// A document reads a face once for every font made from the same request (formatted
+// text makes one per run); other requests and other documents read their own.
+TEST(PdfFont, FontsOfOneRequestShareTheFaceTheyWereReadFrom) {
+  FontDoc d, other;
+  TksFont f = Face("Arial");
+  TksPDFFont first(f, false, true, &d.doc);
+  f.Size = 24;
+  f.Underline = true;
+  f.Color = {255, 0, 0};
+  TksPDFFont second(f, false, true, &d.doc);
+  ASSERT_FALSE(first.Program().empty());
+  EXPECT_EQ(&first.Program(), &second.Program());
+  EXPECT_EQ(second.GlyphOf(U'A'), first.GlyphOf(U'A'));
+  EXPECT_EQ(second.GlyphWidths, first.GlyphWidths);
+  EXPECT_DOUBLE_EQ(second.MeasuredWidth(U"Hello", 24), 2 * first.MeasuredWidth(U"Hello", 12));
+  EXPECT_EQ(second.Font().Size, 24);
+  TksPDFFont bold(Face("Arial", true), false, true, &d.doc);
+  EXPECT_NE(&bold.Program(), &first.Program());
+  EXPECT_NE(bold.GlyphWidths, first.GlyphWidths);
+  TksPDFFont elsewhere(Face("Arial"), false, true, &other.doc);
+  EXPECT_NE(&elsewhere.Program(), &first.Program());
+  EXPECT_EQ(elsewhere.Program(), first.Program());
+}
+
 TEST(PdfFont, MonospacedGlyphsPastTheMetricsShareTheLastAdvance) {
   // Liberation Mono stores few horizontal metrics; every glyph of a character is 600 wide.
   TksPDFFont mono(Face("Courier New", false, false, 204), false, true, nullptr);
