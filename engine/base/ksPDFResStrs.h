@@ -109,6 +109,8 @@ inline constexpr const char* SUnsupportedSecurityHandler = "Unsupported security
 inline constexpr const char* SUnsupportedCryptMethod = "Unsupported encryption method (%s)";
 inline constexpr const char* SUnsupportedEncryptionVersion = "Unsupported encryption version (/V %d)";
 inline constexpr const char* SInvalidKeyLength = "Invalid encryption key length (%d bits)";
+inline constexpr const char* SMetadataEncryptedAt40Bits =
+    "The source leaves its XMP metadata unencrypted, which 40-bit encryption cannot do: they are encrypted";
 }  // namespace ksres
 
 namespace ksres {

@@ -759,7 +759,7 @@ std::string PreparedSettingsPassword(const std::string& bytes) {
 }  // namespace
 
 TksPDFEncryption::TksPDFEncryption(std::string_view seed1, const TksPDFEncryptionSettings& settings,
-                                   std::string_view seed2) {
+                                   std::string_view seed2, bool encryptMetadata) {
   // The fields themselves: a locked settings object still gives its owner password here.
   OwnerPassword = settings.ownerPassword_;
   UserPassword = settings.userPassword_;
@@ -771,6 +771,11 @@ TksPDFEncryption::TksPDFEncryption(std::string_view seed1, const TksPDFEncryptio
     case elAES128: Version = 4; Revision = 4; break;
     case elAES256: Version = 5; Revision = 6; break;
   }
+  // Only crypt filters (version 4 and later) can leave the metadata in clear: 128-bit RC4
+  // then goes through one, under revision 4. Readers take version 4 keys to be 128 bits
+  // (a 40-bit one opens in some, not in others), so 40 bits encrypt everything.
+  EncryptMetadata = encryptMetadata || Level == el40bit;
+  if (!EncryptMetadata && Version < 4) Version = Revision = 4;
   KeyLength = LevelKeyLength();
   const kscrypt::TksCryptMethod method =
       Level == elAES128 ? kscrypt::cmAESV2 : Level == elAES256 ? kscrypt::cmAESV3 : kscrypt::cmRC4;
@@ -846,7 +851,8 @@ TksPDFEncryptionLevel TksPDFEncryption::OutputLevel() const {
 }
 
 int32_t TksPDFEncryption::PValueFromPermissions() const {
-  const bool full = LevelKeyLength() >= 16;
+  // Revision 2 knows the first four bits only.
+  const bool full = Revision >= 3;
   int32_t p = full ? -3904 : -64;
   if (Permissions.Contains(AllowPrint)) p += 4;
   if (Permissions.Contains(AllowModify)) p += 8;
@@ -911,8 +917,10 @@ void TksPDFEncryption::ComputeKeys() {
     return;
   }
   // RC4 and AES-128 share the keys of revisions 2 to 4 (revision 4 with metadata
-  // encrypted adds nothing to the digest).
+  // encrypted adds nothing to the digest). Revision 3 and later hash and pass over the
+  // key's n bytes, whatever n is.
   const int n = LevelKeyLength();
+  const bool r2 = Revision == 2;
   const std::string& owner = OwnerPassword.empty() ? UserPassword : OwnerPassword;
   std::array<uint8_t, 32> paddedOwner = PadPassword(owner);
   std::array<uint8_t, 32> paddedUser = PadPassword(UserPassword);
@@ -921,30 +929,32 @@ void TksPDFEncryption::ComputeKeys() {
 
   TksDigest digest = kscrypt::Md5({View(paddedOwner.data(), 32)});
   std::array<uint8_t, 32> ownerKey = paddedUser;
-  if (n == 5) {
-    kscrypt::Rc4(digest.data(), 5, ownerKey.data(), ownerKey.size());
+  if (r2) {
+    kscrypt::Rc4(digest.data(), n, ownerKey.data(), ownerKey.size());
   } else {
     for (int i = 0; i < 50; ++i) digest = kscrypt::Md5({View(digest.data(), 16)});
-    Rc4Passes(digest.data(), 16, ownerKey.data(), ownerKey.size(), true);
+    Rc4Passes(digest.data(), n, ownerKey.data(), ownerKey.size(), true);
   }
   OwnerKey.fill(0);
   std::copy(ownerKey.begin(), ownerKey.end(), OwnerKey.begin());
 
   std::string p = LittleEndian32(PValue);
-  digest = kscrypt::Md5({View(paddedUser.data(), 32), View(OwnerKey.data(), 32), p, FileID});
-  if (n == 16)
-    for (int i = 0; i < 50; ++i) digest = kscrypt::Md5({View(digest.data(), 16)});
+  static const char kMetadataInClear[4] = {'\xFF', '\xFF', '\xFF', '\xFF'};
+  const std::string_view clear = Revision >= 4 && !EncryptMetadata ? std::string_view(kMetadataInClear, 4) : std::string_view();
+  digest = kscrypt::Md5({View(paddedUser.data(), 32), View(OwnerKey.data(), 32), p, FileID, clear});
+  if (!r2)
+    for (int i = 0; i < 50; ++i) digest = kscrypt::Md5({View(digest.data(), static_cast<size_t>(n))});
   EncryptionKey.fill(0);
   std::copy_n(digest.begin(), n, EncryptionKey.begin());
 
   UserKey.fill(0);
-  if (n == 5) {
+  if (r2) {
     std::copy(PaddingString().begin(), PaddingString().end(), UserKey.begin());
-    kscrypt::Rc4(EncryptionKey.data(), 5, UserKey.data(), 32);
+    kscrypt::Rc4(EncryptionKey.data(), n, UserKey.data(), 32);
   } else {
     TksDigest check = kscrypt::Md5({View(PaddingString().data(), 32), FileID});
     std::copy(check.begin(), check.end(), UserKey.begin());
-    Rc4Passes(EncryptionKey.data(), 16, UserKey.data(), 16, true);
+    Rc4Passes(EncryptionKey.data(), n, UserKey.data(), 16, true);
   }
 }
 

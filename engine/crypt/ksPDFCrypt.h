@@ -234,8 +234,10 @@ class TksPDFEncryptionSettings {
 class TksPDFEncryption : public TksBasePDFCrypt {
  public:
   // New keys and identifier from the settings: revision 2 at 40 bits, 3 at 128, 4 with
-  // AES-128 crypt filters, 6 for AES-256 (its file key and salts random).
-  TksPDFEncryption(std::string_view seed1, const TksPDFEncryptionSettings& settings, std::string_view seed2);
+  // AES-128 crypt filters, 6 for AES-256 (its file key and salts random). Metadata left in
+  // clear take 128-bit RC4 to revision 4, with an RC4 crypt filter; 40-bit keys always encrypt them.
+  TksPDFEncryption(std::string_view seed1, const TksPDFEncryptionSettings& settings, std::string_view seed2,
+                   bool encryptMetadata = true);
   // The keys of an opened source as they are: its "/O", "/U", "/P", "/ID", revision, key
   // length and crypt filters, so that the output opens with the source's passwords.
   explicit TksPDFEncryption(const TksPDFDecrypt& source);

@@ -22,7 +22,11 @@ void TksCustomPDFDocument::CreateEncryptionHandler() {
     Encryptor = std::make_unique<TksPDFEncryption>(*Decryptor, *Encryption_);
     return;
   }
-  Encryptor = std::make_unique<TksPDFEncryption>("Output1.pdf", *Encryption_, Info().CreationDate());
+  // New keys keep the source's choice of metadata left in clear where the level can.
+  const bool encryptMetadata = !Decryptor || Decryptor->EncryptMetadata;
+  Encryptor = std::make_unique<TksPDFEncryption>("Output1.pdf", *Encryption_, Info().CreationDate(), encryptMetadata);
+  if (!encryptMetadata && Encryptor->EncryptMetadata && Catalog && Catalog->Metadata)
+    Warning(ksres::SMetadataEncryptedAt40Bits);
 }
 
 TksPDFEncryptionLevel TksCustomPDFDocument::OutputEncryptionLevel() const {

@@ -321,6 +321,57 @@ TEST(DocumentSettings, AES256OwnerChangesKeepTheUnknownUserPassword) {
   EXPECT_THAT(QpdfEncryption(dir.Path("128.pdf"), "master"), testing::StartsWith("128 AESv2 "));
 }
 
+// A source that leaves its XMP metadata in clear (made by qpdf) keeps them so under new
+// keys of any level that can: 40-bit keys encrypt everything, and say so.
+TEST(DocumentSettings, MetadataLeftInClearStayInClear) {
+  TempDir dir;
+  const std::string packet = "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+                             "<dc:title xmlns:dc=\"http://purl.org/dc/elements/1.1/\">clear-marker</dc:title></x:xmpmeta>"
+                             "<?xpacket end=\"w\"?>";
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R /Metadata 4 0 R >>");
+  b.Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 200 200] >>");
+  b.Object(3, "<< /Type /Page /Parent 2 0 R >>");
+  b.Stream(4, "/Type /Metadata /Subtype /XML", packet);
+  const std::string plain = dir.File("plain.pdf", b.Build("/Root 1 0 R"));
+  const std::string in = dir.Path("in.pdf");
+  ASSERT_EQ(Shell("qpdf --encrypt u o 128 --use-aes=y --cleartext-metadata -- " + Quote(plain) + " " + Quote(in))
+                .status,
+            0);
+  auto rawHasMarker = [](const std::string& pdf) {
+    return ksfixture::ReadFile(pdf).find("clear-marker") != std::string::npos;
+  };
+  ASSERT_TRUE(rawHasMarker(in));
+  const struct {
+    const char* level;
+    const char* report;
+    bool clear;
+  } cases[] = {
+      {"40", "40 RC4", false}, {"128", "128 RC4", true}, {"aes128", "128 AESv2", true}, {"aes256", "256 AESv3", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.level);
+    const std::string out = dir.Path(std::string(c.level) + ".pdf");
+    CliRun r = Convert(dir, "--pdf-version=2.0 --password=o --encrypt=" + std::string(c.level) +
+                                " --user-password=uu --owner-password=oo " + Quote(in) + " " + Quote(out));
+    if (c.clear) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_EQ(r.status, 3) << r.err;
+      EXPECT_EQ(r.err,
+                "pagewright-convert: warning: The source leaves its XMP metadata unencrypted, which 40-bit encryption "
+                "cannot do: they are encrypted\n");
+    }
+    EXPECT_EQ(rawHasMarker(out), c.clear);
+    EXPECT_THAT(QpdfEncryption(out, "oo"), testing::StartsWith(std::string(c.report) + " "));
+    EXPECT_EQ(Shell("qpdf --check --password=uu " + Quote(out) + " >/dev/null 2>&1").status, 0);
+    // qpdf reads the packet as written, in clear or decrypted.
+    EXPECT_EQ(Shell("qpdf --password=uu --qdf --object-streams=disable " + Quote(out) + " - | grep -c clear-marker")
+                  .out,
+              "1\n");
+  }
+}
+
 TEST(DocumentSettings, WrongEncryptionOptionsAreUsageErrors) {
   TempDir dir;
   const std::string in = dir.File("in.pdf", Source());

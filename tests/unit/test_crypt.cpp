@@ -367,6 +367,51 @@ TEST(Crypt, RoundTripThroughTheDecryptingHandler) {
   }
 }
 
+// New keys for a source that left its metadata in clear: every level but 40 bits keeps it
+// so (128-bit RC4 through an RC4 crypt filter of revision 4), and the keys open again.
+TEST(Crypt, MetadataLeftInClearWhereTheLevelCan) {
+  const struct {
+    TksPDFEncryptionLevel level;
+    bool clear;
+    int v, r;
+  } cases[] = {
+      {el40bit, false, 1, 2}, {el128bit, true, 4, 4}, {elAES128, true, 4, 4}, {elAES256, true, 5, 6}};
+  TksPDFDictObject metadata, content;
+  metadata.AddName("/Type", "/Metadata");
+  metadata.AddName("/Subtype", "/XML");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.level));
+    TksPDFEncryptionSettings settings;
+    settings.SetLevel(c.level);
+    settings.SetOwnerPassword("Chef");
+    settings.SetUserPassword("Gast");
+    settings.SetUserPermissions({AllowPrint, AllowHighResPrint});
+    TksPDFEncryption handler("Output1.pdf", settings, "D:2020", false);
+    EXPECT_EQ(handler.EncryptMetadata, !c.clear);
+    EXPECT_EQ(handler.EncryptsStream(&metadata), !c.clear);
+    EXPECT_TRUE(handler.EncryptsStream(&content));
+    EXPECT_EQ(handler.OutputLevel(), c.level);
+    auto dict = handler.BuildEncryptionDictionary();
+    EXPECT_EQ(IntegerValue(dict->Lookup("/V")), c.v);
+    EXPECT_EQ(IntegerValue(dict->Lookup("/R")), c.r);
+    EXPECT_EQ(dict->Lookup("/EncryptMetadata") != nullptr, c.clear);
+
+    TksPDFDecrypt decrypt;
+    decrypt.ReadEncryptionData(*dict, handler.BuildIDArray().get());
+    EXPECT_EQ(decrypt.Level, c.level);
+    EXPECT_EQ(decrypt.EncryptMetadata, !c.clear);
+    EXPECT_EQ(decrypt.IsStreamEncrypted(&metadata), !c.clear);
+    for (const char16_t* password : {u"Gast", u"Chef"}) {
+      TksPDFEncryptionSettings opened;
+      EXPECT_TRUE(decrypt.Authenticate(opened, password));
+    }
+    std::vector<uint8_t> data;
+    for (char ch : handler.Encrypt("stream data", 9, 0, &content)) data.push_back(static_cast<uint8_t>(ch));
+    decrypt.DecryptData(data, 9, 0, &content);
+    EXPECT_EQ(std::string(data.begin(), data.end()), "stream data");
+  }
+}
+
 TEST(Crypt, DecryptStreamCopiesBorrowedBytesFirst) {
   TksPDFEncryptionSettings settings;
   TksPDFEncryption handler("x", settings, "");
