@@ -59,7 +59,7 @@ std::string Cff(const std::string& topDict, uint8_t offsetSize = 1) {
   std::string out("\x01\x00\x04\x01", 4);
   out += std::string("\x00\x01\x01\x01\x02", 5) + "A";
   out += std::string("\x00\x01", 2) + static_cast<char>(offsetSize);
-  for (uint32_t offset : {1u, 1u + static_cast<uint32_t>(topDict.size())})
+  for (uint64_t offset : {uint64_t{1}, 1 + uint64_t{topDict.size()}})
     for (int k = offsetSize - 1; k >= 0; --k) out += static_cast<char>(offset >> (8 * k));
   return out + topDict;
 }
