@@ -654,6 +654,10 @@ class TksCustomPDFDocument : public TksComponent {
     // Object streams the scan found (number, position), whose contents get their entries
     // once they can be decoded: at once, or after the password of an encrypted file.
     std::vector<std::pair<int32_t, uint64_t>> ScannedObjectStreams;
+    // Where the objects of the cross-reference data begin, in order, once those data are
+    // read: stream data whose length would run over one of them end at their own
+    // "endstream" instead.
+    std::vector<uint64_t> ObjectStarts;
   };
   std::unique_ptr<TksLoadState> load_;
 
@@ -673,6 +677,8 @@ class TksCustomPDFDocument : public TksComponent {
   bool RepairMayHelp(const Exception& e) const;
   std::unique_ptr<TksPDFIndirectObject> ReadObjectAtExpecting(int32_t expectedNumber);
   void ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream);
+  // Fills TksLoadState::ObjectStarts from the entries.
+  void NoteObjectStarts();
   std::optional<int64_t> ResolveStreamLength(TksPDFObject* value);
   void ReadSectionChain(int64_t offset, bool isStream);
   // Whether the entries place object number now in object stream streamNumber.

@@ -155,6 +155,16 @@ std::optional<int64_t> TksCustomPDFDocument::ResolveStreamLength(TksPDFObject* v
   return target ? IntegerValue(target->Value.get()) : std::nullopt;
 }
 
+void TksCustomPDFDocument::NoteObjectStarts() {
+  auto& starts = load_->ObjectStarts;
+  starts.clear();
+  for (const auto& e : XRefEntries)
+    if (e && e->EntryType == 'n' && e->Offset > 0) starts.push_back(static_cast<uint64_t>(e->Offset));
+  for (const auto& e : XRefStreamEntries)
+    if (e && e->EntryType == 1 && e->Field2 > 0) starts.push_back(static_cast<uint64_t>(e->Field2));
+  if (!std::is_sorted(starts.begin(), starts.end())) std::sort(starts.begin(), starts.end());
+}
+
 void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPDFStreamObject& stream) {
   const uint64_t streamKeyword = load_->Reader->Position();
   // Cross-reference streams, and a metadata stream the producer left in clear, are read
@@ -169,9 +179,13 @@ void TksCustomPDFDocument::ReadStreamDataFor(TksPDFIndirectObject& object, TksPD
   const bool otherMethod = load_->Reader->Decryptor && Decryptor &&
                            Decryptor->StreamMethodFor(stream.Dict.get()) != Decryptor->StreamMethod;
   if (otherMethod) load_->Reader->Decryptor = nullptr;
+  // The next object the entries place after this one: the data cannot reach into it.
+  const auto& starts = load_->ObjectStarts;
+  const auto next = std::upper_bound(starts.begin(), starts.end(), streamKeyword);
+  const uint64_t limit = next == starts.end() ? UINT64_MAX : *next;
   auto readWith = [&](int64_t length) {
     load_->Reader->Seek(streamKeyword);
-    stream.Data = load_->Reader->ReadStreamData(length, object.ObjectNumber, object.Generation);
+    stream.Data = load_->Reader->ReadStreamData(length, object.ObjectNumber, object.Generation, limit);
     if (otherMethod) Decryptor->DecryptData(stream.Data->Buffer(), object.ObjectNumber, object.Generation, stream.Dict.get());
     // Data found through the "endstream" search are a guess (a stream whose data hold the
     // word is cut there): that is reported, unless only the end-of-line was miscounted.

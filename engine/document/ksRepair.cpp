@@ -189,23 +189,15 @@ class TksXRefRebuilder {
     while (p < size_ && (data_[p] == ' ' || data_[p] == '\t')) ++p;
     if (p < size_ && data_[p] == 13) ++p;
     if (p < size_ && data_[p] == 10) ++p;
-    const uint64_t start = p;
-    if (std::optional<int64_t> length = IntegerValue(dict.Lookup("/Length"));
-        length && *length >= 0 && static_cast<uint64_t>(*length) <= size_ - start) {
-      uint64_t q = start + static_cast<uint64_t>(*length);
-      while (q < size_ && ksIsWhiteSpace(data_[q])) ++q;
-      if (size_ - q >= kEndstream.size() && std::memcmp(data_ + q, kEndstream.data(), kEndstream.size()) == 0)
-        return q + kEndstream.size();
-    }
-    // Searched forwards from here only: the next search starts past what this one found,
-    // and once none is found none is searched for again.
-    if (start >= noEndstreamFrom_) return size_ + 1;
-    const void* found = memmem(data_ + start, size_ - start, kEndstream.data(), kEndstream.size());
-    if (!found) {
-      noEndstreamFrom_ = start;
-      return size_ + 1;
-    }
-    return static_cast<uint64_t>(static_cast<const uint8_t*>(found) - data_) + kEndstream.size();
+    // Where the data end is the reader's rule, so the scan steps over what a read takes;
+    // a length that runs past an "endstream endobj" would hide the objects after it.
+    std::optional<int64_t> length = IntegerValue(dict.Lookup("/Length"));
+    TksPDFStreamReader& reader = *doc_.load_->Reader;
+    uint64_t closing = UINT64_MAX;
+    if (!reader.FindClosingEndstream(p, closing)) closing = UINT64_MAX;
+    TksPDFStreamReader::TksStreamExtent extent;
+    if (!reader.LocateStreamData(p, length ? *length : -1, extent, closing)) return size_ + 1;
+    return extent.keyword + kEndstream.size();
   }
 
   void ReadMarks() {
@@ -320,7 +312,6 @@ class TksXRefRebuilder {
   std::vector<Mark> marks_;
   std::vector<TrailerFound> trailers_;
   uint64_t parsedEnd_ = 0;
-  uint64_t noEndstreamFrom_ = UINT64_MAX;
   int32_t lastCatalog_ = -1;
   int32_t found_ = 0, unreadable_ = 0, objectStreams_ = 0, freed_ = 0;
   // Object number -> position of the last table that marks it free.

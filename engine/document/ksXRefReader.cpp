@@ -398,6 +398,7 @@ void TksCustomPDFDocument::ReadCrossReference() {
   load_->PendingID.reset();
   if (load_->Rebuild) {
     RebuildCrossReference();
+    NoteObjectStarts();
   } else {
     const int64_t start = load_->Reader->FindStartXRef();
     switch (KindAt(*load_->Reader, start)) {
@@ -413,6 +414,7 @@ void TksCustomPDFDocument::ReadCrossReference() {
       case SectionAt::None:
         throw EPDFFileCorruptedError(ksres::SFileCorrupted);
     }
+    NoteObjectStarts();
     // The object streams of an encrypted file are still encrypted: they are expanded once
     // a password has opened the document.
     const bool encrypted = Trailer.EncryptEntry && Trailer.EncryptEntry->ObjectType != otNull;

@@ -393,39 +393,123 @@ bool TksPDFStreamReader::EndstreamAt(uint64_t position) const {
          std::memcmp(data_ + position, kEndstream.data(), kEndstream.size()) == 0;
 }
 
-bool TksPDFStreamReader::FindEndstream(uint64_t start, int64_t length, uint64_t& found) {
-  if (!endstreamsIndexed_) {
-    endstreamsIndexed_ = true;
-    const uint8_t* p = data_;
-    const uint8_t* end = data_ + size_;
-    while (p && end - p >= static_cast<ptrdiff_t>(kEndstream.size())) {
-      p = static_cast<const uint8_t*>(memmem(p, static_cast<size_t>(end - p), kEndstream.data(), kEndstream.size()));
-      if (!p) break;
-      endstreams_.push_back(static_cast<uint64_t>(p - data_));
-      p += kEndstream.size();
+void TksPDFStreamReader::IndexEndstreams() {
+  if (endstreamsIndexed_) return;
+  endstreamsIndexed_ = true;
+  const uint8_t* p = data_;
+  const uint8_t* end = data_ + size_;
+  while (p && end - p >= static_cast<ptrdiff_t>(kEndstream.size())) {
+    p = static_cast<const uint8_t*>(memmem(p, static_cast<size_t>(end - p), kEndstream.data(), kEndstream.size()));
+    if (!p) break;
+    endstreams_.push_back(static_cast<uint64_t>(p - data_));
+    p += kEndstream.size();
+  }
+}
+
+bool TksPDFStreamReader::FindEndstream(uint64_t start, uint64_t& found) {
+  IndexEndstreams();
+  auto it = std::lower_bound(endstreams_.begin(), endstreams_.end(), start);
+  if (it == endstreams_.end()) return false;
+  found = *it;
+  return true;
+}
+
+bool TksPDFStreamReader::FindClosingEndstream(uint64_t start, uint64_t& found) {
+  IndexEndstreams();
+  if (!closingIndexed_) {
+    closingIndexed_ = true;
+    static constexpr std::string_view kEndobj = "endobj";
+    // Filled from the end, so each keyword looks only at the few bytes after it.
+    const auto count = static_cast<uint32_t>(std::min<size_t>(endstreams_.size(), UINT32_MAX));
+    nextClosing_.assign(count, count);
+    uint32_t next = count;
+    for (uint32_t i = count; i-- > 0;) {
+      const uint64_t after = endstreams_[i] + kEndstream.size();
+      const uint64_t at = SkipWhiteSpaceFrom(after, after + kMaxGapBeforeEndstream);
+      if (size_ - at >= kEndobj.size() && std::memcmp(data_ + at, kEndobj.data(), kEndobj.size()) == 0) next = i;
+      nextClosing_[i] = next;
     }
   }
-  if (length < 0) {
-    auto it = std::lower_bound(endstreams_.begin(), endstreams_.end(), start);
-    if (it == endstreams_.end()) return false;
-    found = *it;
-    return true;
+  const auto it = std::lower_bound(endstreams_.begin(), endstreams_.end(), start);
+  const auto i = static_cast<size_t>(it - endstreams_.begin());
+  if (i >= nextClosing_.size() || nextClosing_[i] >= nextClosing_.size()) return false;
+  found = endstreams_[nextClosing_[i]];
+  return true;
+}
+
+uint64_t TksPDFStreamReader::SkipWhiteSpaceFrom(uint64_t position, uint64_t limit) const {
+  limit = std::min(limit, size_);
+  while (position < limit) {
+    const uint8_t c = data_[position];
+    if (c == '%') {
+      while (position < limit && data_[position] != 13 && data_[position] != 10) ++position;
+    } else if (IsWhite(c)) {
+      ++position;
+    } else {
+      break;
+    }
   }
-  // Backwards first, from just before start + length down to start; then forwards.
-  uint64_t claimed = static_cast<uint64_t>(length) > size_ - start ? size_ : start + static_cast<uint64_t>(length);
-  auto it = std::lower_bound(endstreams_.begin(), endstreams_.end(), claimed);
-  if (it != endstreams_.begin() && *std::prev(it) >= start) {
-    found = *std::prev(it);
-    return true;
+  return position;
+}
+
+uint64_t TksPDFStreamReader::WhiteRunBefore(uint64_t keyword) {
+  // Kept per keyword: streams whose lengths all land in the run before one "endstream"
+  // walk it once between them.
+  auto [it, added] = whiteBefore_.try_emplace(keyword, keyword);
+  if (added) {
+    uint64_t q = keyword;
+    while (q > 0 && IsWhite(data_[q - 1])) --q;
+    it->second = q;
   }
-  auto after = std::upper_bound(endstreams_.begin(), endstreams_.end(), claimed);
-  if (after == endstreams_.end()) return false;
-  found = *after;
+  return it->second;
+}
+
+bool TksPDFStreamReader::LocateStreamData(uint64_t start, int64_t length, TksStreamExtent& extent, uint64_t limit) {
+  start = std::min(start, size_);
+  const bool inside = length >= 0 && static_cast<uint64_t>(length) <= size_ - start;
+  const uint64_t claimed = inside ? start + static_cast<uint64_t>(length) : 0;
+  uint64_t found = 0;
+  bool slipped = false;
+  if (inside && claimed <= limit) {
+    // Only a short gap is looked at here: a long one is settled against the first
+    // "endstream" below, so no run of white space is walked once per stream.
+    const uint64_t gapEnd = claimed + std::min(kMaxGapBeforeEndstream, size_ - claimed);
+    const uint64_t at = SkipWhiteSpaceFrom(claimed, gapEnd);
+    if (EndstreamAt(at)) {
+      extent = {static_cast<uint64_t>(length), at, lfExact};
+      return true;
+    }
+    // A length that counts an end-of-line too many ends a byte or two into the keyword.
+    for (uint64_t back = 1; back <= 2 && !slipped && claimed >= start + back; ++back)
+      if (EndstreamAt(claimed - back)) {
+        found = claimed - back;
+        slipped = true;
+      }
+  }
+  if (!slipped) {
+    // The data end at the first "endstream" after their start: a length reaching past it
+    // would take in the objects that follow, up to another stream's end (or, landing on
+    // that end, hide the objects between).
+    if (!FindEndstream(start, found)) return false;
+    if (inside && claimed <= found && claimed >= WhiteRunBefore(found)) {
+      // The length is right; only white space stands before the keyword.
+      extent = {static_cast<uint64_t>(length), found, lfExact};
+      return true;
+    }
+  }
+  const uint64_t count = found - start;
+  // A length that counts the end-of-line before "endstream", or leaves it out, whether
+  // it is one byte or two, describes the same data.
+  uint64_t content = count;
+  if (content > 0 && data_[start + content - 1] == 10) --content;
+  if (content > 0 && data_[start + content - 1] == 13) --content;
+  const bool lineEnd = length >= 0 && static_cast<uint64_t>(length) >= content && static_cast<uint64_t>(length) <= content + 2;
+  extent = {count, found, lineEnd ? lfLineEnd : lfRecovered};
   return true;
 }
 
 std::unique_ptr<TksMemoryStream> TksPDFStreamReader::ReadStreamData(int64_t length, int32_t objectNumber,
-                                                                    int32_t generation) {
+                                                                    int32_t generation, uint64_t limit) {
   SkipWhiteSpace();
   if (ReadString(6) != "stream") throw EStreamReadError(ksres::SStreamReadError);
   while (pos_ < size_ && (data_[pos_] == ' ' || data_[pos_] == '\t')) ++pos_;
@@ -433,33 +517,14 @@ std::unique_ptr<TksMemoryStream> TksPDFStreamReader::ReadStreamData(int64_t leng
   if (pos_ < size_ && data_[pos_] == 10) ++pos_;
   const uint64_t start = std::min(pos_, size_);
 
-  uint64_t count = 0;
-  bool known = false;
+  TksStreamExtent extent;
   LastLengthFit = lfExact;
-  if (length >= 0 && static_cast<uint64_t>(length) <= size_ - start) {
-    pos_ = start + static_cast<uint64_t>(length);
-    SkipWhiteSpace();
-    known = EndstreamAt(pos_);
-    count = static_cast<uint64_t>(length);
+  if (!LocateStreamData(start, length, extent, limit)) {
+    pos_ = size_;
+    throw EEndStreamError(ksres::SEndStreamError);
   }
-  if (!known) {
-    // The length is missing or wrong: the data run up to the "endstream" found,
-    // counting the line end before it.
-    uint64_t at = 0;
-    if (!FindEndstream(start, length, at)) {
-      pos_ = size_;
-      throw EEndStreamError(ksres::SEndStreamError);
-    }
-    count = at - start;
-    // A length that counts the end-of-line before "endstream", or leaves it out, whether
-    // it is one byte or two, describes the same data.
-    uint64_t content = count;
-    if (content > 0 && data_[start + content - 1] == 10) --content;
-    if (content > 0 && data_[start + content - 1] == 13) --content;
-    LastLengthFit = length >= 0 && static_cast<uint64_t>(length) >= content && static_cast<uint64_t>(length) <= content + 2
-                        ? lfLineEnd
-                        : lfRecovered;
-  }
+  LastLengthFit = extent.fit;
+  const uint64_t count = extent.count;
 
   std::unique_ptr<TksMemoryStream> data;
   if (Decryptor) {
@@ -473,9 +538,8 @@ std::unique_ptr<TksMemoryStream> TksPDFStreamReader::ReadStreamData(int64_t leng
     data = std::make_unique<TksMemoryStream>(
         std::string_view(reinterpret_cast<const char*>(data_ + start), static_cast<size_t>(count)));
   }
-  pos_ = start + count;
-  SkipWhiteSpace();
-  if (ReadString(9) != kEndstream) throw EEndStreamError(ksres::SEndStreamError);
+  // The keyword was found above: the white space before it is not walked again.
+  pos_ = extent.keyword + kEndstream.size();
   return data;
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/ksByteStreams.h"
@@ -60,13 +61,33 @@ class TksPDFStreamReader {
   std::unique_ptr<TksPDFNameObject> ReadNameObject();
   std::unique_ptr<TksPDFDictObject> ReadDictObject();
   // Positioned before "stream": the raw data. A length below 0 means unknown: the data
-  // then run up to the first "endstream".
-  std::unique_ptr<TksMemoryStream> ReadStreamData(int64_t length, int32_t objectNumber, int32_t generation);
+  // then run up to the first "endstream". limit is where another object is known to
+  // begin: data the length would take past it end at their own "endstream" instead.
+  std::unique_ptr<TksMemoryStream> ReadStreamData(int64_t length, int32_t objectNumber, int32_t generation,
+                                                  uint64_t limit = UINT64_MAX);
   // How the last ReadStreamData found the end of the data: where the length says; through
   // the "endstream" search, the length off only by the end-of-line before it (no damage);
   // or through the search, the data differing from what the length says (or no length).
   enum TksLengthFit : uint8_t { lfExact = 0, lfLineEnd, lfRecovered };
   TksLengthFit LastLengthFit = lfExact;
+  // Where the data of a stream that begin at start end: at start + length when "endstream"
+  // follows there after white space and that end is not past limit, or when nothing but
+  // white space stands between that end and the first "endstream" after start; otherwise
+  // at that first "endstream", whatever the length claims (never at a later stream's).
+  // keyword is where the "endstream" stands. False when none follows start.
+  struct TksStreamExtent {
+    uint64_t count = 0;
+    uint64_t keyword = 0;
+    TksLengthFit fit = lfExact;
+  };
+  bool LocateStreamData(uint64_t start, int64_t length, TksStreamExtent& extent, uint64_t limit = UINT64_MAX);
+  // The first "endstream" at or after start that "endobj" follows: the latest end of the
+  // data of a stream object whose data begin at start. False when there is none.
+  bool FindClosingEndstream(uint64_t start, uint64_t& found);
+  // How much white space may stand between the end the length gives and "endstream"
+  // before that end is checked against the first "endstream" instead: lengths that all
+  // point into one long run of white space then cost no more than this each.
+  static constexpr uint64_t kMaxGapBeforeEndstream = 256;
   TksPDFVersion ReadHeader();
   int64_t FindStartXRef() const;
   std::unique_ptr<TksPDFDictObject> ReadTrailer();
@@ -82,10 +103,13 @@ class TksPDFStreamReader {
   // A name's text with its "/" (what a dictionary keeps of a key).
   std::string ReadNameText();
   TksPDFObjectPtr ParseNumberOrReference();
-  // Position of an "endstream" keyword for the data starting at start, following the
-  // length recovery rules; false when there is none.
-  bool FindEndstream(uint64_t start, int64_t length, uint64_t& found);
+  // Position of the first "endstream" at or after start; false when there is none.
+  bool FindEndstream(uint64_t start, uint64_t& found);
   bool EndstreamAt(uint64_t position) const;
+  // Past the white space and comments from position, stopping at limit.
+  uint64_t SkipWhiteSpaceFrom(uint64_t position, uint64_t limit) const;
+  // Where the run of white space that ends at an "endstream" keyword begins.
+  uint64_t WhiteRunBefore(uint64_t keyword);
 
   struct NestingGuard {
     explicit NestingGuard(TksPDFStreamReader& r);
@@ -116,8 +140,14 @@ class TksPDFStreamReader {
   int depth_ = 0;
   // Every "endstream" of the source, found in one pass the first time a stream length
   // needs recovering, so no recovery rescans the data.
+  void IndexEndstreams();
   std::vector<uint64_t> endstreams_;
   bool endstreamsIndexed_ = false;
+  // For each entry of endstreams_, the index of the first entry at or after it that
+  // "endobj" follows (endstreams_.size() when none); made when first asked for.
+  std::vector<uint32_t> nextClosing_;
+  bool closingIndexed_ = false;
+  std::unordered_map<uint64_t, uint64_t> whiteBefore_;
 };
 
 // Conversions of the tokenizer, also used by the cross-reference readers: the whole

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,65 @@ TEST(ConvertFixtures, LengthRepairThatChangesTheDataIsAWarning) {
     EXPECT_EQ(c.status, k.status) << k.name;
     EXPECT_EQ(c.warnings, k.warnings) << k.name;
     EXPECT_EQ(QpdfCheck(c.output), k.qpdfCheck) << k.name;
+  }
+}
+
+// Three pages drawing "Page k"; page 1's content /Length is the given length of the
+// built file (nine digits, so the offsets stay right). With repair, startxref points
+// nowhere.
+std::string ThreePagesWithLength(const std::function<size_t(const std::string&, size_t start)>& lengthOf,
+                                 bool repair, const std::string& pageType = "/Type /Page") {
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+      .Object(2, "<< /Type /Pages /Kids [10 0 R 11 0 R 12 0 R] /Count 3 >>")
+      .Object(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  for (int k = 0; k < 3; ++k) {
+    const std::string content = Content("Page " + std::to_string(k + 1)) + "\n";
+    b.Object(10 + k, "<< " + pageType + " /Parent 2 0 R /MediaBox [0 0 300 200] /Resources << /Font << /F1 5 0 R >> >> "
+                     "/Contents " + std::to_string(40 + k) + " 0 R >>");
+    b.Object(40 + k, "<< /Length " + (k == 0 ? std::string(9, '0') : std::to_string(content.size())) +
+                         " >>\nstream\n" + content + "endstream");
+  }
+  std::string file = b.Build("/Root 1 0 R");
+  const size_t field = file.find("/Length 000000000") + 8;
+  const size_t start = file.find("stream\n", field) + 7;
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%09zu", lengthOf(file, start));
+  file.replace(field, 9, digits);
+  if (repair) file.replace(file.rfind("startxref"), std::string::npos, "startxref\n999999\n%%EOF\n");
+  return file;
+}
+
+// Valid files that hide a comment right after a name or a number, and stream lengths that
+// reach past their own "endstream" (into the trailer, or onto the last page's
+// "endstream"), through the table and through the repair: every page is written with its
+// own text, and the output passes qpdf's check.
+TEST(ConvertFixtures, CommentsAndLengthsPastEndstreamKeepEveryPage) {
+  const std::string right = "pagewright-convert: warning: Stream data of object 40 do not end where its /Length ";
+  auto rightLength = [](const std::string& f, size_t start) { return f.find("endstream", start) - start; };
+  auto intoTrailer = [](const std::string& f, size_t start) { return f.find("trailer") - start; };
+  auto ontoLast = [](const std::string& f, size_t start) { return f.find("endstream", f.find("42 0 obj")) - start; };
+  const struct {
+    const char* name;
+    std::string file;
+    int status;
+    bool lengthWarning;
+  } cases[] = {
+      {"comment-after-name.pdf", ThreePagesWithLength(rightLength, false, "/Type /Page%note\n"), 0, false},
+      {"comment-after-number.pdf", ThreePagesWithLength(rightLength, false, "/Type /Page /Rotate 0%c\n"), 0, false},
+      {"into-trailer.pdf", ThreePagesWithLength(intoTrailer, false), 3, true},
+      {"onto-last.pdf", ThreePagesWithLength(ontoLast, false), 3, true},
+      {"into-trailer-repaired.pdf", ThreePagesWithLength(intoTrailer, true), 3, true},
+      {"onto-last-repaired.pdf", ThreePagesWithLength(ontoLast, true), 3, true},
+  };
+  for (const auto& k : cases) {
+    TempDir dir;
+    Conversion c = Convert(dir, k.name, k.file);
+    EXPECT_EQ(c.status, k.status) << k.name << "\n" << c.warnings;
+    EXPECT_EQ(c.warnings.find(right) != std::string::npos, k.lengthWarning) << k.name << "\n" << c.warnings;
+    EXPECT_EQ(QpdfCheck(c.output), 0) << k.name;
+    EXPECT_EQ(Shell("qpdf --show-npages " + Quote(c.output)).out, "3\n") << k.name;
+    EXPECT_EQ(TextOf(c.output), "Page 1 Page 2 Page 3") << k.name;
   }
 }
 

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #include "document/ksCstPDFDoc.h"
+#include "base/ksPDFResStrs.h"
 #include "ksFixture.h"
 #include "parse/ksPDFParsers.h"
 #include "ksPlatform.h"
@@ -286,6 +288,90 @@ TEST(StreamLengths, ManyRepairsAreSummarisedAfterTheFirstFive) {
   // The count starts again with the next load.
   warnings = LoadWarnings("many-lengths.pdf", PageWithContents({streams[0]}), doc);
   EXPECT_EQ(warnings.size(), 1u);
+}
+
+// Three pages, page k drawing "(page k) Tj" from content stream 10 + k whose /Length the
+// test sets: lengthOf(file, k) gives it from the built file (written in six digits, so
+// the offsets stay right). With repair, startxref points nowhere and the scan reads it.
+std::string ThreePages(const std::function<int64_t(const std::string&, int)>& lengthOf, bool repair,
+                       const std::string& page2 = "(page 2) Tj\n") {
+  PdfBuilder b;
+  b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+      .Object(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>");
+  for (int k = 1; k <= 3; ++k) {
+    b.Object(2 + k, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " + std::to_string(10 + k) +
+                        " 0 R >>");
+    b.Object(10 + k, "<< /Length 000000 >>\nstream\n" + (k == 2 ? page2 : "(page " + std::to_string(k) + ") Tj\n") +
+                         "endstream");
+  }
+  std::string file = b.Build("/Root 1 0 R");
+  for (int k = 1; k <= 3; ++k) {
+    const size_t field = file.find("/Length 000000", file.find(std::to_string(10 + k) + " 0 obj")) + 8;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%06lld", static_cast<long long>(lengthOf(file, k)));
+    file.replace(field, 6, digits);
+  }
+  if (repair) file.replace(file.rfind("startxref"), std::string::npos, "startxref\n999999\n%%EOF\n");
+  return file;
+}
+
+// Where stream k's data begin, and where the n-th "endstream" of the file stands.
+size_t DataStart(const std::string& file, int k) {
+  return file.find("stream\n", file.find(std::to_string(10 + k) + " 0 obj")) + 7;
+}
+size_t NthEndstream(const std::string& file, int n) {
+  size_t at = std::string::npos;
+  for (int i = 0; i < n; ++i) at = file.find("endstream", at + 1);
+  return at;
+}
+
+std::string PageContent(TksCustomPDFDocument& doc, size_t page) {
+  auto* dict = AsDict(doc.Pages.at(page)->Value.get());
+  auto* stream = AsStream(doc.Store->Dereference(dict->Lookup("/Contents")));
+  return stream && stream->Data ? stream->Data->ToString() : "(absent)";
+}
+
+// A /Length that reaches past the stream's own "endstream" (into the trailer, or exactly
+// onto a later stream's "endstream") takes the data up to the first "endstream" after
+// their start, with a warning; read through the table or through the repair scan, every
+// page keeps its own content. A right length over data that quote the keyword stands.
+TEST(StreamLengths, ALengthPastTheOwnEndstreamEndsThere) {
+  const struct {
+    const char* name;
+    std::function<int64_t(const std::string&, int)> lengthOf;
+    std::string page2;
+    bool wrong;  // page 1's /Length
+  } cases[] = {
+      {"into the trailer",
+       [](const std::string& f, int k) {
+         return k == 1 ? static_cast<int64_t>(f.find("trailer") - DataStart(f, 1)) : 12;
+       },
+       "(page 2) Tj\n", true},
+      {"onto the last endstream",
+       [](const std::string& f, int k) { return k == 1 ? static_cast<int64_t>(NthEndstream(f, 3) - DataStart(f, 1)) : 12; },
+       "(page 2) Tj\n", true},
+      {"right, over a quoted keyword",
+       [](const std::string&, int k) { return k == 2 ? 15 : 12; }, "(endstream) Tj\n", false},
+  };
+  for (const auto& c : cases) {
+    for (bool repair : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (repair ? ", repaired" : ""));
+      const std::string file = ThreePages(c.lengthOf, repair, c.page2);
+      TksCustomPDFDocument doc;
+      std::vector<std::string> warnings = LoadWarnings("past-endstream.pdf", file, doc);
+      EXPECT_EQ(doc.XRefKind, repair ? xkRebuilt : xkTable);
+      ASSERT_EQ(doc.PageCount(), 3);
+      EXPECT_EQ(PageContent(doc, 0), "(page 1) Tj\n");
+      EXPECT_EQ(PageContent(doc, 1), c.page2);
+      EXPECT_EQ(PageContent(doc, 2), "(page 3) Tj\n");
+      const std::string lengthWarning = ksFormat(ksres::SLengthRepaired, 11, static_cast<long long>(c.lengthOf(file, 1)),
+                                                 12ULL);
+      if (c.wrong)
+        EXPECT_THAT(warnings, testing::Contains(lengthWarning));
+      else
+        EXPECT_THAT(warnings, testing::Not(testing::Contains(testing::HasSubstr("/Length"))));
+    }
+  }
 }
 
 TEST(LoadFromFile, CatalogVersionRaisesTheHeaderVersion) {

@@ -408,13 +408,63 @@ INSTANTIATE_TEST_SUITE_P(
                     StreamCase{"OnePastTheEol", k20 + "\r\n", 23, k20 + "\r\n", TksPDFStreamReader::lfRecovered},
                     StreamCase{"TenTooLong", k20 + "\n", 30, k20 + "\n", TksPDFStreamReader::lfRecovered},
                     StreamCase{"TenTooShort", k20 + "\n", 10, k20 + "\n", TksPDFStreamReader::lfRecovered},
-                    StreamCase{"FarTooLong", k20 + "\n", 1 << 30, k20 + "\nendstream\nendobj\n4 0 obj (x) endobj ",
-                               TksPDFStreamReader::lfRecovered, ""},
+                    StreamCase{"FarTooLong", k20 + "\n", 1 << 30, k20 + "\n", TksPDFStreamReader::lfRecovered},
+                    // Up to the end of the source, past a later "endstream": the first one ends the data.
+                    StreamCase{"ToTheEnd", k20 + "\n", 66, k20 + "\n", TksPDFStreamReader::lfRecovered},
+                    // A long run of white space (or a comment) between the data and the keyword.
+                    StreamCase{"LongGap", k20 + "\n" + std::string(4000, ' ') + "\r\n", 20, k20, TksPDFStreamReader::lfExact},
+                    // An end-of-line counted too many over data that quote the keyword.
+                    StreamCase{"SlipOverQuotedKeyword", "(endstream) Tj\n", 16, "(endstream) Tj\n",
+                               TksPDFStreamReader::lfLineEnd},
+                    StreamCase{"CommentInGap", k20 + "\n% note\n", 20, k20, TksPDFStreamReader::lfExact},
+                    StreamCase{"LongGapOneShort", k20 + std::string(4000, ' '), 19, k20 + std::string(4000, ' '),
+                               TksPDFStreamReader::lfRecovered},
                     StreamCase{"Unknown", k20 + "\n", -1, k20 + "\n", TksPDFStreamReader::lfRecovered},
                     StreamCase{"Zero", "", 0, "", TksPDFStreamReader::lfExact},
                     StreamCase{"ZeroButData", "abc\n", 0, "abc\n", TksPDFStreamReader::lfRecovered},
                     StreamCase{"DataHoldsKeyword", "xendstreamy\n", 12, "xendstreamy\n", TksPDFStreamReader::lfExact}),
     [](const testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
+
+// A limit says where another object begins: a length that lands on a later "endstream"
+// past it ends at the stream's own instead; without one, or within it, the length stands
+// (data may quote the keyword).
+TEST(StreamData, ALengthRunningOverTheNextObjectEndsAtTheOwnEndstream) {
+  const std::string source = "stream\n" + k20 + "\nendstream\nendobj\n4 0 obj << >>\nstream\nxyz\nendstream\n";
+  const uint64_t start = 7, next = source.find("4 0 obj"), later = source.rfind("endstream");
+  const struct {
+    const char* name;
+    int64_t length;
+    uint64_t limit;
+    std::string expected;
+    TksPDFStreamReader::TksLengthFit fit;
+  } cases[] = {
+      {"onto a later endstream, past the next object", static_cast<int64_t>(later - start), next, k20 + "\n",
+       TksPDFStreamReader::lfRecovered},
+      {"onto a later endstream, no limit", static_cast<int64_t>(later - start), UINT64_MAX,
+       source.substr(start, later - start), TksPDFStreamReader::lfExact},
+      {"right, within the limit", 20, next, k20, TksPDFStreamReader::lfExact},
+      {"unknown, within the limit", -1, next, k20 + "\n", TksPDFStreamReader::lfRecovered},
+  };
+  for (const auto& c : cases) {
+    Source s(source);
+    auto data = s.reader.ReadStreamData(c.length, 1, 0, c.limit);
+    EXPECT_EQ(data->ToString(), c.expected) << c.name;
+    EXPECT_EQ(s.reader.LastLengthFit, c.fit) << c.name;
+    EXPECT_EQ(s.Rest().substr(0, 7), c.fit == TksPDFStreamReader::lfExact && c.length > 20 ? "\n" : "\nendobj") << c.name;
+  }
+}
+
+// The latest end of a stream object's data: the first "endstream" that "endobj" follows.
+TEST(StreamData, ClosingEndstreamIsTheOneEndobjFollows) {
+  Source s("stream\n(endstream) Tj\nendstream %c\n endobj 5 0 obj<<>>stream\nendstream\rendobj\nendstream");
+  const uint64_t first = s.bytes.find("endstream %c"), second = s.bytes.find("endstream\r");
+  uint64_t found = 0;
+  ASSERT_TRUE(s.reader.FindClosingEndstream(0, found));
+  EXPECT_EQ(found, first);
+  ASSERT_TRUE(s.reader.FindClosingEndstream(first + 1, found));
+  EXPECT_EQ(found, second);
+  EXPECT_FALSE(s.reader.FindClosingEndstream(second + 1, found));
+}
 
 TEST(StreamData, EndOfLineAfterKeyword) {
   for (const char* eol : {"\r\n", "\n", "\r", " \r\n", "\t\n", ""}) {
