@@ -191,7 +191,7 @@ void ApplyDocumentSettings(TksCustomPDFDocument& document, const TksDocumentSett
     if (settings.ownerPassword && !settings.ownerPassword->empty())
       encryption.SetOwnerPassword(bytes(*settings.ownerPassword));
     if (settings.userPassword) encryption.SetUserPassword(bytes(*settings.userPassword));
-    if (settings.allow) encryption.SetUserPermissions(TksUserPermissions::FromBits(*settings.allow));
+    if (settings.allow) encryption.SetUserPermissions(TksUserPermissions::FromBits(*settings.allow).Chosen());
   }
   if (settings.decrypt) encryption.SetEnabled(false);
   TksPDFInfo& info = document.Info();

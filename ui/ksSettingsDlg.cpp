@@ -401,7 +401,7 @@ void TksPDFSettingsDlg::btnOKClick() {
         TksUserPermissions permissions = TksUserPermissions::All();
         for (int row = 0; row < static_cast<int>(std::size(kPermissionRows)); ++row)
           if (!Checked(ui_->chklstUserPermissions, row)) permissions.Exclude(kPermissionRows[row]);
-        encryption.SetUserPermissions(permissions);
+        encryption.SetUserPermissions(permissions.Chosen());
       } else if (shownEncrypted_) {
         // The owner cleared the box that showed the document encrypted: the output is not.
         encryption.SetEnabled(false);

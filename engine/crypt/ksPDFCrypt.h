@@ -42,6 +42,13 @@ class TksUserPermissions {
   constexpr void Include(TksUserPermissionsType t) { Bits = static_cast<uint8_t>(Bits | (1u << t)); }
   constexpr void Exclude(TksUserPermissionsType t) { Bits = static_cast<uint8_t>(Bits & ~(1u << t)); }
   constexpr bool operator==(const TksUserPermissions&) const = default;
+  // What a user's choice grants: high-resolution printing is a degree of printing, which
+  // readers grant only with printing, so choosing it alone chooses both.
+  constexpr TksUserPermissions Chosen() const {
+    TksUserPermissions p = *this;
+    if (p.Contains(AllowHighResPrint)) p.Include(AllowPrint);
+    return p;
+  }
   uint8_t Bits = 0;
 };
 

@@ -238,8 +238,11 @@ TEST(DocumentSettings, EncryptionWithPasswordsAndPermissionsAsQpdfReadsIt) {
        "printlow"},
       {"--encrypt=128 --user-password=u --owner-password=o "
        "--allow=modify,annotation,form-fill,accessibility,document-assembly,high-resolution-printing",
-       // High-resolution printing is a degree of printing: readers grant neither without print.
-       "o", "u", "128 RC4 accessibility,modify,modifyannotations,modifyassembly,modifyforms,modifyother"},
+       // High-resolution printing is a degree of printing: choosing it chooses printing too.
+       "o", "u",
+       "128 RC4 accessibility,modify,modifyannotations,modifyassembly,modifyforms,modifyother,printhigh,printlow"},
+      {"--encrypt=128 --user-password=u --owner-password=o --allow=high-resolution-printing", "o", "u",
+       "128 RC4 printhigh,printlow"},
       // At a version that knows the method (below it the conversion warns, exit 3).
       {"--pdf-version=1.6 --encrypt=aes128 --user-password=u --owner-password=o --allow=print,copy", "o", "u",
        "128 AESv2 extract,printlow"},
