@@ -18,6 +18,10 @@ enum class PictureKind : uint8_t { Bitmap, Metafile, Icon, Jpeg };
 // Pictures with more pixels than this are refused before they are decoded: a file of a
 // kilobyte may claim 65500 x 65500 pixels.
 inline constexpr int64_t kMaxPicturePixels = int64_t{1} << 28;
+// What a decoder may hold at once for one picture (its pixels, a progressive JPEG's
+// coefficients, an SVG's drawing surface), checked before decoding starts: inside the
+// pixel cap a picture of a few hundred bytes could still ask for gigabytes.
+inline constexpr int64_t kMaxPictureBytes = int64_t{1} << 28;
 
 // A file that is no picture these libraries read; what() names the format found.
 class UnsupportedPicture : public std::runtime_error {
@@ -28,8 +32,9 @@ class UnsupportedPicture : public std::runtime_error {
 class Picture {
  public:
   // The kind and size are read without decoding the pixels. UnsupportedPicture for a
-  // format that is not read (EMF, text, ...); std::runtime_error for a picture that
-  // cannot be read, has no pixels, or has more than kMaxPicturePixels.
+  // format that is not read (EMF, text, ...); std::runtime_error for a name that is no
+  // file, a picture that cannot be read or has no pixels, or one that is too large
+  // (more than kMaxPicturePixels, or more than kMaxPictureBytes to decode).
   static std::unique_ptr<Picture> FromFile(const std::string& fileName);
   ~Picture();
 
@@ -38,15 +43,19 @@ class Picture {
   const char* KindName() const;
   int64_t Width() const { return width_; }
   int64_t Height() const { return height_; }
+  const std::string& FileName() const { return file_; }
   // Each row from the top as width x 3 bytes of red, green, blue; transparent pixels are
-  // put over white. std::runtime_error when the data turn out damaged.
-  void DrawRows(const std::function<void(const uint8_t* rgb, size_t bytes)>& row) const;
+  // put over white. std::runtime_error when the data turn out damaged beyond use. When
+  // the decoder recovered only part of the picture (a file cut short, a damaged stretch)
+  // the rows are drawn as recovered and what was wrong is returned; empty otherwise.
+  std::string DrawRows(const std::function<void(const uint8_t* rgb, size_t bytes)>& row) const;
 
  private:
   Picture() = default;
   std::string file_;
   bool jpegLib_ = false;          // decoded row by row when drawn
   std::shared_ptr<void> pixbuf_;  // everything else, decoded once its size was checked
+  std::string damage_;            // what the decoder of pixbuf_ could not read
   PictureKind kind_ = PictureKind::Bitmap;
   int64_t width_ = 0, height_ = 0;
 };

@@ -313,6 +313,7 @@ inline constexpr const char* SStampKindUnknown = "Only text and picture template
 inline constexpr const char* SStampWithoutPicture = "The picture stamp has no picture";
 inline constexpr const char* SStampImageSize = "The picture stamp's width and height must be finite and 0 or more";
 inline constexpr const char* SPictureUnreadable = "The picture \"%s\" cannot be used: %s";
+inline constexpr const char* SPictureDamaged = "The picture \"%s\" is damaged; it was drawn as far as it could be read: %s";
 inline constexpr const char* SStampCharactersDropped =
     "The font \"%s\" cannot show %d character(s) of the stamp; they were left out";
 }  // namespace ksres

@@ -24,13 +24,15 @@ std::unique_ptr<TksPDFIndirectReference> TksCustomPDFDocument::AddImageResource(
   auto data = std::make_unique<TksMemoryStream>();
   {
     TCompressionStream z(2, *data);
+    std::string damage;
     try {
-      picture.DrawRows([&](const uint8_t* rgb, size_t bytes) { z.Write(rgb, static_cast<int64_t>(bytes)); });
+      damage = picture.DrawRows([&](const uint8_t* rgb, size_t bytes) { z.Write(rgb, static_cast<int64_t>(bytes)); });
     } catch (const std::runtime_error& e) {
       if (dynamic_cast<const Exception*>(&e)) throw;
-      throw EInvalidValueError(ksFormat(ksres::SPictureUnreadable, picture.KindName(), e.what()));
+      throw EInvalidValueError(ksFormat(ksres::SPictureUnreadable, picture.FileName().c_str(), e.what()));
     }
     z.Finish();
+    if (!damage.empty()) Warning(ksFormat(ksres::SPictureDamaged, picture.FileName().c_str(), damage.c_str()));
   }
   auto dict = std::make_unique<TksPDFDictObject>();
   dict->AddName("/Type", "/XObject");

@@ -634,12 +634,27 @@ TEST(StampImageCli, RefusedPicturesWriteNothing) {
   ASSERT_NE(sof, std::string::npos);
   jpeg.replace(sof + 5, 4, "\xff\xdc\xff\xdc");
   dir.File("huge.jpg", jpeg);
+  // The same JPEG made progressive, claiming 16384 x 16384: its coefficients alone
+  // would take gigabytes.
+  Shell("pdftoppm -r 10 -jpeg -jpegopt progressive=y -singlefile " + Quote(in) + " " + Quote(dir.Path("prog")));
+  std::string progressive = ksfixture::ReadFile(dir.Path("prog.jpg"));
+  const size_t sof2 = progressive.find("\xff\xc2");
+  ASSERT_NE(sof2, std::string::npos);
+  progressive.replace(sof2 + 5, 4, std::string("\x40\x00\x40\x00", 4));
+  dir.File("progressive.jpg", progressive);
+  std::string bmp = Bmp({{0, 0, 255}, {255, 0, 0}});
+  fs::create_directory(dir.Path("folder.png"));
   struct Case {
     std::string file, bytes, message;
   } cases[] = {
       {"notes.txt", "hello", "Unsupported image format (TXT)"},
       {"picture.emf", emf, "Unsupported image format (EMF)"},
       {"huge.jpg", "", "The picture is too large: 65500 x 65500 pixels"},
+      {"progressive.jpg", "", "The picture is too large: 16384 x 16384 pixels take"},
+      {"huge.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='16384' height='16384'/>", "The picture is too large"},
+      {"zero.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='0' height='10'/>", "The picture has no pixels (0 x 10)"},
+      {"empty.bmp", bmp.substr(0, 54), "The picture holds no pixel data"},
+      {"folder.png", "", "it is a folder, not a picture file"},
   };
   for (const Case& c : cases) {
     if (!c.bytes.empty()) dir.File(c.file, c.bytes);
@@ -649,6 +664,7 @@ TEST(StampImageCli, RefusedPicturesWriteNothing) {
     ksshell::RunResult r = Shell(command + " 2>&1");
     EXPECT_EQ(r.status, 2) << c.file;
     EXPECT_THAT(r.out, HasSubstr(c.message)) << c.file;
+    EXPECT_THAT(r.out, testing::Not(HasSubstr("CRITICAL"))) << c.file;
     EXPECT_FALSE(fs::exists(out)) << c.file;
     // time writes "Command exited with non-zero status 2" before the figure.
     std::string figures = ksfixture::ReadFile(peak);
@@ -657,6 +673,21 @@ TEST(StampImageCli, RefusedPicturesWriteNothing) {
     ASSERT_FALSE(kilobytes.empty()) << figures;
     EXPECT_LT(std::stol(kilobytes), 200 * 1024) << c.file << ": peak KB";
   }
+}
+
+// A picture cut short is drawn as far as it was read, with a warning and exit status 3.
+TEST(StampImageCli, APictureCutShortIsAWarning) {
+  TempDir dir;
+  const std::string in = dir.File("in.pdf", Blank()), out = dir.Path("out.pdf");
+  Shell("pdftoppm -r 72 -jpeg -singlefile " + Quote(dir.File("page.pdf", Numbered(1))) + " " + Quote(dir.Path("page")));
+  const std::string jpeg = ksfixture::ReadFile(dir.Path("page.jpg"));
+  ASSERT_GT(jpeg.size(), 1000u);
+  const std::string cut = dir.File("cut.jpg", jpeg.substr(0, jpeg.size() - 200));
+  CliRun r = Convert(dir, "--stamp-image=" + Quote(cut) + " -- " + Quote(in) + " " + Quote(out));
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("is damaged; it was drawn as far as it could be read"));
+  EXPECT_THAT(r.err, HasSubstr("Premature end of JPEG file"));
+  EXPECT_EQ(ImageRow(out), "300 200 rgb 8 image\n");
 }
 
 TEST(FormattedTextCli, RunsOnOneLineAsAReaderSeesThem) {
