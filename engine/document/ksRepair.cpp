@@ -27,15 +27,20 @@ struct Mark {
   uint64_t at;     // where the header's number or the keyword begins
   uint64_t after;  // just past "obj" or "trailer"
   int32_t number = 0, generation = 0;
+  // Found inside a string or stream data: taken only where no object read around it
+  // holds it.
+  bool quoted = false;
 };
 
 }  // namespace
 
 // Two passes over the bytes, each linear in their number. The first finds every "N G obj",
-// "xref" and "trailer" that stands at a token boundary. The second parses what follows each of
-// them only up to the next mark, so no byte is parsed twice however the file is made;
-// stream data are stepped over (by a /Length that ends at "endstream", else up to the next
-// "endstream"), so an object header quoted inside them is not taken for an object.
+// "xref" and "trailer" that stands at a token boundary, outside comments, and notes those
+// inside strings and stream data as quoted. The second parses what follows each of them up
+// to the next mark that is not quoted, so no byte is parsed more than twice however the
+// file is made; the headers quoted inside a value it read, or inside stream data it stepped
+// over (by a /Length that ends at "endstream", else up to the next "endstream"), are not
+// taken for objects.
 class TksXRefRebuilder {
  public:
   explicit TksXRefRebuilder(TksCustomPDFDocument& doc)
@@ -140,24 +145,60 @@ class TksXRefRebuilder {
     return true;
   }
 
+  // One pass that knows the lexical states a header may hide in: strings (balanced
+  // parentheses, backslash escapes), comments and stream data (up to "endstream"). Marks
+  // inside strings and stream data are kept as quoted; inside comments they are dropped.
   void FindMarks() {
+    enum { Plain, InString, InStream } state = Plain;
+    int depth = 0;
     for (uint64_t i = 0; i < size_;) {
       const uint8_t c = data_[i];
+      if (state == InString) {
+        if (c == '\\') {
+          i += 2;
+          continue;
+        }
+        if (c == '(') ++depth;
+        if (c == ')' && --depth == 0) state = Plain;
+      } else if (state == InStream) {
+        if (c == 'e' && size_ - i >= kEndstream.size() && std::memcmp(data_ + i, kEndstream.data(), kEndstream.size()) == 0) {
+          state = Plain;
+          i += kEndstream.size();
+          continue;
+        }
+      } else if (c == '%') {
+        while (i < size_ && data_[i] != 10 && data_[i] != 13) ++i;
+        continue;
+      } else if (c == '(') {
+        state = InString;
+        depth = 1;
+      }
       const bool atBoundary = i == 0 || IsBoundary(data_[i - 1]);
+      if (!atBoundary) {
+        ++i;
+        continue;
+      }
+      const bool quoted = state != Plain;
       Mark mark{};
-      if (atBoundary && IsDigit(c) && HeaderAt(i, mark)) {
+      if (IsDigit(c) && HeaderAt(i, mark)) {
+        mark.quoted = quoted;
         marks_.push_back(mark);
         i = mark.after;
         continue;
       }
-      if (atBoundary && c == 'x' && KeywordAt(i, kXRef)) {
-        marks_.push_back(Mark{Mark::Table, i, i + kXRef.size()});
+      if (c == 'x' && KeywordAt(i, kXRef)) {
+        marks_.push_back(Mark{Mark::Table, i, i + kXRef.size(), 0, 0, quoted});
         i += kXRef.size();
         continue;
       }
-      if (atBoundary && c == 't' && KeywordAt(i, kTrailer)) {
-        marks_.push_back(Mark{Mark::Trailer, i, i + kTrailer.size()});
+      if (c == 't' && KeywordAt(i, kTrailer)) {
+        marks_.push_back(Mark{Mark::Trailer, i, i + kTrailer.size(), 0, 0, quoted});
         i += kTrailer.size();
+        continue;
+      }
+      if (state == Plain && c == 's' && KeywordAt(i, kStream)) {
+        state = InStream;
+        i += kStream.size();
         continue;
       }
       ++i;
@@ -204,10 +245,18 @@ class TksXRefRebuilder {
     const int64_t maxNumber = static_cast<int64_t>(std::min<uint64_t>(size_ / 3, INT32_MAX));
     uint64_t skipUntil = 0;
     auto& list = doc_.XRefEntries;
+    // A plain mark's value is parsed up to the next plain mark, so a string or stream that
+    // quotes a header does not cut it short; a quoted mark outside every value read (its
+    // string was no string: damage, or a lone parenthesis) is read up to the next mark of
+    // any kind. Plain ranges do not overlap, nor do quoted ones: each byte is parsed at
+    // most twice.
+    std::vector<uint64_t> nextPlain(marks_.size() + 1, size_);
+    for (size_t k = marks_.size(); k-- > 0;) nextPlain[k] = marks_[k].quoted ? nextPlain[k + 1] : marks_[k].at;
     for (size_t k = 0; k < marks_.size(); ++k) {
       const Mark& mark = marks_[k];
       if (mark.at < skipUntil) continue;
-      const uint64_t end = k + 1 < marks_.size() ? marks_[k + 1].at : size_;
+      const uint64_t end =
+          mark.quoted ? (k + 1 < marks_.size() ? marks_[k + 1].at : size_) : nextPlain[k + 1];
       if (mark.kind == Mark::Table) {
         ReadFreeEntries(mark.after, end, mark.at);
         continue;
@@ -215,13 +264,18 @@ class TksXRefRebuilder {
       TksPDFObjectPtr value = ValueAfter(mark.after, end);
       auto* dict = AsDict(value.get());
       if (mark.kind == Mark::Trailer) {
-        if (dict) trailers_.push_back({mark.at, std::unique_ptr<TksPDFDictObject>(static_cast<TksPDFDictObject*>(value.release()))});
+        if (dict) {
+          skipUntil = parsedEnd_;
+          trailers_.push_back({mark.at, std::unique_ptr<TksPDFDictObject>(static_cast<TksPDFDictObject*>(value.release()))});
+        }
         continue;
       }
       if (!value || mark.number > maxNumber) {
         ++unreadable_;
         continue;
       }
+      // What the value spans is this object's: headers quoted there are not objects.
+      skipUntil = parsedEnd_;
       if (dict) {
         const uint64_t streamEnd = StreamEnd(*dict, parsedEnd_);
         if (streamEnd > size_) {

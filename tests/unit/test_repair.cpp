@@ -310,4 +310,55 @@ TEST(Repair, AnEncryptedFileAsksForItsPasswordOnce) {
   EXPECT_EQ(doc.Info().Title(), u"Repaired");
 }
 
+// Headers written inside strings and comments are text, not objects: the object whose
+// string holds one is read whole, and the quoted header replaces nothing.
+TEST(Repair, HeadersQuotedInStringsAreNotObjects) {
+  const auto damaged = [](const std::string& extra, const std::string& info = "<< /Title (Repaired) >>") {
+    PdfBuilder b;
+    b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .Object(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+        .Object(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>")
+        .Stream(4, "", kContent)
+        .Object(5, info);
+    // The table is lost; what quotes headers comes after the trailer, as an update would.
+    return b.Body() + "trailer\n<< /Root 1 0 R /Info 5 0 R >>\n" + extra;
+  };
+  const std::string evil = "BT /F1 12 Tf (EVIL) Tj ET";
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::u16string title = u"Repaired";
+    std::u16string author = u"";
+  } cases[] = {
+      {"a stream quoted in an annotation's text",
+       damaged("6 0 obj << /Type /Annot /Contents (see: 4 0 obj << /Length " + std::to_string(evil.size()) +
+               " >> stream\n" + evil + "\nendstream endobj) >> endobj\n")},
+      {"an object quoted with its end", damaged("6 0 obj << /Contents (it reads: 3 0 obj 42 endobj) >> endobj\n")},
+      {"the information dictionary quoting its own number", damaged("", "<< /Title (Notes on 5 0 obj syntax) /Author (Ann) >>"),
+       u"Notes on 5 0 obj syntax", u"Ann"},
+      {"nested and escaped parentheses",
+       damaged("6 0 obj << /Contents (a (nested \\) (3 0 obj) << >> endobj) and \\( 3 0 obj << >> endobj) >> endobj\n")},
+      {"a table quoted in a string",
+       damaged("6 0 obj << /Contents (xref\n0 6\n0000000000 65535 f\n0000000000 65535 f\n0000000000 65535 f\n"
+               "0000000000 65535 f\n0000000000 65535 f\n0000000000 65535 f\n) >> endobj\n")},
+      {"a trailer quoted in a string", damaged("6 0 obj << /Contents (trailer << /Root 3 0 R /Info 4 0 R >>) >> endobj\n")},
+      {"a header in a comment", damaged("% 3 0 obj << >> endobj\n")},
+      // A parenthesis that opens no string of any object does not hide what follows it.
+      {"a lone parenthesis before objects", "%PDF-1.4\njunk ( never closed\n" + damaged("").substr(9)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TksCustomPDFDocument doc;
+    Load(doc, "quoted.pdf", c.bytes);
+    EXPECT_TRUE(doc.IsOpened());
+    EXPECT_EQ(doc.XRefKind, xkRebuilt);
+    EXPECT_EQ(doc.Info().Title(), c.title);
+    EXPECT_EQ(doc.Info().Author(), c.author);
+    EXPECT_EQ(doc.PageCount(), 1);
+    if (doc.PageCount() == 1) {
+      EXPECT_EQ(ContentOf(doc, 0), kContent);
+    }
+  }
+}
+
 }  // namespace
