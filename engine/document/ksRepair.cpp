@@ -350,14 +350,38 @@ class TksXRefRebuilder {
     const TksXRefItem* table = nullptr;
     const TksXRefStmItem* stream = nullptr;
     if (t.RootNumber > 0) doc_.EntryInForce(t.RootNumber, table, stream);
-    if ((t.RootNumber <= 0 || (!table && !stream && !encrypted)) && lastCatalog_ > 0) {
-      t.RootNumber = lastCatalog_;
-      doc_.RepairNotes.push_back(ksFormat(ksres::SRepairRootFromCatalog, lastCatalog_));
+    if (t.RootNumber <= 0 || (!table && !stream && !encrypted)) {
+      const int32_t catalog = lastCatalog_ > 0 ? lastCatalog_ : encrypted ? -1 : CatalogInObjectStreams();
+      if (catalog > 0) {
+        t.RootNumber = catalog;
+        doc_.RepairNotes.push_back(ksFormat(ksres::SRepairRootFromCatalog, catalog));
+      }
     }
     if (t.RootNumber <= 0) throw EPDFFileCorruptedError(ksres::SRepairNoCatalog);
     doc_.RepairNotes.push_back(ksFormat(ksres::SRepairRebuilt, found_, objectStreams_));
     if (unreadable_ > 0) doc_.RepairNotes.push_back(ksFormat(ksres::SRepairSkippedObjects, unreadable_));
     if (freed_ > 0) doc_.RepairNotes.push_back(ksFormat(ksres::SRepairFreed, freed_));
+  }
+
+  // The catalog of the newest object stream that holds one (by the stream's place in the
+  // file), or -1: files that keep their catalog there name it only in a trailer.
+  int32_t CatalogInObjectStreams() const {
+    int32_t found = -1;
+    int64_t foundAt = -1;
+    const auto& entries = doc_.XRefStreamEntries;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const auto& entry = entries[i];
+      if (!entry || entry->EntryType != 2 || entry->Field2 <= 0) continue;
+      const auto s = static_cast<size_t>(entry->Field2);
+      if (s >= doc_.XRefEntries.size() || !doc_.XRefEntries[s] || doc_.XRefEntries[s]->Offset < foundAt) continue;
+      TksPDFIndirectObject* object = doc_.Store->Find(doc_.DocumentID, static_cast<int32_t>(i), 0);
+      auto* dict = object ? AsDict(object->Value.get()) : nullptr;
+      if (dict && IsName(dict->Lookup("/Type"), "/Catalog")) {
+        found = static_cast<int32_t>(i);
+        foundAt = doc_.XRefEntries[s]->Offset;
+      }
+    }
+    return found;
   }
 
   TksCustomPDFDocument& doc_;

@@ -171,7 +171,7 @@ TEST(Repair, WhatCannotBeRebuiltFailsWithTheFilesOwnError) {
 
 // What the scan takes: the last definition of a number; nothing from inside stream data;
 // the objects of object streams; the trailer of a cross-reference stream; the catalog
-// by its /Type when no trailer names it.
+// by its /Type when no trailer names it, in the file or in an object stream.
 TEST(Repair, TheScanFindsWhatTheFileDefines) {
   // A quoted catalog inside stream data, after the real one, and a page redefined.
   PdfBuilder quoted;
@@ -186,6 +186,13 @@ TEST(Repair, TheScanFindsWhatTheFileDefines) {
       {{2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"}, {3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 50] >>"}});
   PdfBuilder packed("%PDF-1.5");
   packed.Object(1, "<< /Type /Catalog /Pages 2 0 R >>").Stream(6, held.dictEntries, held.data);
+
+  // Everything in an object stream, the catalog too, and no trailer names it.
+  const ksfixture::ObjStm all = ksfixture::MakeObjStm({{1, "<< /Type /Catalog /Pages 2 0 R >>"},
+                                                       {2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"},
+                                                       {3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 50] >>"}});
+  PdfBuilder allPacked("%PDF-1.5");
+  allPacked.Stream(6, all.dictEntries, all.data);
 
   PdfBuilder streamed("%PDF-1.5");
   streamed.Object(1, "<< /Type /Pages /Kids [2 0 R] /Count 1 >>")
@@ -203,6 +210,9 @@ TEST(Repair, TheScanFindsWhatTheFileDefines) {
         ksFormat(ksres::SRepairRebuilt, 4, 0)}},
       {"object streams", packed.Body() + "trailer << /Root 1 0 R >>\n", 1,
        {ksFormat(ksres::SRepairCause, ksres::SInvalidPDFFile), ksFormat(ksres::SRepairRebuilt, 2, 1)}},
+      {"a catalog only in an object stream", allPacked.Body(), 1,
+       {ksFormat(ksres::SRepairCause, ksres::SInvalidPDFFile), ksFormat(ksres::SRepairRootFromCatalog, 1),
+        ksFormat(ksres::SRepairRebuilt, 1, 1)}},
       {"a cross-reference stream's trailer", WithStartXRef(streamed.BuildWithXRefStream(4, "/Root 3 0 R"), "999999"), 3,
        {ksFormat(ksres::SRepairCause, "File is corrupted"), ksFormat(ksres::SRepairRebuilt, 4, 0)}},
   };
