@@ -174,6 +174,8 @@ inline constexpr const char* SRepairSkippedObjects = "%d objects found by the sc
 inline constexpr const char* SRepairFreed =
     "%d objects found by the scan are marked free by a later cross-reference table and were left out";
 inline constexpr const char* SRepairNoCatalog = "No document catalog was found while the file was scanned for objects";
+inline constexpr const char* SRepairNoPages =
+    "No page was found while the file was scanned for objects: the damaged file holds no document to convert";
 inline constexpr const char* SNotEncryptionDictionary = "The /Encrypt entry is not an encryption dictionary";
 inline constexpr const char* SPasswordNeeded =
     "The document is encrypted and was not opened: a valid password is needed";

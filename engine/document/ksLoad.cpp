@@ -126,6 +126,8 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
     // Whatever was read of a file that changed meanwhile may mix two versions of it, or
     // hold zeros where its end was: the document is not the file.
     CheckSourceReadWhole();
+    // A rebuilt file without a page has lost its document: an empty output is no repair.
+    if (XRefKind == xkRebuilt && StructureRead && PageCount() == 0) throw EPDFFileCorruptedError(ksres::SRepairNoPages);
   } catch (Exception& e) {
     e.NoteFile(WorkFileName);
     RepairNotes.clear();

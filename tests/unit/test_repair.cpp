@@ -371,4 +371,28 @@ TEST(Repair, HeadersQuotedInStringsAreNotObjects) {
   }
 }
 
+// A rebuild that finds the catalog but no page has recovered nothing to convert.
+TEST(Repair, ARebuildWithoutPagesFails) {
+  const PdfBuilder builder = Document();
+  const std::string body = builder.Body();
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"cut before the page", body.substr(0, builder.Offsets().at(3))},
+      {"an empty page tree", [] {
+         PdfBuilder b;
+         b.Object(1, "<< /Type /Catalog /Pages 2 0 R >>").Object(2, "<< /Type /Pages /Kids [] /Count 0 >>");
+         return b.Body() + "trailer << /Root 1 0 R >>\n";
+       }()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TksCustomPDFDocument doc;
+    const std::string path = ksfixture::WriteTempFile("no-pages.pdf", c.bytes);
+    EXPECT_THAT([&] { doc.LoadFromFile(path); }, ThrowsMessage<EPDFFileCorruptedError>(StrEq(ksres::SRepairNoPages)));
+    EXPECT_FALSE(doc.Repaired());
+  }
+}
+
 }  // namespace
