@@ -174,6 +174,10 @@ inline constexpr const char* SRepairSkippedObjects = "%d objects found by the sc
 inline constexpr const char* SRepairFreed =
     "%d objects found by the scan are marked free by a later cross-reference table and were left out";
 inline constexpr const char* SRepairNoCatalog = "No document catalog was found while the file was scanned for objects";
+inline constexpr const char* SRepairEncryptFound =
+    "No trailer names the encryption dictionary; object %d, found by its /Filter /Standard, was taken";
+inline constexpr const char* SRepairNoFileID =
+    "The file is encrypted, but its identifier (/ID), from which its key is made, was lost with its trailer: it cannot be decrypted";
 inline constexpr const char* SRepairNoPages =
     "No page was found while the file was scanned for objects: the damaged file holds no document to convert";
 inline constexpr const char* SNotEncryptionDictionary = "The /Encrypt entry is not an encryption dictionary";

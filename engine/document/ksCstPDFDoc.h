@@ -658,6 +658,9 @@ class TksCustomPDFDocument : public TksComponent {
     // read: stream data whose length would run over one of them end at their own
     // "endstream" instead.
     std::vector<uint64_t> ObjectStarts;
+    // A rebuilt encrypted file without an /ID: a key made from the identifier cannot be
+    // made, and a password that fails says so.
+    bool FileIDLost = false;
   };
   std::unique_ptr<TksLoadState> load_;
 

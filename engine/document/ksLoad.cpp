@@ -117,6 +117,8 @@ bool TksCustomPDFDocument::LoadFromFile(const std::string& fileName) {
       RepairNotes.push_back(ksFormat(ksres::SRepairCause, cause.c_str()));
       try {
         ReadWholeFile(true, opened, xrefAtFault);
+      } catch (const ESecurityError&) {
+        throw;  // the rebuild found encryption it cannot undo: that, not the damage, is the failure
       } catch (const Exception&) {
         // What the rebuild could not read either is reported as the file's own failure.
         held = std::move(firstWarnings);
@@ -256,6 +258,7 @@ void TksCustomPDFDocument::ParseFile(bool rebuild) {
       };
       Trailer.EncryptEntry = resolved(Trailer.EncryptEntry.get(), 0);
       IsEncrypted = true;
+      load_->FileIDLost = XRefKind == xkRebuilt && !Trailer.IDArray;
     } else {
       IsEncrypted = false;
     }
@@ -303,7 +306,11 @@ bool TksCustomPDFDocument::CheckPassword(const std::u16string& password) {
   Encryption_->SetEnabled(true);
   Encryption_->SetLevel(Decryptor->Level);
   Encryption_->SetUserPermissions(PermissionsFromP(Decryptor->Revision, Decryptor->PValue));
-  if (!Decryptor->Authenticate(*Encryption_, password)) return false;
+  if (!Decryptor->Authenticate(*Encryption_, password)) {
+    // Revisions before 5 make the key from the identifier: without it no password works.
+    if (load_ && load_->FileIDLost && Decryptor->Revision < 5) throw ESecurityError(ksres::SRepairNoFileID);
+    return false;
+  }
   openedEncryption_ = std::make_unique<TksPDFEncryptionSettings>(*Encryption_);
   return true;
 }

@@ -285,6 +285,7 @@ class TksXRefRebuilder {
         if (streamEnd > 0) skipUntil = streamEnd;
         TksPDFObject* type = dict->Lookup("/Type");
         if (IsName(type, "/Catalog")) lastCatalog_ = mark.number;
+        if (streamEnd == 0 && IsName(dict->Lookup("/Filter"), "/Standard")) encryption_ = mark;
         if (streamEnd > 0 && IsName(type, "/ObjStm")) doc_.load_->ScannedObjectStreams.push_back({mark.number, mark.at});
         if (streamEnd > 0 && IsName(type, "/XRef"))
           trailers_.push_back({mark.at, std::unique_ptr<TksPDFDictObject>(static_cast<TksPDFDictObject*>(value.release()))});
@@ -340,6 +341,17 @@ class TksXRefRebuilder {
     // The newest trailer first; each value is taken from the newest trailer that has it.
     for (auto it = trailers_.rbegin(); it != trailers_.rend(); ++it) doc_.TakeTrailerValues(*it->dict);
     objectStreams_ = static_cast<int32_t>(doc_.load_->ScannedObjectStreams.size());
+    // The trailer that named the encryption dictionary is lost, the dictionary is not: the
+    // file is still encrypted, and read as clear its strings and streams are noise.
+    if ((!doc_.Trailer.EncryptEntry || doc_.Trailer.EncryptEntry->ObjectType == otNull) && encryption_.number > 0) {
+      const auto slot = static_cast<size_t>(encryption_.number);
+      const auto& list = doc_.XRefEntries;
+      if (slot < list.size() && list[slot] && static_cast<uint64_t>(list[slot]->Offset) == encryption_.at) {
+        doc_.Trailer.EncryptEntry = std::make_unique<TksPDFIndirectReference>(
+            doc_.DocumentID, encryption_.number, static_cast<uint16_t>(encryption_.generation));
+        doc_.RepairNotes.push_back(ksFormat(ksres::SRepairEncryptFound, encryption_.number));
+      }
+    }
     const bool encrypted = doc_.Trailer.EncryptEntry && doc_.Trailer.EncryptEntry->ObjectType != otNull;
     // Object streams of an encrypted file are read once its password is known.
     if (!encrypted && !doc_.load_->ScannedObjectStreams.empty()) {
@@ -391,6 +403,7 @@ class TksXRefRebuilder {
   std::vector<TrailerFound> trailers_;
   uint64_t parsedEnd_ = 0;
   int32_t lastCatalog_ = -1;
+  Mark encryption_{};  // the last encryption dictionary found
   int32_t found_ = 0, unreadable_ = 0, objectStreams_ = 0, freed_ = 0;
   // Object number -> position of the last table that marks it free.
   std::unordered_map<int32_t, uint64_t> freedAt_;

@@ -395,4 +395,67 @@ TEST(Repair, ARebuildWithoutPagesFails) {
   }
 }
 
+// An encrypted file whose trailer is lost: its encryption dictionary, found by the scan,
+// still encrypts it, and a key that needs the lost /ID fails instead of reading noise.
+TEST(Repair, AnEncryptionDictionaryWithoutItsTrailerIsUsed) {
+  const std::string source = ksfixture::WriteTempFile("repair-clear.pdf", Document().Build(kTrailer));
+  const auto encrypted = [&](TksPDFEncryptionLevel level) {
+    const std::string path = ksfixture::WriteTempFile("repair-aes.pdf", "");
+    TksCustomPDFDocument doc;
+    doc.ShowSetupDialog = false;
+    EXPECT_TRUE(doc.LoadFromFile(source));
+    doc.Encryption().SetEnabled(true);
+    doc.Encryption().SetLevel(level);
+    doc.Encryption().SetUserPassword("user");
+    doc.Encryption().SetOwnerPassword("owner");
+    doc.SaveToFile(path, 2);
+    return ksfixture::ReadFile(path);
+  };
+  const auto cutAtTable = [](const std::string& file) { return file.substr(0, file.rfind("\nxref") + 1); };
+  // The trailer stays, but its /Encrypt entry does not.
+  const auto encryptEntryLost = [](std::string file) {
+    const size_t at = file.rfind("/Encrypt");
+    file[at + 1] = 'X';
+    return WithStartXRef(file, "999999");
+  };
+  const std::string aes256 = encrypted(elAES256), aes128 = encrypted(elAES128), rc4 = encrypted(el128bit);
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::string error;  // empty: opens with "user"
+  } cases[] = {
+      {"AES-256, trailer cut off", cutAtTable(aes256), ""},
+      {"AES-128, /Encrypt lost, /ID kept", encryptEntryLost(aes128), ""},
+      {"RC4, /Encrypt lost, /ID kept", encryptEntryLost(rc4), ""},
+      {"AES-128, trailer and /ID cut off", cutAtTable(aes128), ksres::SRepairNoFileID},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TksCustomPDFDocument doc;
+    doc.OnPassword = [](TksCustomPDFDocument*, std::u16string& given, bool& cont, int tries) {
+      given = u"user";
+      cont = tries == 0;
+    };
+    const std::string path = ksfixture::WriteTempFile("repair-locked-cut.pdf", c.bytes);
+    if (!c.error.empty()) {
+      EXPECT_THAT([&] { doc.LoadFromFile(path); }, ThrowsMessage<ESecurityError>(StrEq(c.error)));
+      continue;
+    }
+    doc.LoadFromFile(path);
+    EXPECT_TRUE(doc.IsOpened());
+    EXPECT_TRUE(doc.IsEncrypted);
+    EXPECT_EQ(doc.XRefKind, xkRebuilt);
+    EXPECT_THAT(doc.RepairNotes, testing::Contains(testing::StartsWith("No trailer names the encryption dictionary")));
+    EXPECT_EQ(doc.PageCount(), 1);
+    if (doc.PageCount() == 1) {
+      EXPECT_EQ(ContentOf(doc, 0), kContent);
+    }
+  }
+  // Without a password the file stays closed: nothing of it is read as clear text.
+  TksCustomPDFDocument doc;
+  doc.LoadFromFile(ksfixture::WriteTempFile("repair-locked-cut.pdf", cutAtTable(aes256)));
+  EXPECT_TRUE(doc.IsEncrypted);
+  EXPECT_FALSE(doc.IsOpened());
+}
+
 }  // namespace
