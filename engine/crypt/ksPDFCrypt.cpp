@@ -8,12 +8,14 @@
 #include <sys/random.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <stdexcept>
 
 #include "base/ksByteStreams.h"
 #include "base/ksExceptions.h"
 #include "base/ksPDFResStrs.h"
+#include "base/ksSyntax.h"
 #include "ksPlatform.h"
 
 // ---- MD5, RC4 and byte helpers ----
@@ -810,7 +812,24 @@ TksPDFEncryption::TksPDFEncryption(const TksPDFDecrypt& source) : fromSource_(tr
   }
   // AES sources keep their dictionary as it is: its crypt filters, "/OE", "/UE" and
   // "/Perms" stay exactly what the passwords were checked against.
-  if (source.UsesAES() && source.SourceDictionary) sourceDictionary_ = source.SourceDictionary->CloneDict();
+  if (source.UsesAES() && source.SourceDictionary) {
+    sourceDictionary_ = source.SourceDictionary->CloneDict();
+    // A damaged "/O" or "/U" opened here, where only their leading bytes count, but copied
+    // as it stands it stops other readers: a hexadecimal string with other characters, or
+    // before revision 5 one longer than 32 bytes. Such a one is written from what was
+    // checked, at its revision's length.
+    const auto sound = [&](const TksPDFStringObject* value) {
+      if (!value) return false;
+      const std::string_view text = value->Text;
+      if (value->IsHex && text.size() >= 2)
+        for (char c : text.substr(1, text.size() - 2))
+          if (!std::isxdigit(static_cast<unsigned char>(c)) && !ksIsWhiteSpace(static_cast<uint8_t>(c))) return false;
+      return Revision >= 5 || value->Bytes().size() <= 32;
+    };
+    for (const auto& [key, bytes] : {std::pair{"/O", GetOwnerKey()}, std::pair{"/U", GetUserKey()}})
+      if (!sound(AsString(sourceDictionary_->Lookup(key))))
+        sourceDictionary_->SetObject(key, std::make_unique<TksPDFStringObject>("<" + BytesToHexDigits(bytes) + ">", true));
+  }
   if (source.IDArray) sourceID_.reset(static_cast<TksPDFArrayObject*>(source.IDArray->Clone().release()));
 }
 

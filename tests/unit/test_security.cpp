@@ -353,6 +353,38 @@ INSTANTIATE_TEST_SUITE_P(Cases, Resave,
                                          ResaveCase{"owner128", el128bit, u"o"}),
                          [](const testing::TestParamInfo<ResaveCase>& i) { return std::string(i.param.name); });
 
+// An AES source keeps its encryption dictionary on a resave, but not a damaged "/U" that
+// opened here only because its leading bytes are right: written as it stood, no other
+// reader would open the output. It is written at its length from what was checked.
+TEST(EncryptedSave, ADamagedUserKeyIsNotCopied) {
+  const std::string path = EncryptedFile("damaged-u", {elAES128, "u", "o", kPrintOnly});
+  const std::string sound = ksfixture::ReadFile(path);
+  const std::string u = SecurityLines(sound)[1];  // "/U <64 hex digits>"
+  ASSERT_EQ(u.size(), 4u + 64u + 1u);
+  const struct {
+    const char* name;
+    std::string damaged;
+  } cases[] = {
+      {"not hexadecimal", u.substr(0, u.size() - 1) + "zz>"},
+      {"longer than 32 bytes", u.substr(0, u.size() - 1) + std::string(32, '0') + ">"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string file = sound;
+    file.replace(file.find(u), u.size(), c.damaged);
+    const std::string dir = fs::path(path).parent_path();
+    const std::string source = ksfixture::WriteTempFile("damaged-u-source.pdf", file);
+    TksCustomPDFDocument doc;
+    doc.ShowSetupDialog = false;
+    ASSERT_TRUE(Open(doc, source, u"u"));
+    const std::string again = dir + "/damaged-u-again.pdf";
+    doc.SaveToFile(again, 2);
+    EXPECT_EQ(SecurityLines(ksfixture::ReadFile(again))[1], u);
+    TksCustomPDFDocument reopened;
+    EXPECT_TRUE(Open(reopened, again, u"o"));
+  }
+}
+
 // The owner changes the settings: the save makes new keys from them, with the new
 // permissions and passwords; what was not changed stays as the source had it.
 TEST(EncryptedSave, OwnerChangesMakeNewKeys) {
