@@ -33,27 +33,49 @@ TksPDFObjectPtr FractionObject(double value) {
 // What one content stream of a page may decode to when its q and Q are counted.
 constexpr uint64_t kPageContentCap = uint64_t{256} << 20;
 
+// How one content stream pairs its q and Q; a fault ends the count there, as readers
+// stop drawing at it too.
+TksPageEditState::ContentBalance StreamBalance(TksCustomPDFDocument& document, TksPageEditor& editor,
+                                               const TksPDFStreamObject& stream, int32_t pageNo) {
+  TksPageEditState::ContentBalance balance;
+  try {
+    const TksDecodeBuffer data = document.DecodeStreamData(
+        stream, editor.Resolve(stream.Dict->Lookup("/Filter")), kPageContentCap,
+        [pageNo](const std::string& limit) { return ksFormat(ksres::SPageContentTooLarge, pageNo, limit.c_str()); });
+    TksContentScanner scanner;
+    scanner.Scan(data.View());
+    balance.Unmatched = scanner.UnmatchedRestores();
+    balance.Open = scanner.OpenSaves();
+  } catch (const Exception& e) {
+    balance.Unreadable = e.what();
+  }
+  return balance;
+}
+
 // How the page's own content pairs its q and Q: the Q with no q before them, and the q
-// left open at its end. A stream that cannot be read is warned about; what it holds then
-// counts as balanced.
+// left open at its end, over its streams in order. A stream that cannot be read is
+// warned about; the content then counts as balanced.
 std::pair<int64_t, int64_t> ContentBalance(TksCustomPDFDocument& document, TksPageEditor& editor,
                                            const std::vector<TksPDFObject*>& items, int32_t pageNo) {
-  TksContentScanner scanner;
+  int64_t unmatched = 0, open = 0;
   for (TksPDFObject* item : items) {
     const auto* stream = AsStream(editor.Resolve(item));
     if (!stream || !stream->Data) continue;
-    try {
-      const TksDecodeBuffer data = document.DecodeStreamData(
-          *stream, editor.Resolve(stream->Dict->Lookup("/Filter")), kPageContentCap,
-          [pageNo](const std::string& limit) { return ksFormat(ksres::SPageContentTooLarge, pageNo, limit.c_str()); });
-      // A fault ends the count there: readers stop drawing at it too.
-      if (!scanner.Scan(data.View())) break;
-    } catch (const Exception& e) {
-      editor.Warning(ksFormat(ksres::SPageContentNotCounted, pageNo, e.what()));
+    const auto* ref = AsRef(item);
+    auto& known = editor.State().ContentBalances;
+    auto it = ref ? known.find(ref->ObjectNumber) : known.end();
+    const TksPageEditState::ContentBalance balance =
+        it != known.end() ? it->second : StreamBalance(document, editor, *stream, pageNo);
+    if (ref && it == known.end()) known.emplace(ref->ObjectNumber, balance);
+    if (!balance.Unreadable.empty()) {
+      editor.Warning(ksFormat(ksres::SPageContentNotCounted, pageNo, balance.Unreadable.c_str()));
       return {0, 0};
     }
+    // The Q of this stream close the q the streams before left open first.
+    unmatched += std::max<int64_t>(0, balance.Unmatched - open);
+    open = std::max<int64_t>(0, open - balance.Unmatched) + balance.Open;
   }
-  return {scanner.UnmatchedRestores(), scanner.OpenSaves()};
+  return {unmatched, open};
 }
 
 }  // namespace

@@ -70,6 +70,13 @@ struct TksPageEditState {
   uint64_t NameState = 0;
   // The source's refusal of changes was warned about.
   bool ChangeWarned = false;
+  // How each content stream pairs its q and Q (Q without q, q left open), by object number:
+  // pages that share a stream have it decoded once. Unreadable: why it could not be read.
+  struct ContentBalance {
+    int64_t Unmatched = 0, Open = 0;
+    std::string Unreadable;
+  };
+  std::unordered_map<int32_t, ContentBalance> ContentBalances;
   std::shared_ptr<TksDocumentExtension> Fonts;
 };
 // How AttachPageContent places operators on a page: above or beneath its own content,

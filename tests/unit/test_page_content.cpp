@@ -188,6 +188,15 @@ TEST(PageContent, OverlayBracketPairsThePagesOwnSavesAndRestores) {
   EXPECT_EQ(broken.Contents(1), "[ q 40 0 R Q 20 0 R ]");
   ASSERT_EQ(broken.warnings.size(), 1u);
   EXPECT_THAT(broken.warnings[0], testing::StartsWith("The content of page 1 cannot be read to pair its q and Q ("));
+  // Pages that share a stream have it decoded once.
+  ContentDoc shared({"<< /Type /Page /Contents 40 0 R >>", "<< /Type /Page /Contents 40 0 R >>"});
+  ksfixture::PutStream(shared.doc, 40, "<< /Filter /FlateDecode >>", ksfixture::Deflate("Q 0 g"));
+  shared.Overlay(1, 20);
+  const uint64_t decoded = shared.doc.DecodedBytes();
+  EXPECT_GT(decoded, 0u);
+  shared.Overlay(2, 20);
+  EXPECT_EQ(shared.doc.DecodedBytes(), decoded);
+  EXPECT_EQ(shared.Contents(2), "[ q q 40 0 R Q 20 0 R ]");
   // An underlay needs no bracket, so nothing is read.
   ContentDoc under({"<< /Type /Page /Contents 40 0 R >>"});
   ksfixture::PutStream(under.doc, 40, "<< >>", "Q Q");
