@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@
 
 #include "base/ksConsts.h"
 #include "commands.h"
+#include "document/ksCstPDFDoc.h"
 
 namespace fs = std::filesystem;
 
@@ -69,16 +71,41 @@ bool IsPdfName(const fs::path& path) {
 }
 
 // A relative path without "..": kept under the output folder as given; anything else by
-// its file name alone.
+// its file name alone. Then the conversion's own rule: a name not ending in .pdf gets it,
+// so that two inputs writing one output are seen as such.
 std::string OutputRelative(const std::string& given) {
   const fs::path path = fs::path(given).lexically_normal();
-  if (path.is_relative() && !path.empty() && *path.begin() != "..") return path.string();
-  return path.filename().string();
+  const std::string kept =
+      path.is_relative() && !path.empty() && *path.begin() != ".." ? path.string() : path.filename().string();
+  return TksCustomPDFDocument::SaveFileName(kept);
 }
 
+// The length of the well-formed UTF-8 sequence at text[at], or 0 when the bytes there
+// are none (a stray continuation byte, an overlong form, a surrogate, a cut sequence).
+size_t Utf8SequenceAt(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char c = byte(at);
+  if (c < 0x80) return 1;
+  size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  if (n == 0 || at + n > text.size()) return 0;
+  for (size_t i = 1; i < n; ++i)
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+  const unsigned char second = byte(at + 1);
+  if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
+      (c == 0xF4 && second >= 0x90))
+    return 0;
+  return n;
+}
+
+// A JSON string of text. File names are bytes, not always UTF-8: a byte that starts no
+// well-formed sequence is written as the lone surrogate \udcXX (XX the byte), the
+// escaping Python's "surrogateescape" uses, so every report line parses and the name
+// comes back byte for byte.
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t at = 0; at < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    char buf[8];
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -87,13 +114,18 @@ std::string JsonString(std::string_view text) {
       case '\t': out += "\\t"; break;
       default:
         if (c < 0x20) {
-          char buf[8];
           std::snprintf(buf, sizeof buf, "\\u%04x", c);
           out += buf;
+        } else if (const size_t n = Utf8SequenceAt(text, at); n > 0) {
+          out.append(text.substr(at, n));
+          at += n;
+          continue;
         } else {
-          out += static_cast<char>(c);
+          std::snprintf(buf, sizeof buf, "\\udc%02x", c);
+          out += buf;
         }
     }
+    ++at;
   }
   return out + "\"";
 }
@@ -117,7 +149,8 @@ std::optional<std::string> JsonField(const std::string& line, const std::string&
       case 'r': value += '\r'; break;
       case 't': value += '\t'; break;
       case 'u':
-        if (at + 4 < line.size()) value += static_cast<char>(std::stoi(line.substr(at + 1, 4), nullptr, 16));
+        // Only control characters and escaped bytes (\udcXX) are written this way.
+        if (at + 4 < line.size()) value += static_cast<char>(std::stoi(line.substr(at + 1, 4), nullptr, 16) & 0xFF);
         at += 4;
         break;
       default: value += c;
@@ -363,7 +396,14 @@ void TksBatch::WorkerLoop(int requests, int answers) {
     if (limit.rlim_cur == RLIM_INFINITY) limit.rlim_cur = initial.rlim_cur;
     setrlimit(RLIMIT_AS, &limit);
     std::vector<std::string> args = ConversionArgs(item);
-    const int32_t status = convertOne_(args);
+    int32_t status = 2;
+    try {
+      status = convertOne_(args);
+    } catch (const std::bad_alloc&) {
+      // Past the limit set above; the worker ends after this failed file.
+      std::fprintf(stderr, "pagewright-convert: the conversion ran out of its memory limit (%llu MiB)\n",
+                   static_cast<unsigned long long>(options_.memoryMiB));
+    }
     std::fflush(stdout);
     std::fflush(stderr);
     if (write(answers, &status, sizeof status) != static_cast<ssize_t>(sizeof status)) return;
@@ -485,7 +525,16 @@ void TksBatch::Finish(TksRunning& job, int waitStatus) {
     result.error = result.messages.back();
   const fs::path output = fs::path(options_.outDir) / item.relative;
   std::error_code ec;
-  if (result.status == 0 || result.status == 3) result.outputSize = fs::file_size(output, ec);
+  if (result.status == 0 || result.status == 3) {
+    const uint64_t size = fs::file_size(output, ec);
+    if (ec) {
+      // A conversion that says it succeeded but left no output has not.
+      result.status = 2;
+      result.error = "no output was written to " + output.string();
+    } else {
+      result.outputSize = size;
+    }
+  }
   Record(item, result);
 }
 
@@ -679,6 +728,10 @@ int TksBatch::Summary() {
 
 // The inputs: files as named, folders searched for *.pdf, list files a name a line.
 std::string CollectInputs(const TksBatchOptions& options, std::vector<TksBatchItem>& items) {
+  // A folder walk never enters the output folder: a rerun would convert the last run's
+  // outputs again, one level deeper each time.
+  std::error_code outError;
+  const fs::path outDir = fs::weakly_canonical(options.outDir, outError);
   const auto addFile = [&](const std::string& name, const std::string& relative) {
     std::error_code ec;
     const uint64_t size = fs::file_size(name, ec);
@@ -702,6 +755,11 @@ std::string CollectInputs(const TksBatchOptions& options, std::vector<TksBatchIt
       if (ec) return "cannot read the folder " + input + ": " + ec.message();
       for (; it != end; it.increment(ec)) {
         if (ec) return "cannot read the folder " + input + ": " + ec.message();
+        std::error_code same;
+        if (!outError && it->is_directory(same) && fs::equivalent(it->path(), outDir, same)) {
+          it.disable_recursion_pending();
+          continue;
+        }
         if (it->is_regular_file(ec) && IsPdfName(it->path())) found.push_back(it->path());
       }
       std::sort(found.begin(), found.end());

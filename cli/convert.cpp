@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <unordered_set>
 
@@ -80,6 +81,8 @@ int RunConvert(const TksCliOptions& options) {
     document.VerifySave = options.verify;
     document.SaveThreads = options.threads;
     document.SaveToFile(options.output, 2);
+  } catch (const std::bad_alloc&) {
+    throw;  // the caller knows the limit that was reached
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pagewright-convert: %s\n", ksErrorText(e).c_str());
     return 2;

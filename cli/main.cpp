@@ -1,6 +1,7 @@
 // pagewright-convert: the engine without a display.
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <optional>
@@ -335,5 +336,10 @@ int main(int argc, char** argv) {
             return run(args, true);
           },
           [&](std::vector<std::string>& args) { return run(args, false); });
-  return ParseAndRun(argc, argv, false);
+  try {
+    return ParseAndRun(argc, argv, false);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "pagewright-convert: out of memory\n");
+    return 2;
+  }
 }

@@ -17,6 +17,7 @@ Exit status as --batch: 0, 3 when some had warnings, 2 when some failed, 1 wrong
 """
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -34,13 +35,15 @@ def usage(message):
 
 def output_relative(given):
     path = os.path.normpath(given)
-    if not os.path.isabs(path) and path != "." and not path.startswith(".." + os.sep) and path != "..":
-        return path
-    return os.path.basename(path)
+    if os.path.isabs(path) or path in (".", "..") or path.startswith(".." + os.sep):
+        path = os.path.basename(path)
+    # The converter's own rule: an output name not ending in .pdf gets it.
+    return path if path.lower().endswith(".pdf") else path + ".pdf"
 
 
-def collect(inputs, lists):
-    """(input, relative output, size) for every file, in the order --batch takes them."""
+def collect(inputs, lists, outdir):
+    """(input, relative output, size) for every file, in the order --batch takes them; a
+    folder's walk never enters the output folder (a rerun would convert the outputs)."""
     items = []
 
     def add(name, relative):
@@ -59,7 +62,8 @@ def collect(inputs, lists):
     for given in inputs:
         if os.path.isdir(given):
             found = []
-            for root, _dirs, files in os.walk(given):
+            for root, dirs, files in os.walk(given):
+                dirs[:] = [d for d in dirs if not os.path.samefile(os.path.join(root, d), outdir)]
                 found.extend(os.path.join(root, n) for n in files if n.lower().endswith(".pdf"))
             for path in sorted(found):
                 if os.path.isfile(path):
@@ -207,7 +211,7 @@ def main(argv):
     outdir = os.path.abspath(outdir)
     os.makedirs(outdir, exist_ok=True)
     report = os.path.abspath(report or os.path.join(outdir, "pagewright-batch.jsonl"))
-    items = collect(inputs, lists)
+    items = collect(inputs, lists, outdir)
     done = done_outputs(report)
     seen = {}
     refused, todo, kept = [], [], 0
@@ -236,7 +240,9 @@ def main(argv):
         out = stack.enter_context(open(report, "a", encoding="utf-8"))
 
         def write(record):
-            out.write(json.dumps(record, ensure_ascii=False) + "\n")
+            # Bytes of a name that are no UTF-8 (lone surrogates here) as \\udcXX, as --batch writes them.
+            line = re.sub("[\udc80-\udcff]", lambda m: "\\u%04x" % ord(m.group()), json.dumps(record, ensure_ascii=False))
+            out.write(line + "\n")
             # Each line reaches the file at once: a batch killed now resumes from it.
             out.flush()
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/ksConsts.h"
 #include "ksFixture.h"
 #include "ksShell.h"
 
@@ -36,6 +38,16 @@ std::map<std::string, std::string> Report(const std::string& path) {
     lines[line.substr(start, line.find('"', start) - start)] = line;
   }
   return lines;
+}
+
+std::string HexOf(const std::string& bytes) {
+  std::string hex;
+  char buf[3];
+  for (unsigned char c : bytes) {
+    std::snprintf(buf, sizeof buf, "%02x", c);
+    hex += buf;
+  }
+  return hex;
 }
 
 size_t LineCount(const std::string& path) {
@@ -198,6 +210,44 @@ TEST_F(BatchTest, AKilledBatchResumesWithTheRest) {
   EXPECT_EQ(report.size(), 11u);
   // Only the rest was converted: nothing twice but, at most, that one.
   EXPECT_LE(LineCount(reportPath), 11u + (outputs - before));
+}
+
+// Names are compared as they are written (with the .pdf the conversion appends), a report
+// line parses whatever bytes a name holds, and a rerun never takes the outputs for inputs.
+TEST_F(BatchTest, OutputsAreNamedAsWrittenAndNeverTakenForInputs) {
+  fs::copy_file(in_ + "/a.pdf", in_ + "/x");
+  fs::copy_file(in_ + "/a.pdf", in_ + "/x.pdf");
+  const std::string odd = in_ + "/odd\xff\xc3(.pdf";  // bytes that are no UTF-8
+  fs::copy_file(in_ + "/a.pdf", odd);
+  out_ = in_ + "/out";
+  const std::string args = "--jobs=2 " + Quote(in_ + "/x") + " " + Quote(in_ + "/x.pdf") + " " + Quote(in_);
+  EXPECT_EQ(Batch(args).status, 2);
+  const std::string report = out_ + "/pagewright-batch.jsonl";
+  // Every line is JSON, and the odd name comes back byte for byte.
+  const std::string parsed = Shell("python3 -c 'import json,sys\nfor l in open(sys.argv[1], encoding=\"utf-8\"): "
+                                   "r = json.loads(l); print(r[\"status\"], r[\"output_size\"], "
+                                   "r[\"input\"].encode(\"utf-8\", \"surrogateescape\").hex())' " +
+                                   Quote(report))
+                                 .out;
+  EXPECT_NE(parsed.find(" " + HexOf(odd)), std::string::npos) << parsed;
+  EXPECT_EQ(parsed.find("18446744073709551615"), std::string::npos) << parsed;
+  const auto lines = Report(report);
+  EXPECT_NE(lines.at(in_ + "/x.pdf").find("writes the same output"), std::string::npos) << lines.at(in_ + "/x.pdf");
+  EXPECT_TRUE(fs::exists(out_ + "/x.pdf"));
+  // A rerun over the folder that holds the outputs converts nothing new.
+  EXPECT_EQ(Batch(args).status, 2);
+  EXPECT_FALSE(fs::exists(out_ + "/out"));
+  EXPECT_EQ(Shell("grep -c " + Quote("\"input\":\"" + out_) + " " + Quote(report)).out, "0\n");
+}
+
+// A file that needs more memory than the limit is reported as such, and the others are
+// converted by new workers.
+TEST_F(BatchTest, AMemoryLimitHitIsReportedAsSuch) {
+  if (KS_ADDRESS_SANITIZED) GTEST_SKIP() << "sanitizer builds set no address-space limit";
+  EXPECT_EQ(Batch("--jobs=1 --memory-limit=5 " + Quote(in_ + "/a.pdf")).status, 2);
+  const auto report = Report(out_ + "/pagewright-batch.jsonl");
+  EXPECT_NE(report.at(in_ + "/a.pdf").find("the conversion ran out of its memory limit (5 MiB)"), std::string::npos)
+      << report.at(in_ + "/a.pdf");
 }
 
 TEST_F(BatchTest, WrongUsageConvertsNothing) {
