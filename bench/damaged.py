@@ -15,7 +15,6 @@ the builds runs only them. --list prints every case a peer wins, with the counts
 The whole corpus at the default step takes about 10 minutes on 2 cores."""
 import argparse
 import concurrent.futures
-import csv
 import json
 import os
 import re
@@ -23,20 +22,10 @@ import subprocess
 import sys
 import tempfile
 
+from compare_corpus import passwords  # the MANIFEST's user passwords, read one way
+
 TIMEOUT = 20
 JUNK = b"\n% junk inserted here, shifting every offset after it\n"
-
-
-def passwords(corpus):
-    found = {}
-    manifest = os.path.join(corpus, "MANIFEST.tsv")
-    if os.path.exists(manifest):
-        with open(manifest, newline="") as f:
-            for row in csv.DictReader(f, delimiter="\t"):
-                m = re.search(r'user=(\S+)', row.get("encryption") or "")
-                if m and m.group(1) != '""':
-                    found[row["file"]] = m.group(1)
-    return found
 
 
 def run(argv):
