@@ -10,27 +10,9 @@ Usage: formatted_text_bench.py --exe PATH [--exe PATH ...] [--runs N] [--text-ru
 import argparse
 import os
 import statistics
-import subprocess
-import sys
 import tempfile
-import time
 
-
-def blank_page():
-    """A PDF of one blank Letter page."""
-    objects = ["<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>"]
-    out = bytearray(b"%PDF-1.4\n")
-    offsets = []
-    for n, body in enumerate(objects, 1):
-        offsets.append(len(out))
-        out += f"{n} 0 obj\n{body}\nendobj\n".encode()
-    xref = len(out)
-    out += f"xref\n0 {len(objects) + 1}\n0000000000 65535 f \n".encode()
-    for offset in offsets:
-        out += f"{offset:010d} 00000 n \n".encode()
-    out += f"trailer\n<< /Size {len(objects) + 1} /Root 1 0 R >>\nstartxref\n{xref}\n%%EOF\n".encode()
-    return bytes(out)
+from stamp_bench import document, timed  # the page writer and the timing of one run
 
 
 def main():
@@ -44,22 +26,16 @@ def main():
     with tempfile.TemporaryDirectory(prefix="pw-formatted-bench-") as tmp:
         source = os.path.join(tmp, "in.pdf")
         with open(source, "wb") as f:
-            f.write(blank_page())
+            f.write(document(1))
         print(f"{args.text_runs} runs of formatted text on one page")
         times = {exe: [] for exe in args.exe}
         cpu = {exe: [] for exe in args.exe}
         for _ in range(args.runs):
             for k, exe in enumerate(args.exe):
                 out = os.path.join(tmp, f"out{k}.pdf")
-                before = os.times()
-                start = time.perf_counter()
-                r = subprocess.run([exe, f"--formatted-text={markup}", "--", source, out], capture_output=True, text=True)
-                times[exe].append(time.perf_counter() - start)
-                after = os.times()
-                cpu[exe].append(after.children_user - before.children_user +
-                                after.children_system - before.children_system)
-                if r.returncode not in (0, 3):
-                    sys.exit(f"{exe} failed ({r.returncode}): {r.stderr}")
+                wall, used = timed([exe, f"--formatted-text={markup}", "--", source, out])
+                times[exe].append(wall)
+                cpu[exe].append(used)
         for exe in args.exe:
             print(f"  {exe}: {statistics.median(times[exe]):.3f} s wall, {statistics.median(cpu[exe]):.3f} s CPU")
 

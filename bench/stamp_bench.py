@@ -50,6 +50,19 @@ def document(pages):
     return bytes(out)
 
 
+def timed(command):
+    """(wall seconds, CPU seconds of user + system) of one conversion, a shell text or an
+    argument list; the bench stops when it fails."""
+    before = os.times()
+    start = time.perf_counter()
+    r = subprocess.run(command, shell=isinstance(command, str), capture_output=True, text=True)
+    wall = time.perf_counter() - start
+    after = os.times()
+    if r.returncode not in (0, 3):
+        sys.exit(f"{command} failed ({r.returncode}): {r.stderr}")
+    return wall, after.children_user - before.children_user + after.children_system - before.children_system
+
+
 def programs(pdf):
     """(name, decoded size, stored size) of each embedded font program, through qpdf."""
     j = json.loads(subprocess.run(["qpdf", "--json", "--json-stream-data=none", pdf],
@@ -87,15 +100,9 @@ def main():
             for _ in range(args.runs):
                 for k, exe in enumerate(args.exe):
                     out = os.path.join(tmp, f"out{k}.pdf")
-                    before = os.times()
-                    start = time.perf_counter()
-                    r = subprocess.run(f"{exe} {options} {source} {out}", shell=True, capture_output=True, text=True)
-                    times[exe].append(time.perf_counter() - start)
-                    after = os.times()
-                    cpu[exe].append(after.children_user - before.children_user +
-                                    after.children_system - before.children_system)
-                    if r.returncode not in (0, 3):
-                        sys.exit(f"{exe} failed ({r.returncode}): {r.stderr}")
+                    wall, used = timed(f"{exe} {options} {source} {out}")
+                    times[exe].append(wall)
+                    cpu[exe].append(used)
             for k, exe in enumerate(args.exe):
                 fonts = ", ".join(f"{n} {d} B ({s} B stored)" for n, d, s in programs(os.path.join(tmp, f"out{k}.pdf")))
                 print(f"  {exe}: {statistics.median(times[exe]):.3f} s wall, "
