@@ -151,17 +151,7 @@ std::string_view TksPDFStreamReader::ReadString(uint64_t count) {
 }
 
 void TksPDFStreamReader::SkipWhiteSpace() {
-  while (pos_ < size_) {
-    uint8_t c = data_[pos_];
-    if (c == '%') {
-      // A comment runs to the end of its line; the line end is skipped as white space.
-      while (pos_ < size_ && data_[pos_] != 13 && data_[pos_] != 10) ++pos_;
-    } else if (IsWhite(c)) {
-      ++pos_;
-    } else {
-      return;
-    }
-  }
+  pos_ = SkipWhiteSpaceFrom(pos_, size_);
 }
 
 std::string_view TksPDFStreamReader::ReadTokenView() {
@@ -442,6 +432,7 @@ uint64_t TksPDFStreamReader::SkipWhiteSpaceFrom(uint64_t position, uint64_t limi
   while (position < limit) {
     const uint8_t c = data_[position];
     if (c == '%') {
+      // A comment runs to the end of its line; the line end is skipped as white space.
       while (position < limit && data_[position] != 13 && data_[position] != 10) ++position;
     } else if (IsWhite(c)) {
       ++position;
